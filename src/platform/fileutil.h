@@ -1,0 +1,23 @@
+#pragma once
+// File helpers shared by every writer of the program: existence checks and atomic replacement.
+#include <QByteArray>
+#include <QString>
+
+namespace platform {
+
+bool FileExists(const QString& path);       // a regular file (or anything that is not a folder)
+bool DirectoryExists(const QString& path);
+
+// True when the path may be written as Windows would allow it: an existing file must not be
+// read-only and its folder must not be read-only. The permission bits are checked even for root,
+// who could otherwise write anything, so that a read-only file refuses writes for every user.
+bool IsWritableTarget(const QString& path);
+
+// Writes data to a temporary file in the same folder and renames it over the path, so that a
+// failed write never destroys the previous content. The existing file's permissions are kept.
+bool WriteFileAtomic(const QString& path, const QByteArray& data);
+
+// Reads a whole file; false when it cannot be opened or read (a folder cannot be read).
+bool ReadWholeFile(const QString& path, QByteArray* data);
+
+}  // namespace platform
