@@ -89,7 +89,7 @@ std::optional<qint64> CHttpResponse::ParseContentLength(QByteArrayView header) {
             }
             qint64 value = 0;
             while (i < line.size() && line[i] >= '0' && line[i] <= '9') {
-                if (value < kSaturated) value = value * 10 + (line[i] - '0');
+                value = value > kSaturated / 10 ? kSaturated : value * 10 + (line[i] - '0');
                 ++i;
             }
             value = std::min(value, kSaturated);
