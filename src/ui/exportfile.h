@@ -1,0 +1,18 @@
+#pragma once
+// The export file of the main window's export command: its name from the local time and its
+// bytes from the two diagnostic snapshot blocks.
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+namespace exportfile {
+
+// "%Y%m%d-%H%M%S.dat" of the given local time, for example 20111005-142233.dat.
+QString FileName(const QDateTime& localTime);
+
+// The OS table block, a line feed and the interface configuration block, with every line end
+// stored as CR LF (never a doubled CR) and the text in the Japanese ANSI code page; characters
+// without a form there become "?".
+QByteArray Bytes(const QString& osTableText, const QString& ipconfigText);
+
+}  // namespace exportfile
