@@ -18,7 +18,7 @@
 #include "ui/helpwindow.h"
 
 // Readable QString values in failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 using testsupport::StageDir;
 using testsupport::WriteFile;
