@@ -5,7 +5,9 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include "support/testsupport.h"
 #include "ui/helpwindow.h"
+#include "ui/zarnpropdlg.h"
 
 namespace {
 
@@ -30,6 +32,13 @@ int main(int argc, char** argv) {
     help.OpenFile(QStringLiteral(CORVANE_STAGE_DIR "/conf/langs/Japanese/help.chm"));
     help.ShowTopic(QStringLiteral("/menu.html"));
     ok &= Save(&help, out + QStringLiteral("/help-window.png"));
+
+    testsupport::CTestApp t;
+    t.SetSetting(QStringLiteral("APPLICATION"), QStringLiteral("PROTOCOL"), QStringLiteral("HTTP"));
+    t.SetSetting(QStringLiteral("APPLICATION"), QStringLiteral("ADDRESS"), QStringLiteral("policy.example.jp"));
+    CZarnpropDlg prop;
+    prop.Create();
+    ok &= Save(&prop, out + QStringLiteral("/settings-dialog.png"));
 
     return ok ? 0 : 1;
 }
