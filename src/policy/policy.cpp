@@ -1,0 +1,355 @@
+#include "policy/policy.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include "app/zarntoolapp.h"
+#include "platform/charclass.h"
+
+namespace {
+
+const QString kClass = QStringLiteral("CPolicy");
+
+CAppLog* LogOf(CZarntoolApp* app) { return app ? &app->m_clLog : nullptr; }
+
+void TraceStart(CZarntoolApp* app, const QString& method) {
+    if (CAppLog* log = LogOf(app)) log->TraceStart(kClass, method);
+}
+void TraceEnd(CZarntoolApp* app, const QString& method) {
+    if (CAppLog* log = LogOf(app)) log->TraceEnd(kClass, method);
+}
+void TraceValue(CZarntoolApp* app, const QString& name, const QString& value) {
+    if (CAppLog* log = LogOf(app)) log->TraceValue(name, value);
+}
+
+// Parses a numeric IPv6 address text (never a name lookup).
+bool ParseIPv6(const QString& text, IPv6Bytes& out) {
+    for (QChar c : text)
+        if (c.unicode() == 0 || c.unicode() > 0x7F) return false;
+    const QByteArray ascii = text.toLatin1();
+    in6_addr addr{};
+    if (::inet_pton(AF_INET6, ascii.constData(), &addr) != 1) return false;
+    std::copy(std::begin(addr.s6_addr), std::end(addr.s6_addr), out.begin());
+    return true;
+}
+
+// Reads a decimal integer the way the C runtime's _wtol does: leading white space, an
+// optional sign, then digits up to the first other character. Saturates instead of wrapping.
+long long ReadLeadingInteger(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t' || text[i] == u'\n' ||
+                               text[i] == u'\r' || text[i] == u'\v' || text[i] == u'\f'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+    long long value = 0;
+    constexpr long long kLimit = 1'000'000'000'000'000'000LL;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        if (value < kLimit) value = value * 10 + (text[i].unicode() - u'0');
+    }
+    return negative ? -value : value;
+}
+
+int DecimalDigits(long long value) {
+    int digits = 1;
+    while (value >= 10) {
+        value /= 10;
+        ++digits;
+    }
+    return digits;
+}
+
+}  // namespace
+
+ErrorInfo MakeError(int id) {
+    ErrorInfo info;
+    info.nId = id;
+    if (CZarntoolApp* app = CZarntoolApp::Current()) info.csText = app->LoadString(id);
+    info.nKind = LOG_ERROR;
+    return info;
+}
+
+QStringList SplitString(const QString& text, const QString& separator) {
+    QStringList fields;
+    if (text.isEmpty() || separator.isEmpty()) {
+        if (!text.isEmpty()) fields << text;
+        return fields;
+    }
+    const QChar sep = separator[0];
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == sep) {
+            fields << text.mid(start, i - start);
+            start = i + 1;
+        }
+    }
+    if (start < text.size()) fields << text.mid(start);
+    return fields;
+}
+
+CPolicy::CPolicy() : m_pApp(CZarntoolApp::Current()) {}
+
+CPolicy::CPolicy(const CPolicy& other)
+    : m_bDisabled(other.m_bDisabled),
+      m_nSource(other.m_nSource),
+      m_csNetworkName(other.m_csNetworkName),
+      m_csLabel(other.m_csLabel),
+      m_csPriority(other.m_csPriority),
+      m_csAddress(other.m_csAddress),
+      m_pApp(other.m_pApp) {}
+
+CPolicy& CPolicy::operator=(const CPolicy& other) {
+    if (this != &other) {
+        m_bDisabled = other.m_bDisabled;
+        m_nSource = other.m_nSource;
+        m_csNetworkName = other.m_csNetworkName;
+        m_csLabel = other.m_csLabel;
+        m_csPriority = other.m_csPriority;
+        m_csAddress = other.m_csAddress;
+        m_pApp = other.m_pApp;
+        m_stError = ErrorInfo();
+    }
+    return *this;
+}
+
+void CPolicy::SetError(const ErrorInfo& error) { m_stError = error; }
+
+int CPolicy::SetAddress(const QString& text) {
+    m_csAddress = text;
+    return 1;
+}
+
+int CPolicy::CheckNumber(const QString& text) {
+    TraceStart(m_pApp, QStringLiteral("CheckNumber"));
+    auto fail = [this] {
+        SetError(MakeError(507));
+        return 0;
+    };
+    if (text.startsWith(u'0')) return fail();
+    const long long value = ReadLeadingInteger(text);
+    if (value == 0) return fail();
+    if (value < 0 || DecimalDigits(value) != text.size()) return fail();
+    if (!platform::IsAllHalfWidth(text)) return fail();
+    TraceEnd(m_pApp, QStringLiteral("CheckNumber"));
+    return 1;
+}
+
+int CPolicy::SetAndValidNetworkName(const QString& text) {
+    TraceStart(m_pApp, QStringLiteral("SetAndValidNetworkName"));
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) {
+        SetError(MakeError(505));
+        return 0;
+    }
+    if (trimmed.size() > 128) {
+        SetError(MakeError(506));
+        return 0;
+    }
+    m_csNetworkName = trimmed;
+    TraceEnd(m_pApp, QStringLiteral("SetAndValidNetworkName"));
+    return 1;
+}
+
+namespace {
+// Label and priority share one rule; only the member they set differs.
+int ValidDecimalField(CPolicy& row, const QString& text, QString& member) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) {
+        row.SetError(MakeError(505));
+        return 0;
+    }
+    if (trimmed.size() > 10) {
+        row.SetError(MakeError(506));
+        return 0;
+    }
+    if (trimmed != QStringLiteral("0") && !row.CheckNumber(trimmed)) return 0;
+    member = trimmed;
+    return 1;
+}
+}  // namespace
+
+int CPolicy::SetAndValidLabel(const QString& text) {
+    TraceStart(m_pApp, QStringLiteral("SetAndValidLabel"));
+    if (!ValidDecimalField(*this, text, m_csLabel)) return 0;
+    TraceEnd(m_pApp, QStringLiteral("SetAndValidLabel"));
+    return 1;
+}
+
+int CPolicy::SetAndValidPriority(const QString& text) {
+    TraceStart(m_pApp, QStringLiteral("SetAndValidPriority"));
+    if (!ValidDecimalField(*this, text, m_csPriority)) return 0;
+    TraceEnd(m_pApp, QStringLiteral("SetAndValidPriority"));
+    return 1;
+}
+
+int CPolicy::SetAndValidAddress(const QString& text) {
+    TraceStart(m_pApp, QStringLiteral("SetAndValidAddress"));
+    auto fail = [this] {
+        SetError(MakeError(509));
+        return 0;
+    };
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) {
+        SetError(MakeError(505));
+        return 0;
+    }
+    const qsizetype slash = trimmed.indexOf(u'/');
+    if (slash < 0 || slash != trimmed.lastIndexOf(u'/')) return fail();
+    const QString lengthText = trimmed.mid(slash + 1);
+    if (lengthText != QStringLiteral("0") && !CheckNumber(lengthText)) return fail();
+    if (ReadLeadingInteger(lengthText) > 128) return fail();
+    IPv6Bytes bytes{};
+    if (!ParseIPv6(trimmed.left(slash), bytes)) return fail();
+    SetAddress(trimmed);
+    TraceEnd(m_pApp, QStringLiteral("SetAndValidAddress"));
+    return 1;
+}
+
+int CPolicy::GetPrefixLen() const {
+    TraceStart(m_pApp, QStringLiteral("GetPrefixLen"));
+    const qsizetype slash = m_csAddress.lastIndexOf(u'/');
+    if (slash < 0) return -1;
+    long long value = ReadLeadingInteger(m_csAddress.mid(slash + 1));
+    if (value > INT_MAX) value = INT_MAX;
+    if (value < INT_MIN) value = INT_MIN;
+    TraceEnd(m_pApp, QStringLiteral("GetPrefixLen"));
+    return static_cast<int>(value);
+}
+
+int CPolicy::GetPrefix(IPv6Bytes& out) const {
+    TraceStart(m_pApp, QStringLiteral("GetPrefix"));
+    const qsizetype slash = m_csAddress.lastIndexOf(u'/');
+    if (slash < 0) {
+        TraceValue(m_pApp, QStringLiteral("iPos"), QStringLiteral("-1"));
+        return 0;
+    }
+    if (!ParseIPv6(m_csAddress.left(slash), out)) {
+        TraceValue(m_pApp, QStringLiteral("GetAddrInfoW"), QStringLiteral("!0"));
+        return 0;
+    }
+    TraceEnd(m_pApp, QStringLiteral("GetPrefix"));
+    return 1;
+}
+
+QString CPolicy::FixAddress(const QString& address) const {
+    TraceStart(m_pApp, QStringLiteral("FixAddress"));
+    TraceValue(m_pApp, QStringLiteral("csAddress"), address);
+    QString text;
+    if (!address.contains(u':')) {
+        text.reserve(address.size() + address.size() / 4);
+        for (qsizetype i = 0; i < address.size(); ++i) {
+            text += address[i];
+            if ((i + 1) % 4 == 0 && i + 1 < address.size()) text += u':';
+        }
+    } else {
+        text = address;
+    }
+    QStringList fields = SplitString(text, QStringLiteral(":"));
+    while (fields.size() < 8) fields << QStringLiteral("0");
+    for (QString& field : fields) {
+        qsizetype zeros = 0;
+        while (zeros < field.size() && field[zeros] == u'0') ++zeros;
+        field.remove(0, zeros);
+        if (field.isEmpty()) field = QStringLiteral("0");
+    }
+    // Longest run of "0" fields; the first of equally long runs wins.
+    qsizetype bestStart = -1, bestLength = 0;
+    for (qsizetype i = 0; i < fields.size();) {
+        if (fields[i] != QStringLiteral("0")) {
+            ++i;
+            continue;
+        }
+        qsizetype j = i;
+        while (j < fields.size() && fields[j] == QStringLiteral("0")) ++j;
+        if (j - i > bestLength) {
+            bestStart = i;
+            bestLength = j - i;
+        }
+        i = j;
+    }
+    QString result;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i == bestStart) {
+            result += QStringLiteral("::");
+        } else if (bestStart >= 0 && i > bestStart && i < bestStart + bestLength) {
+            continue;
+        } else {
+            result += fields[i];
+            if (i + 1 < fields.size()) result += u':';
+        }
+    }
+    result.replace(QStringLiteral(":::"), QStringLiteral("::"));
+    TraceValue(m_pApp, QStringLiteral("csRetAddress"), result);
+    TraceEnd(m_pApp, QStringLiteral("FixAddress"));
+    return result;
+}
+
+QString CPolicy::GetStringCsv() const {
+    TraceStart(m_pApp, QStringLiteral("GetStringCsv"));
+    auto escape = [](QString s) { return s.replace(u',', QStringLiteral("\\,")); };
+    QString line;
+    line += m_bDisabled ? u'0' : u'1';
+    line += u',';
+    line += m_nSource == 2 ? u'0' : (m_nSource == 1 ? u'1' : u'2');
+    line += u',';
+    line += escape(m_csNetworkName) + u',' + escape(m_csLabel) + u',' + escape(m_csPriority) +
+            u',' + escape(m_csAddress);
+    TraceValue(m_pApp, QStringLiteral("csLine"), line);
+    TraceEnd(m_pApp, QStringLiteral("GetStringCsv"));
+    return line;
+}
+
+void CPolicy::SetStringCsv(const QString& line) {
+    TraceStart(m_pApp, QStringLiteral("SetStringCsv"));
+    if (line.isEmpty()) {
+        TraceValue(m_pApp, QStringLiteral("csLine.IsEmpty"), QStringLiteral("TRUE"));
+        return;
+    }
+    QString work = line;
+    work.replace(QStringLiteral("\\,"), QStringLiteral("&canma;"));
+    const QStringList fields = SplitString(work, QStringLiteral(","));
+    if (fields.size() != 6) {
+        TraceValue(m_pApp, QStringLiteral("csaPolicy.GetCount"), QStringLiteral("!6"));
+        return;
+    }
+    m_bDisabled = fields[0].compare(u"1", Qt::CaseInsensitive) != 0;
+    if (fields[1] == QStringLiteral("0"))
+        m_nSource = 2;
+    else if (fields[1] == QStringLiteral("1"))
+        m_nSource = 1;
+    else
+        m_nSource = 0;
+    m_csNetworkName = QString(fields[2]).replace(QStringLiteral("&canma;"), QStringLiteral(","));
+    m_csLabel = fields[3];
+    m_csPriority = fields[4];
+    m_csAddress = fields[5];
+    TraceEnd(m_pApp, QStringLiteral("SetStringCsv"));
+}
+
+void CPolicy::SetStringHttp(const QString& line) {
+    TraceStart(m_pApp, QStringLiteral("SetStringHttp"));
+    const QStringList fields = SplitString(line, QStringLiteral(","));
+    if (fields.size() < 2) {
+        TraceValue(m_pApp, QStringLiteral("GetCount()"), QStringLiteral("<= 1"));
+        return;
+    }
+    m_bDisabled = true;
+    m_nSource = 1;
+    if (m_pApp) {
+        m_csNetworkName = m_pApp->GetProfileString(QStringLiteral("HTTP"), QStringLiteral("NETWORK_NAME"),
+                                                   QStringLiteral("Network(HTTP_DEFAULT)"));
+        m_csLabel = m_pApp->GetProfileString(QStringLiteral("HTTP"), QStringLiteral("LABEL"),
+                                             QStringLiteral("0"));
+        m_csPriority = m_pApp->GetProfileString(QStringLiteral("HTTP"), QStringLiteral("PRIORITY"),
+                                                QStringLiteral("0"));
+    } else {
+        m_csNetworkName = QStringLiteral("Network(HTTP_DEFAULT)");
+        m_csLabel = QStringLiteral("0");
+        m_csPriority = QStringLiteral("0");
+    }
+    QString address = fields[1].trimmed();
+    while (address.startsWith(u'\r') || address.startsWith(u'\n')) address.remove(0, 1);
+    while (address.endsWith(u'\r') || address.endsWith(u'\n')) address.chop(1);
+    m_csAddress = address;
+    TraceEnd(m_pApp, QStringLiteral("SetStringHttp"));
+}
