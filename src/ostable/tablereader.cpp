@@ -1,0 +1,106 @@
+// Reading the operating system's policy table: CPolicyListManager::GetCurrent and
+// CPolicyListManager::ConvertToPolicy.
+#include "app/zarntoolapp.h"
+#include "ostable/oscommands.h"
+#include "policy/policylistmanager.h"
+
+namespace {
+
+const QString kClass = QStringLiteral("CPolicyListManager");
+
+// The settings key that names a well-known prefix, compared as printed without regard to case.
+QString NetworkNameKey(const QString& prefix) {
+    static const struct {
+        const char16_t* prefix;
+        const char16_t* key;
+    } kKnown[] = {
+        {u"::1/128", u"NETWORK_NAME_LOOPBACK"}, {u"::/0", u"NETWORK_V6"},
+        {u"2002::/16", u"NETWORK_6TO4"},        {u"::/96", u"NETWORK_V4COMPATIBLE"},
+        {u"::ffff:0:0/96", u"NETWORK_V4MAP"},   {u"2001::/32", u"NETWORK_TEREDO"},
+    };
+    for (const auto& k : kKnown) {
+        if (prefix.compare(QStringView(k.prefix), Qt::CaseInsensitive) == 0) return QString::fromUtf16(k.key);
+    }
+    return QStringLiteral("NETWORK_UNKNOWN");
+}
+
+// Each run of blanks becomes one tab; every other character, a tab included, is kept.
+QString CollapseBlanks(const QString& line) {
+    QString out;
+    out.reserve(line.size());
+    bool inRun = false;
+    for (const QChar c : line) {
+        if (c == u' ') {
+            if (!inRun) out += u'\t';
+            inRun = true;
+        } else {
+            out += c;
+            inRun = false;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+int CPolicyListManager::GetCurrent(CPolicyList& list) {
+    if (!m_pApp) return 0;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, QStringLiteral("GetCurrent"));
+
+    const QString command = m_csNetshPrefix + ostable::ShowSubcommand(ostable::ClassifyOs(ostable::ReadOsSetting(m_pApp)));
+    log.AppendLog(LOG_INFO, command);
+    const QString result = ExecuteCommand(command);
+    if (result.compare(u"NG", Qt::CaseInsensitive) == 0) {
+        log.ShowMessageFormat({command}, 517, LOG_ERROR);
+        return 0;
+    }
+    if (!ConvertToPolicy(result, list)) {
+        log.TraceValue(QStringLiteral("csResult"), result);
+        log.ShowMessageFormat({command}, 517, LOG_ERROR);
+        return 0;
+    }
+    log.TraceEnd(kClass, QStringLiteral("GetCurrent"));
+    return 1;
+}
+
+// Four heading lines, then one line per entry: precedence, label and prefix separated by blanks.
+// Blank lines are skipped; any other shape fails the read (rows before it stay appended).
+int CPolicyListManager::ConvertToPolicy(const QString& output, CPolicyList& list) {
+    if (!m_pApp) return 0;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, QStringLiteral("ConvertToPolicy"));
+    log.TraceValue(QStringLiteral("csResult"), output);
+
+    const QStringList lines = SplitString(output, QStringLiteral("\n"));
+    if (lines.size() < 4) {
+        log.TraceValue(QStringLiteral("GetCount(hOutputRead)"), QStringLiteral("<4"));
+        return 0;
+    }
+    if (output.compare(u"NG", Qt::CaseInsensitive) == 0) {
+        log.TraceValue(QStringLiteral("csResult"), output);
+        return 0;
+    }
+
+    for (qsizetype i = 4; i < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        if (line.isEmpty()) continue;
+        const QStringList columns = SplitString(CollapseBlanks(line), QStringLiteral("\t"));
+        if (columns.size() != 3) {
+            log.LogFormat({QStringLiteral("csaItemList.GetCount"), QStringLiteral("!3")}, 306, LOG_DEBUG);
+            return 0;
+        }
+        CPolicy row;
+        row.m_pApp = m_pApp;
+        row.m_bDisabled = false;
+        row.m_nSource = 2;
+        row.m_csPriority = columns[0];
+        row.m_csLabel = columns[1];
+        row.m_csAddress = columns[2];
+        row.m_csNetworkName =
+            m_pApp->GetProfileString(QStringLiteral("DEFAULT"), NetworkNameKey(columns[2]), QString());
+        list.append(row);
+    }
+    log.TraceEnd(kClass, QStringLiteral("ConvertToPolicy"));
+    return 1;
+}

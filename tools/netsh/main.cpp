@@ -1,0 +1,506 @@
+// netsh for Linux: the "interface ipv6" prefix-policy commands of a Japanese-language Windows,
+// so that Corvane has an operating-system table to read and install on Linux.
+//
+//   netsh interface ipv6 show prefixpolicies      (Vista/7 form: highest precedence first)
+//   netsh interface ipv6 show prefixpolicy        (XP form: lowest precedence first)
+//   netsh interface ipv6 add prefixpolicy <prefix> <precedence> <label> [store]
+//   netsh interface ipv6 delete prefixpolicy <prefix> [store]
+//
+// Parameters may also be given by name (prefix=, precedence=, label=, store=). Everything is
+// printed in CP932 with CR LF line ends, as the Windows console command does.
+//
+// The table is kept in the file named by NETSH_PREFIXPOLICY_FILE, by default
+// "netsh-prefixpolicy.table" beside this program: one entry per line, "precedence label
+// prefix", UTF-8, lines starting with "#" ignored. While the file does not exist the table is
+// the Windows 7 default; an empty file is an empty table. Changes replace the file atomically,
+// and every run holds a lock on "<table file>.lock" so concurrent runs are serialised.
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <optional>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "platform/codepage.h"
+#include "platform/fileutil.h"
+#include "platform/selfpath.h"
+
+namespace {
+
+// ---- texts (what a Japanese-language Windows prints) ----
+
+const char16_t kOk[] = u"OK";
+const char16_t kNotFound[] = u"指定されたファイルが見つかりません。";
+const char16_t kExists[] = u"オブジェクトは既に存在します。";
+const char16_t kAccessDenied[] = u"アクセスが拒否されました。";
+const char16_t kBadParameter[] = u"パラメーターが間違っています。";
+const char16_t kBadSyntax[] = u"指定されたコマンドの構文が正しくありません。";
+const char16_t kInvalidData[] = u"データが無効です。";
+const char16_t kUnknownCommand[] = u"次のコマンドが見つかりませんでした: ";
+
+const char16_t kUsageAdd[] =
+    u"使用法: add prefixpolicy [prefix=]<IPv6 アドレス>/<整数> [precedence=]<整数> [label=]<整数> "
+    u"[[store=]active|persistent]";
+const char16_t kUsageDelete[] =
+    u"使用法: delete prefixpolicy [prefix=]<IPv6 アドレス>/<整数> [[store=]active|persistent]";
+const char16_t kUsageShowPolicies[] = u"使用法: show prefixpolicies [[store=]active|persistent]";
+const char16_t kUsageShowPolicy[] = u"使用法: show prefixpolicy [[store=]active|persistent]";
+
+// Every help text's lines after the fourth have other than three blank-separated columns, so
+// that a reader expecting the table never takes a help line for an entry.
+const QStringList& TopHelp() {
+    static const QStringList lines = {
+        QStringLiteral("使用法: netsh [コンテキスト] <コマンド>"),
+        QString(),
+        QStringLiteral("次のコマンドを利用できます:"),
+        QString(),
+        QStringLiteral("このコンテキストのコマンド:"),
+        QStringLiteral("?              - コマンドの 一覧を表示します。"),
+        QStringLiteral("help           - コマンドの 一覧を表示します。"),
+        QStringLiteral("interface      - 'interface' コンテキストに 変更します。"),
+        QString(),
+        QStringLiteral("サブコンテキストを使用するには、コンテキスト名の後に コマンドを入力してください。"),
+    };
+    return lines;
+}
+
+const QStringList& InterfaceHelp() {
+    static const QStringList lines = {
+        QStringLiteral("次のコマンドを利用できます:"),
+        QString(),
+        QStringLiteral("このコンテキストのコマンド:"),
+        QStringLiteral("?              - コマンドの一覧を表示します。"),
+        QStringLiteral("help           - コマンドの 一覧を表示します。"),
+        QStringLiteral("ipv6           - 'interface ipv6' コンテキストに 変更します。"),
+        QString(),
+        QStringLiteral("サブコンテキストを使用するには、コンテキスト名の後に コマンドを入力してください。"),
+    };
+    return lines;
+}
+
+const QStringList& Ipv6Help() {
+    static const QStringList lines = {
+        QStringLiteral("次のコマンドを利用できます:"),
+        QString(),
+        QStringLiteral("このコンテキストのコマンド:"),
+        QStringLiteral("?              - コマンドの一覧を表示します。"),
+        QStringLiteral("add            - プレフィックス ポリシー エントリを追加します。"),
+        QStringLiteral("delete         - プレフィックス ポリシー エントリを削除します。"),
+        QStringLiteral("help           - コマンドの 一覧を表示します。"),
+        QStringLiteral("show           - プレフィックス ポリシー テーブルを表示します。"),
+        QString(),
+        QStringLiteral("コマンドのヘルプを表示するには、コマンドの後にスペースを入れ、? を入力してください。"),
+    };
+    return lines;
+}
+
+QStringList GroupHelp(const QString& verb) {
+    QStringList lines = {QStringLiteral("次のコマンドを利用できます:"), QString()};
+    if (verb == u"add") {
+        lines << QStringLiteral("add prefixpolicy - プレフィックス ポリシー エントリを 追加します。");
+    } else if (verb == u"delete") {
+        lines << QStringLiteral("delete prefixpolicy - プレフィックス ポリシー エントリを 削除します。");
+    } else {
+        lines << QStringLiteral("show prefixpolicies - プレフィックス ポリシー テーブルを 表示します。")
+              << QStringLiteral("show prefixpolicy - プレフィックス ポリシー テーブルを 昇順に表示します。");
+    }
+    return lines;
+}
+
+// ---- output ----
+
+class COutput {
+public:
+    void Line(const QString& text = QString()) {
+        m_text += text;
+        m_text += u"\r\n";
+    }
+    void Lines(const QStringList& lines) {
+        for (const QString& l : lines) Line(l);
+    }
+    void Flush() {
+        const QByteArray bytes = platform::ToCp932(m_text);
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+            done += n;
+        }
+    }
+
+private:
+    QString m_text;
+};
+
+// ---- the table ----
+
+struct CEntry {
+    std::uint32_t precedence = 0;
+    std::uint32_t label = 0;
+    QString prefix;  // as given
+    std::array<std::uint8_t, 16> address{};
+    int length = 0;
+
+    bool SamePrefix(const CEntry& other) const { return address == other.address && length == other.length; }
+};
+
+// A decimal number of 1 to 10 ASCII digits, at most 4294967295.
+std::optional<std::uint32_t> ParseNumber(const QString& text) {
+    if (text.isEmpty() || text.size() > 10) return std::nullopt;
+    std::uint64_t value = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9') return std::nullopt;
+        value = value * 10 + std::uint64_t(c.unicode() - u'0');
+    }
+    if (value > 0xFFFFFFFFull) return std::nullopt;
+    return std::uint32_t(value);
+}
+
+// "<IPv6 address>/<length 0..128>".
+bool ParsePrefix(const QString& text, CEntry& entry) {
+    const qsizetype slash = text.indexOf(u'/');
+    if (slash <= 0 || slash != text.lastIndexOf(u'/')) return false;
+    const QString lengthText = text.mid(slash + 1);
+    if (lengthText.isEmpty() || lengthText.size() > 3) return false;
+    const std::optional<std::uint32_t> length = ParseNumber(lengthText);
+    if (!length || *length > 128) return false;
+    const QString addressText = text.left(slash);
+    for (const QChar c : addressText) {
+        if (!(c.isDigit() && c.unicode() < 128) && !(c >= u'a' && c <= u'f') && !(c >= u'A' && c <= u'F') &&
+            c != u':' && c != u'.')
+            return false;
+    }
+    const QByteArray latin = addressText.toLatin1();
+    if (::inet_pton(AF_INET6, latin.constData(), entry.address.data()) != 1) return false;
+    entry.length = int(*length);
+    entry.prefix = text;
+    return true;
+}
+
+QList<CEntry> DefaultTable() {
+    static const struct {
+        std::uint32_t precedence;
+        std::uint32_t label;
+        const char16_t* prefix;
+    } kRows[] = {{50, 0, u"::1/128"}, {40, 1, u"::/0"},          {30, 2, u"2002::/16"},
+                 {20, 3, u"::/96"},   {10, 4, u"::ffff:0:0/96"}, {5, 5, u"2001::/32"}};
+    QList<CEntry> table;
+    for (const auto& r : kRows) {
+        CEntry e;
+        ParsePrefix(QString::fromUtf16(r.prefix), e);
+        e.precedence = r.precedence;
+        e.label = r.label;
+        table.append(e);
+    }
+    return table;
+}
+
+QString TablePath() {
+    const QByteArray fromEnv = qgetenv("NETSH_PREFIXPOLICY_FILE");
+    if (!fromEnv.isEmpty()) return QString::fromLocal8Bit(fromEnv);
+    return platform::ProgramDirectory() + QStringLiteral("netsh-prefixpolicy.table");
+}
+
+enum class ELoad { Ok, Invalid, Unreadable };
+
+ELoad LoadTable(const QString& path, QList<CEntry>& table) {
+    table.clear();
+    if (!platform::FileExists(path)) {
+        if (platform::DirectoryExists(path)) return ELoad::Unreadable;
+        table = DefaultTable();
+        return ELoad::Ok;
+    }
+    QByteArray bytes;
+    if (!platform::ReadWholeFile(path, &bytes)) return ELoad::Unreadable;
+    const QStringList lines = QString::fromUtf8(bytes).split(u'\n');
+    for (const QString& raw : lines) {
+        const QString line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith(u'#')) continue;
+        const QStringList fields = line.split(u' ', Qt::SkipEmptyParts);
+        if (fields.size() != 3) return ELoad::Invalid;
+        CEntry e;
+        const auto precedence = ParseNumber(fields[0]);
+        const auto label = ParseNumber(fields[1]);
+        if (!precedence || !label || !ParsePrefix(fields[2], e)) return ELoad::Invalid;
+        e.precedence = *precedence;
+        e.label = *label;
+        table.append(e);
+    }
+    return ELoad::Ok;
+}
+
+bool SaveTable(const QString& path, const QList<CEntry>& table) {
+    QByteArray bytes = "# netsh interface ipv6 prefix policies: precedence label prefix\n";
+    for (const CEntry& e : table) {
+        bytes += QByteArray::number(e.precedence) + ' ' + QByteArray::number(e.label) + ' ' + e.prefix.toUtf8() + '\n';
+    }
+    return platform::WriteFileAtomic(path, bytes);
+}
+
+// Holds an flock on "<table>.lock" for the lifetime of the run. Without a lock file (an
+// unwritable folder) a listing still runs; a change could not be written there anyway.
+class CTableLock {
+public:
+    CTableLock(const QString& tablePath, bool exclusive) {
+        const QByteArray lockPath = (tablePath + QStringLiteral(".lock")).toLocal8Bit();
+        m_fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (m_fd < 0) m_fd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC);
+        if (m_fd < 0) return;
+        while (::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0) {
+            if (errno != EINTR) {
+                ::close(m_fd);
+                m_fd = -1;
+                return;
+            }
+        }
+    }
+    ~CTableLock() {
+        if (m_fd >= 0) ::close(m_fd);  // releases the lock
+    }
+    CTableLock(const CTableLock&) = delete;
+    CTableLock& operator=(const CTableLock&) = delete;
+    bool Held() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+// ---- parameters ----
+
+// Fills named parameters from positional and "name=value" words, Windows netsh style.
+// False on an unknown name, a parameter given twice, or too many words.
+bool BindParameters(const QStringList& words, const QStringList& names, QList<std::optional<QString>>& values) {
+    values = QList<std::optional<QString>>(names.size());
+    qsizetype next = 0;
+    for (const QString& w : words) {
+        const qsizetype eq = w.indexOf(u'=');
+        qsizetype slot = -1;
+        QString value = w;
+        if (eq > 0) {
+            const QString tag = w.left(eq);
+            for (qsizetype i = 0; i < names.size(); ++i) {
+                if (tag.compare(names[i], Qt::CaseInsensitive) == 0) slot = i;
+            }
+            if (slot < 0) return false;
+            value = w.mid(eq + 1);
+        } else {
+            while (next < names.size() && values[next]) ++next;
+            if (next >= names.size()) return false;
+            slot = next;
+        }
+        if (values[slot]) return false;
+        values[slot] = value;
+    }
+    return true;
+}
+
+bool IsHelpWord(const QString& w) {
+    return w == u"?" || w == u"/?" || w == u"-?" || w.compare(u"help", Qt::CaseInsensitive) == 0;
+}
+
+bool ValidStore(const std::optional<QString>& store) {
+    return !store || store->compare(u"active", Qt::CaseInsensitive) == 0 ||
+           store->compare(u"persistent", Qt::CaseInsensitive) == 0;
+}
+
+void PrintSyntaxError(COutput& out, const char16_t* usage) {
+    out.Line(QString::fromUtf16(kBadSyntax));
+    out.Line();
+    out.Line(QString::fromUtf16(usage));
+    out.Line();
+}
+
+void PrintMessage(COutput& out, const char16_t* text) {
+    out.Line(QString::fromUtf16(text));
+    out.Line();
+}
+
+// ---- commands ----
+
+int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
+    const char16_t* usage = ascending ? kUsageShowPolicy : kUsageShowPolicies;
+    if (!params.isEmpty() && IsHelpWord(params.first())) {
+        out.Line(QString::fromUtf16(usage));
+        out.Line();
+        return 0;
+    }
+    QList<std::optional<QString>> values;
+    if (!BindParameters(params, {QStringLiteral("store")}, values)) {
+        PrintSyntaxError(out, usage);
+        return 1;
+    }
+    if (!ValidStore(values[0])) {
+        PrintMessage(out, kBadParameter);
+        return 1;
+    }
+    const QString path = TablePath();
+    CTableLock lock(path, false);
+    QList<CEntry> table;
+    switch (LoadTable(path, table)) {
+        case ELoad::Ok: break;
+        case ELoad::Invalid: PrintMessage(out, kInvalidData); return 1;
+        case ELoad::Unreadable: PrintMessage(out, kAccessDenied); return 1;
+    }
+    std::stable_sort(table.begin(), table.end(), [ascending](const CEntry& a, const CEntry& b) {
+        return ascending ? a.precedence < b.precedence : a.precedence > b.precedence;
+    });
+    out.Line(QStringLiteral("アクティブ状態を照会しています..."));
+    out.Line();
+    out.Line(QStringLiteral("優先順位   ラベル  プレフィックス"));
+    out.Line(QStringLiteral("----------  -----  --------------------------------"));
+    for (const CEntry& e : table) {
+        out.Line(QStringLiteral("%1  %2  %3")
+                     .arg(e.precedence, 10)
+                     .arg(e.label, 5)
+                     .arg(e.prefix));
+    }
+    out.Line();
+    return 0;
+}
+
+// Runs a change under the exclusive lock: load, apply, save. The table file is left as it
+// was whenever the change is refused or cannot be written.
+template <typename Change>
+int ChangeTable(COutput& out, Change change) {
+    const QString path = TablePath();
+    CTableLock lock(path, true);
+    if (!lock.Held()) {
+        PrintMessage(out, kAccessDenied);
+        return 1;
+    }
+    QList<CEntry> table;
+    switch (LoadTable(path, table)) {
+        case ELoad::Ok: break;
+        case ELoad::Invalid: PrintMessage(out, kInvalidData); return 1;
+        case ELoad::Unreadable: PrintMessage(out, kAccessDenied); return 1;
+    }
+    if (const char16_t* refusal = change(table)) {
+        PrintMessage(out, refusal);
+        return 1;
+    }
+    if (!SaveTable(path, table)) {
+        PrintMessage(out, kAccessDenied);
+        return 1;
+    }
+    PrintMessage(out, kOk);
+    return 0;
+}
+
+int AddCommand(COutput& out, const QStringList& params) {
+    if (!params.isEmpty() && IsHelpWord(params.first())) {
+        out.Line(QString::fromUtf16(kUsageAdd));
+        out.Line();
+        return 0;
+    }
+    QList<std::optional<QString>> values;
+    if (!BindParameters(params, {QStringLiteral("prefix"), QStringLiteral("precedence"), QStringLiteral("label"), QStringLiteral("store")}, values) ||
+        !values[0] || !values[1] || !values[2]) {
+        PrintSyntaxError(out, kUsageAdd);
+        return 1;
+    }
+    CEntry entry;
+    const auto precedence = ParseNumber(*values[1]);
+    const auto label = ParseNumber(*values[2]);
+    if (!ParsePrefix(*values[0], entry) || !precedence || !label || !ValidStore(values[3])) {
+        PrintMessage(out, kBadParameter);
+        return 1;
+    }
+    entry.precedence = *precedence;
+    entry.label = *label;
+    return ChangeTable(out, [&entry](QList<CEntry>& table) -> const char16_t* {
+        for (const CEntry& e : table) {
+            if (e.SamePrefix(entry)) return kExists;
+        }
+        table.append(entry);
+        return nullptr;
+    });
+}
+
+int DeleteCommand(COutput& out, const QStringList& params) {
+    if (!params.isEmpty() && IsHelpWord(params.first())) {
+        out.Line(QString::fromUtf16(kUsageDelete));
+        out.Line();
+        return 0;
+    }
+    QList<std::optional<QString>> values;
+    if (!BindParameters(params, {QStringLiteral("prefix"), QStringLiteral("store")}, values) || !values[0]) {
+        PrintSyntaxError(out, kUsageDelete);
+        return 1;
+    }
+    CEntry entry;
+    if (!ParsePrefix(*values[0], entry) || !ValidStore(values[1])) {
+        PrintMessage(out, kBadParameter);
+        return 1;
+    }
+    return ChangeTable(out, [&entry](QList<CEntry>& table) -> const char16_t* {
+        for (qsizetype i = 0; i < table.size(); ++i) {
+            if (table[i].SamePrefix(entry)) {
+                table.removeAt(i);
+                return nullptr;
+            }
+        }
+        return kNotFound;
+    });
+}
+
+int UnknownCommand(COutput& out, const QStringList& args) {
+    out.Line(QString::fromUtf16(kUnknownCommand) + args.join(u' '));
+    out.Line();
+    return 1;
+}
+
+bool Is(const QString& word, const char16_t* name) { return word.compare(QStringView(name), Qt::CaseInsensitive) == 0; }
+
+int Run(COutput& out, const QStringList& args) {
+    if (args.isEmpty() || IsHelpWord(args.first())) {
+        out.Lines(TopHelp());
+        return 0;
+    }
+    if (!Is(args[0], u"interface")) return UnknownCommand(out, args);
+    if (args.size() == 1 || IsHelpWord(args[1])) {
+        out.Lines(InterfaceHelp());
+        return 0;
+    }
+    if (!Is(args[1], u"ipv6")) return UnknownCommand(out, args);
+    const QStringList rest = args.mid(2);
+    if (rest.isEmpty() || IsHelpWord(rest[0])) {
+        out.Lines(Ipv6Help());
+        return 0;
+    }
+    const QString verb = rest[0].toLower();
+    if (verb != u"show" && verb != u"add" && verb != u"delete") return UnknownCommand(out, args);
+    if (rest.size() == 1 || IsHelpWord(rest[1])) {
+        out.Lines(GroupHelp(verb));
+        return 0;
+    }
+    const QStringList params = rest.mid(2);
+    if (verb == u"show") {
+        if (Is(rest[1], u"prefixpolicies")) return ShowCommand(out, params, false);
+        if (Is(rest[1], u"prefixpolicy")) return ShowCommand(out, params, true);
+    } else if (verb == u"add") {
+        if (Is(rest[1], u"prefixpolicy")) return AddCommand(out, params);
+    } else if (Is(rest[1], u"prefixpolicy")) {
+        return DeleteCommand(out, params);
+    }
+    return UnknownCommand(out, args);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
+    COutput out;
+    const int rc = Run(out, args);
+    out.Flush();
+    return rc;
+}
