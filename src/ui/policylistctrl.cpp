@@ -12,26 +12,12 @@
 #include <ctime>
 
 #include "app/zarntoolapp.h"
+#include "ui/dialogex.h"
+#include "ui/waitcursor.h"
 
 namespace {
 
 const QString kClass = QStringLiteral("CPolicyListCtrl");
-
-// Shows the wait cursor for its lifetime.
-class CWaitCursorScope {
-public:
-    CWaitCursorScope() : m_on(qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        if (m_on) QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~CWaitCursorScope() {
-        if (m_on) QApplication::restoreOverrideCursor();
-    }
-    CWaitCursorScope(const CWaitCursorScope&) = delete;
-    CWaitCursorScope& operator=(const CWaitCursorScope&) = delete;
-
-private:
-    bool m_on = false;
-};
 
 // Reads a cell text as a 32-bit integer: leading blanks skipped, an optional sign, then the
 // leading decimal digits; 0 when there are none; values beyond the range saturate.
@@ -374,7 +360,7 @@ void CPolicyListModel::EndBatch() {
 // ---------------------------------------------------------------------------------------------
 // CPolicyListCtrl
 
-CPolicyListCtrl::CPolicyListCtrl(QWidget* parent) : QTableView(parent) {
+CPolicyListCtrl::CPolicyListCtrl(QWidget* parent) : QTableView(parent), CMovableObject(this) {
     m_pApp = CZarntoolApp::Current();
     Trace("CPolicyListCtrl", false);
     auto title = [this](int id) { return m_pApp ? m_pApp->LoadString(id) : QString(); };
@@ -455,7 +441,7 @@ bool CPolicyListCtrl::UpdateItem(int index, const CPolicy& row) {
         return false;
     }
 
-    if (index < count) m_pModel->DeleteRow(index);
+    if (index < count) DeleteItems(index, index);
     m_pModel->InsertRow(index, row.m_csAddress);
     m_pModel->SetCheck(index, !row.m_bDisabled);
     const int image = (row.m_nSource >= 0 && row.m_nSource <= 2) ? row.m_nSource : -1;
@@ -466,6 +452,16 @@ bool CPolicyListCtrl::UpdateItem(int index, const CPolicy& row) {
     m_pModel->SetText(index, 5, QString::number(row.m_nSource));
     Trace("UpdateItem", true);
     return true;
+}
+
+void CPolicyListCtrl::DeleteItems(int first, int last) {
+    if (first < 0 || last >= GetItemCount() || first > last) return;
+    // A deleted row takes its focus with it and hands its selection to no other row; the
+    // item view would otherwise select a neighbour in single-selection mode.
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && current.row() >= first && current.row() <= last)
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    m_pModel->DeleteRows(first, last);
 }
 
 void CPolicyListCtrl::SetRedraw(bool on) {
@@ -489,7 +485,7 @@ void CPolicyListCtrl::AddAll(const CPolicyList& rows) {
 
 void CPolicyListCtrl::Remove(int index) {
     Trace("Remove", false);
-    m_pModel->DeleteRow(index);
+    DeleteItems(index, index);
     for (int id : {kIdNetworkName, kIdLabel, kIdPriority, kIdAddress}) {
         if (auto* edit = qobject_cast<QLineEdit*>(ParentControl(id))) edit->setText(QString());
     }
@@ -510,11 +506,11 @@ void CPolicyListCtrl::RemoveAllNetwork() {
         if (network) {
             if (last < 0) last = i;
         } else if (last >= 0) {
-            m_pModel->DeleteRows(i + 1, last);
+            DeleteItems(i + 1, last);
             last = -1;
         }
     }
-    if (last >= 0) m_pModel->DeleteRows(0, last);
+    if (last >= 0) DeleteItems(0, last);
     setUpdatesEnabled(true);
     Trace("RemoveAllNetwork", true);
 }
@@ -553,7 +549,7 @@ void CPolicyListCtrl::Resort() {
 }
 
 void CPolicyListCtrl::Sort(int column, bool ascending, bool /*add*/) {
-    CWaitCursorScope wait;
+    CWaitCursor wait;
     m_bSorting = true;
     m_clHeader->SetSortColumn(column, ascending);
     m_iSortColumn = column;
@@ -698,12 +694,17 @@ void CPolicyListCtrl::OnLvnItemchanged(int index, unsigned newState) {
 }
 
 QWidget* CPolicyListCtrl::ParentControl(int id) const {
+    // The dialog the list lives in, reached through its controls by id.
+    for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
+        if (auto* dialog = qobject_cast<CDialogEx*>(w)) return dialog->GetDlgItem(id);
+    }
+    // Outside a dialog of the layer: the control carrying the id in the same window.
     QWidget* owner = window();
     if (!owner || owner == this) return nullptr;
     const QList<QWidget*> children = owner->findChildren<QWidget*>();
     for (QWidget* w : children) {
         bool ok = false;
-        if (w->property("controlId").toInt(&ok) == id && ok) return w;
+        if (w->property("dlgCtrlId").toInt(&ok) == id && ok) return w;
     }
     return nullptr;
 }

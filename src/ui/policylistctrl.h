@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "policy/policy.h"
+#include "ui/customcontrols.h"
 
 class CZarntoolApp;
 
@@ -120,7 +121,7 @@ private:
     int m_nBatch = 0;
 };
 
-class CPolicyListCtrl : public QTableView {
+class CPolicyListCtrl : public QTableView, public CMovableObject {
     Q_OBJECT
 public:
     // Item states as the change notification reports them.
@@ -186,6 +187,7 @@ private:
     void OnDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
                        const QList<int>& roles);
     void SetRedraw(bool on);
+    void DeleteItems(int first, int last);
     QWidget* ParentControl(int id) const;
     void Trace(const char* operation, bool end) const;
 

@@ -36,13 +36,13 @@ public:
         layout->addWidget(list);
         for (int id : {1016, 1009, 1011, 1015}) {
             auto* edit = new QLineEdit(&window);
-            edit->setProperty("controlId", id);
+            edit->setProperty("dlgCtrlId", id);
             layout->addWidget(edit);
             edits[id] = edit;
         }
         for (int id : {1002, 1004, 1006}) {
             auto* button = new QPushButton(QString::number(id), &window);
-            button->setProperty("controlId", id);
+            button->setProperty("dlgCtrlId", id);
             layout->addWidget(button);
             buttons[id] = button;
         }
@@ -433,6 +433,26 @@ TEST(PolicyListWindow, RemoveClearsTheEditFieldsAndDisablesChangeAndRemove) {
     EXPECT_FALSE(w.buttons[1004]->isEnabled());
     // The removed address space is free again.
     EXPECT_TRUE(w.list->UpdateItem(1, Row("A", "1", "10", "::/0")));
+}
+
+TEST(PolicyListWindow, DeletingTheSelectedRowSelectsNoOtherRow) {
+    ListWindow w;
+    w.Show();
+    w.list->AddAll({Row("A", "1", "30", "::/0"), Row("B", "2", "20", "::1/128"),
+                    Row("C", "3", "10", "fc00::/7")});
+    w.list->Resort();
+    w.list->SelectAndFocus(2);
+    w.list->Remove(2);
+    EXPECT_EQ(w.list->GetFirstSelected(), -1);
+    EXPECT_TRUE(w.edits[1016]->text().isEmpty());
+    // Selecting the new last row then fills the fields again.
+    w.list->SelectAndFocus(1);
+    EXPECT_EQ(w.edits[1016]->text(), QStringLiteral("B"));
+    EXPECT_TRUE(w.buttons[1004]->isEnabled());
+    // Replacing the selected row leaves no row selected either.
+    w.list->UpdateItem(1, Row("B2", "2", "20", "::1/128"));
+    EXPECT_EQ(w.list->GetFirstSelected(), -1);
+    EXPECT_EQ(w.edits[1016]->text(), QStringLiteral("B"));
 }
 
 TEST(PolicyListWindow, OperationsAreTraced) {
