@@ -6,6 +6,19 @@
 
 namespace exportfile {
 
+namespace {
+
+std::function<QDateTime()>& Clock() {
+    static std::function<QDateTime()> clock;
+    return clock;
+}
+
+}  // namespace
+
+QDateTime Now() { return Clock() ? Clock()() : QDateTime::currentDateTime(); }
+
+void SetClockForTesting(std::function<QDateTime()> clock) { Clock() = std::move(clock); }
+
 QString FileName(const QDateTime& localTime) {
     return localTime.toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".dat");
 }

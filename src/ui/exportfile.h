@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <functional>
 
 namespace exportfile {
 
@@ -14,5 +15,10 @@ QString FileName(const QDateTime& localTime);
 // stored as CR LF (never a doubled CR) and the text in the Japanese ANSI code page; characters
 // without a form there become "?".
 QByteArray Bytes(const QString& osTableText, const QString& ipconfigText);
+
+// The local time an export is stamped with: the clock, unless a test has set its own.
+QDateTime Now();
+// Sets the clock Now() reads; an empty function restores the real clock.
+void SetClockForTesting(std::function<QDateTime()> clock);
 
 }  // namespace exportfile

@@ -56,6 +56,7 @@ void CZarntoolDlg::MapCommands() {
     MapCommand(IDC_MODIFY, [this] { OnBnClickedModify(); });
     MapCommand(IDC_SAVE, [this] { OnBnClickedSave(); });
     MapCommand(ID_FILE_QUIT, [this] { OnFileQuit(); });
+    MapMenuCommands();
 }
 
 void CZarntoolDlg::DoDataExchange() {
@@ -386,6 +387,7 @@ void CZarntoolDlg::OnCancel() {
 
 void CZarntoolDlg::OnSysCommand(int id) {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        OnHelpVersion();
         return;
     }
     CDialogEx::OnSysCommand(id);

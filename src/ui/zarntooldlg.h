@@ -61,6 +61,15 @@ public:
     // Ctrl+Q and the quit item: the same close request as the close box.
     void OnFileQuit();
 
+    // Menu commands (zarntooldlg_commands.cpp).
+    void OnFileGetNetwork();
+    void OnUpdateFileGetNetwork(CCmdUI* pCmdUI);
+    void OnFileExport();
+    void OnFileDefault();
+    void OnFileProperty();
+    void OnHelpAbout();
+    void OnHelpVersion();
+
     // The icon the window shows when minimised or dragged.
     QIcon QueryDragIcon() const { return m_hIcon; }
 
@@ -94,6 +103,8 @@ protected:
     virtual void PostNcDestroy();
     // The command table; later commands are added here.
     virtual void MapCommands();
+    // The menu commands' part of the command table (zarntooldlg_commands.cpp).
+    void MapMenuCommands();
 
     // Resize rule: the list grows with the window, the controls below it move down.
     void OnSize(int width, int height);
