@@ -48,13 +48,8 @@ public:
         QString line = QStringLiteral("   ") + label;
         int width = 3;
         for (const QChar c : label) width += c.unicode() < 0x80 ? 1 : 2;
-        bool dot = !label.endsWith(u' ');
-        while (width < 42) {
-            line += dot ? u'.' : u' ';
-            dot = !dot;
-            ++width;
-        }
-        if (!line.endsWith(u'.')) line += u'.';
+        // Dots on even columns up to column 40, so every colon lines up at column 41.
+        for (; width <= 40; ++width) line += width % 2 == 0 ? u'.' : u' ';
         Line(line + QStringLiteral(": ") + value);
     }
     void Flush() {

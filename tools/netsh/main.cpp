@@ -112,6 +112,7 @@ QStringList GroupHelp(const QString& verb) {
         lines << QStringLiteral("show prefixpolicies - プレフィックス ポリシー テーブルを 表示します。")
               << QStringLiteral("show prefixpolicy - プレフィックス ポリシー テーブルを 昇順に表示します。");
     }
+    lines << QString() << QStringLiteral("コマンドのヘルプを表示するには、コマンドの後にスペースを入れ、? を入力してください。");
     return lines;
 }
 

@@ -1,0 +1,158 @@
+// A small program the command-runner tests start as a real child process.
+//
+//   testcmd bytes N            N bytes "abc...z" repeated on standard output, one write each 100
+//   testcmd alternate N        "out<i>\n" on standard output, then "err<i>\n" on standard error, N times
+//   testcmd silent             prints nothing
+//   testcmd exit CODE [TEXT]   prints TEXT and exits with CODE
+//   testcmd args WORDS...      every argument (argv[0] included) as "[word]" on its own line
+//   testcmd fds                the open descriptors, blank separated
+//   testcmd stdin              where standard input points and how many bytes it gave
+//   testcmd cp932 N            N bytes "a" then the CP932 bytes of 日本語
+//   testcmd file PATH          the bytes of PATH as they are
+//   testcmd sigign             the "SigIgn:" line of its own /proc status
+//
+// When started under the name "netsh" it prints the file named by TESTCMD_NETSH_OUTPUT and
+// appends its arguments to TESTCMD_NETSH_ARGS, so tests can script what the system prints.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+void WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        data += n;
+        size -= size_t(n);
+    }
+}
+
+void Write(int fd, const std::string& s) { WriteAll(fd, s.data(), s.size()); }
+
+std::string ReadFileBytes(const char* path) {
+    std::string out;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return out;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.append(buf, size_t(n));
+    }
+    ::close(fd);
+    return out;
+}
+
+int FakeNetsh(int argc, char** argv) {
+    if (const char* log = std::getenv("TESTCMD_NETSH_ARGS")) {
+        const int fd = ::open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            std::string line;
+            for (int i = 1; i < argc; ++i) line += std::string(i > 1 ? " " : "") + argv[i];
+            Write(fd, line + "\n");
+            ::close(fd);
+        }
+    }
+    const char* output = std::getenv("TESTCMD_NETSH_OUTPUT");
+    if (!output) return 1;
+    // "show" prints the file; any other command prints the file named by
+    // TESTCMD_NETSH_CHANGE_OUTPUT when given.
+    const char* change = std::getenv("TESTCMD_NETSH_CHANGE_OUTPUT");
+    const bool isShow = argc > 3 && std::strcmp(argv[3], "show") == 0;
+    Write(1, ReadFileBytes(!isShow && change ? change : output));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* base = std::strrchr(argv[0], '/');
+    base = base ? base + 1 : argv[0];
+    if (std::strcmp(base, "netsh") == 0) return FakeNetsh(argc, argv);
+    if (argc < 2) return 2;
+    const std::string mode = argv[1];
+    if (mode == "bytes" && argc > 2) {
+        const long n = std::strtol(argv[2], nullptr, 10);
+        std::string chunk;
+        for (long i = 0; i < n; ++i) {
+            chunk += char('a' + i % 26);
+            if (chunk.size() == 100) {
+                Write(1, chunk);
+                chunk.clear();
+            }
+        }
+        Write(1, chunk);
+        return 0;
+    }
+    if (mode == "alternate" && argc > 2) {
+        const long n = std::strtol(argv[2], nullptr, 10);
+        for (long i = 0; i < n; ++i) {
+            Write(1, "out" + std::to_string(i) + "\n");
+            Write(2, "err" + std::to_string(i) + "\n");
+        }
+        return 0;
+    }
+    if (mode == "silent") return 0;
+    if (mode == "exit" && argc > 2) {
+        if (argc > 3) Write(1, argv[3]);
+        return int(std::strtol(argv[2], nullptr, 10));
+    }
+    if (mode == "args") {
+        for (int i = 0; i < argc; ++i) Write(1, std::string("[") + argv[i] + "]\n");
+        return 0;
+    }
+    if (mode == "fds") {
+        DIR* dir = ::opendir("/proc/self/fd");
+        if (!dir) return 1;
+        const int own = ::dirfd(dir);
+        std::string list;
+        while (const dirent* e = ::readdir(dir)) {
+            if (e->d_name[0] == '.') continue;
+            if (std::atoi(e->d_name) == own) continue;
+            list += std::string(list.empty() ? "" : " ") + e->d_name;
+        }
+        ::closedir(dir);
+        Write(1, list + "\n");
+        return 0;
+    }
+    if (mode == "stdin") {
+        char target[256] = {};
+        const ssize_t len = ::readlink("/proc/self/fd/0", target, sizeof target - 1);
+        if (len < 0) std::strcpy(target, "(none)");
+        char buf[64];
+        long total = 0;
+        for (;;) {
+            const ssize_t n = ::read(0, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            total += n;
+        }
+        Write(1, std::string(target) + " " + std::to_string(total) + "\n");
+        return 0;
+    }
+    if (mode == "cp932" && argc > 2) {
+        const long n = std::strtol(argv[2], nullptr, 10);
+        Write(1, std::string(size_t(n), 'a') + "\x93\xfa\x96\x7b\x8c\xea");
+        return 0;
+    }
+    if (mode == "sigign") {
+        const std::string status = ReadFileBytes("/proc/self/status");
+        const size_t at = status.find("SigIgn:");
+        if (at == std::string::npos) return 1;
+        Write(1, status.substr(at, status.find('\n', at) - at + 1));
+        return 0;
+    }
+    if (mode == "file" && argc > 2) {
+        Write(1, ReadFileBytes(argv[2]));
+        return 0;
+    }
+    return 2;
+}
