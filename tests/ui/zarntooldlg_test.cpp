@@ -490,6 +490,25 @@ TEST_F(EditorTest, EscapeCloseBoxAndCtrlQAllAsk) {
     EXPECT_EQ(dlg->GetResult(), IDCANCEL);
 }
 
+TEST_F(EditorTest, VersionItemOfTheSystemMenuOpensTheVersionBox) {
+    WriteConf({});
+    Open();
+    bool shown = false;
+    QString caption;
+    QTimer::singleShot(0, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        shown = modal && modal != dlg.get();
+        if (shown) {
+            caption = modal->windowTitle();
+            modal->close();
+        }
+    });
+    dlg->GetSystemMenu()->actions().last()->trigger();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(caption, QStringLiteral("Corvane"));
+    EXPECT_TRUE(dlg->isVisible());
+}
+
 // --- Resizing ----------------------------------------------------------------------------------
 
 TEST_F(EditorTest, EnlargingByHundredPixelsGrowsTheListAndMovesTheLowerControls) {
