@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionHeader>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
@@ -151,6 +153,40 @@ bool CPolicyListHeaderCtrl::event(QEvent* event) {
     const bool handled = QHeaderView::event(event);
     if (event->type() == QEvent::CursorChange) KeepArrowCursor();
     return handled;
+}
+
+void CPolicyListHeaderCtrl::initStyleOptionForIndex(QStyleOptionHeader* option,
+                                                    int logicalIndex) const {
+    QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+    // The sort mark is drawn by paintSection, above the title, so that it never covers the
+    // title of a narrow column.
+    option->sortIndicator = QStyleOptionHeader::None;
+}
+
+void CPolicyListHeaderCtrl::paintSection(QPainter* painter, const QRect& rect,
+                                         int logicalIndex) const {
+    QHeaderView::paintSection(painter, rect, logicalIndex);
+    if (!isSortIndicatorShown() || logicalIndex != sortIndicatorSection() || !rect.isValid())
+        return;
+    // A small caret centred over the title: pointing up for ascending, down for descending.
+    const int half = 4;
+    const int height = 3;
+    const int cx = rect.center().x();
+    const int top = rect.top() + 1;
+    QPolygon caret;
+    if (sortIndicatorOrder() == Qt::AscendingOrder)
+        caret << QPoint(cx - half, top + height) << QPoint(cx + half, top + height)
+              << QPoint(cx, top);
+    else
+        caret << QPoint(cx - half, top) << QPoint(cx + half, top) << QPoint(cx, top + height);
+    painter->save();
+    // The style may leave a clip behind; the caret belongs to this section only.
+    painter->setClipRect(rect);
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(palette().color(QPalette::Dark));
+    painter->drawPolygon(caret);
+    painter->restore();
 }
 
 void CPolicyListHeaderCtrl::KeepArrowCursor() {
@@ -385,7 +421,6 @@ CPolicyListCtrl::CPolicyListCtrl(QWidget* parent) : QTableView(parent), CMovable
     setTabKeyNavigation(false);
     setWordWrap(false);
     setIconSize(QSize(16, 16));
-    setSortingEnabled(false);
     setCornerButtonEnabled(false);
 
     connect(m_clHeader, &QHeaderView::sectionClicked, this, &CPolicyListCtrl::OnHeaderClicked);
@@ -415,7 +450,9 @@ void CPolicyListCtrl::Init() {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setShowGrid(true);
+    // The list sorts itself (Sort); the view's own sorting stays off, the sort mark stays on.
     setSortingEnabled(false);
+    m_clHeader->setSortIndicatorShown(true);
 
     QStringList titles;
     for (const CPolicyHeader& column : m_clColumns) titles << column.m_csTitle;
@@ -426,6 +463,8 @@ void CPolicyListCtrl::Init() {
         // A column of width 0 stays out of sight for good.
         m_clHeader->setSectionHidden(i, m_clColumns[i].m_nWidth == 0);
     }
+    // Room above the titles for the sort mark.
+    m_clHeader->setFixedHeight(m_clHeader->sizeHint().height() + 4);
     Trace("Init", true);
 }
 

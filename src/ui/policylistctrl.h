@@ -51,6 +51,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     bool event(QEvent* event) override;
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override;
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
 
 private:
     void KeepArrowCursor();

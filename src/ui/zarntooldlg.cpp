@@ -9,6 +9,7 @@
 
 #include "app/zarntoolapp.h"
 #include "platform/fileutil.h"
+#include "ui/aboutdlg.h"
 #include "ui/waitcursor.h"
 
 namespace {
@@ -387,7 +388,8 @@ void CZarntoolDlg::OnCancel() {
 
 void CZarntoolDlg::OnSysCommand(int id) {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
-        OnHelpVersion();
+        CAboutDlg dlgAbout(this);
+        dlgAbout.DoModal();
         return;
     }
     CDialogEx::OnSysCommand(id);

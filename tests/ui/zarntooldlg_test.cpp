@@ -26,10 +26,12 @@ using testsupport::WriteFile;
 QByteArray ConfLine(bool on, int source, const QString& name, int label, int priority,
                     const QString& address) {
     const int code = source == 2 ? 0 : source == 1 ? 1 : 2;
+    QString escaped = name;
+    escaped.replace(u',', QStringLiteral("\\,"));
     return platform::ToCp932(QStringLiteral("%1,%2,%3,%4,%5,%6\r\n")
                                  .arg(on ? 1 : 0)
                                  .arg(code)
-                                 .arg(name)
+                                 .arg(escaped)
                                  .arg(label)
                                  .arg(priority)
                                  .arg(address));
@@ -488,6 +490,25 @@ TEST_F(EditorTest, EscapeCloseBoxAndCtrlQAllAsk) {
     EXPECT_EQ(dlg->GetResult(), IDCANCEL);
 }
 
+TEST_F(EditorTest, VersionItemOfTheSystemMenuOpensTheVersionBox) {
+    WriteConf({});
+    Open();
+    bool shown = false;
+    QString caption;
+    QTimer::singleShot(0, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        shown = modal && modal != dlg.get();
+        if (shown) {
+            caption = modal->windowTitle();
+            modal->close();
+        }
+    });
+    dlg->GetSystemMenu()->actions().last()->trigger();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(caption, QStringLiteral("Corvane"));
+    EXPECT_TRUE(dlg->isVisible());
+}
+
 // --- Resizing ----------------------------------------------------------------------------------
 
 TEST_F(EditorTest, EnlargingByHundredPixelsGrowsTheListAndMovesTheLowerControls) {
@@ -531,4 +552,63 @@ TEST_F(EditorTest, WidthStaysAndHeightNeverGoesBelowTheOpeningSize) {
     EXPECT_EQ(dlg->size(), opening);
     EXPECT_EQ(dlg->m_rcInitWindow.Width(), opening.width());
     EXPECT_EQ(dlg->m_rcInitWindow.Height(), opening.height());
+}
+
+// --- Appearance --------------------------------------------------------------------------------
+
+// A dozen rows of all three origins, drawn before and after enlarging the window. With
+// CORVANE_SCREENSHOT_DIR set, the two pictures are saved there.
+TEST_F(EditorTest, DrawsADozenRowsOfAllOrigins) {
+    QByteArray conf;
+    const char* names[] = {"Loopback", "IPv6",     "6to4",      "IPv4-compatible",
+                           "IPv4-mapped", "Teredo", "ULA",      "Site-local",
+                           "6bone",    "Office LAN", "Lab,West", "ネットワーク名"};
+    const char* prefixes[] = {"::1/128",  "::/0",      "2002::/16",    "::/96",
+                              "::ffff:0:0/96", "2001::/32", "fc00::/7", "fec0::/10",
+                              "3ffe::/16", "2001:db8:10::/48", "2001:db8:20::/48",
+                              "2001:db8:30::/48"};
+    const int priorities[] = {50, 40, 30, 1, 35, 5, 3, 1, 1, 45, 44, 43};
+    for (int i = 0; i < 12; ++i)
+        conf += ConfLine(i % 4 != 3, i % 3 == 0 ? 2 : i % 3 == 1 ? 1 : 0,
+                         QString::fromUtf8(names[i]), i, priorities[i],
+                         QString::fromLatin1(prefixes[i]));
+    WriteConf(conf);
+    Open();
+    List().SelectAndFocus(2);
+    QApplication::processEvents();
+    const QImage before = dlg->grab().toImage();
+    dlg->resize(dlg->width(), dlg->height() + 120);
+    QApplication::processEvents();
+    const QImage after = dlg->grab().toImage();
+    EXPECT_EQ(after.height() - before.height(), 120 * before.devicePixelRatio());
+
+    // Each origin's icon is drawn in the name column of a row of that origin.
+    const QImage icons[] = {(*dlg->m_pImageList)[0].pixmap(16, 16).toImage(),
+                            (*dlg->m_pImageList)[1].pixmap(16, 16).toImage(),
+                            (*dlg->m_pImageList)[2].pixmap(16, 16).toImage()};
+    EXPECT_NE(icons[0], icons[1]);
+    EXPECT_NE(icons[1], icons[2]);
+    const QImage list = List().viewport()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int source = 0; source < 3; ++source) {
+        // A row that is not selected: the selection tints its icon.
+        int row = -1;
+        for (int i = 0; i < List().GetItemCount() && row < 0; ++i)
+            if (List().GetItemImage(i, 1) == source && i != List().GetFirstSelected()) row = i;
+        ASSERT_GE(row, 0);
+        const QRect cell = List().visualRect(List().model()->index(row, 1));
+        const QImage drawn = list.copy(cell);
+        const QImage icon = icons[source].convertToFormat(QImage::Format_ARGB32);
+        const QColor probe = icon.pixelColor(8, 8);
+        bool found = false;
+        for (int y = 0; y < drawn.height() && !found; ++y)
+            for (int x = 0; x < drawn.width() && !found; ++x)
+                found = drawn.pixelColor(x, y) == probe;
+        EXPECT_TRUE(found) << "origin " << source;
+    }
+
+    const QByteArray dir = qgetenv("CORVANE_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) {
+        EXPECT_TRUE(before.save(QString::fromLocal8Bit(dir) + QStringLiteral("/main-window.png")));
+        EXPECT_TRUE(after.save(QString::fromLocal8Bit(dir) + QStringLiteral("/main-window-enlarged.png")));
+    }
 }
