@@ -1,23 +1,37 @@
 // Writes pictures of the program's windows for the documentation: renders each window off
-// screen and saves it as PNG into the folder given as the first argument.
+// screen on a temporary installation and saves it as PNG into the folder given as the first
+// argument. Not a test; run it by hand: corvane_screenshots docs
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QPixmap>
-#include <QTimer>
 
+#include "net/loopbackserver.h"
+#include "platform/codepage.h"
 #include "support/testsupport.h"
 #include "ui/helpwindow.h"
 #include "ui/zarnpropdlg.h"
+#include "ui/zarntooldlg.h"
 
 namespace {
+
+bool SavePixmap(const QPixmap& pixmap, const QString& path) {
+    const bool ok = pixmap.save(path);
+    fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
 
 bool Save(QWidget* widget, const QString& path) {
     widget->show();
     QApplication::processEvents();
-    const bool ok = widget->grab().save(path);
-    fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
+    return SavePixmap(widget->grab(), path);
 }
+
+QByteArray ConfLine(const char* line) { return platform::ToCp932(QString::fromUtf8(line)) + "\r\n"; }
 
 }  // namespace
 
@@ -27,18 +41,75 @@ int main(int argc, char** argv) {
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QDir().mkpath(out);
     bool ok = true;
+    const QString stage = testsupport::StageDir();
 
-    CHelpWindow help;
-    help.OpenFile(QStringLiteral(CORVANE_STAGE_DIR "/conf/langs/Japanese/help.chm"));
-    help.ShowTopic(QStringLiteral("/menu.html"));
-    ok &= Save(&help, out + QStringLiteral("/help-window.png"));
+    // The help window on the menu page.
+    {
+        CHelpWindow help;
+        help.OpenFile(stage + QStringLiteral("/conf/langs/Japanese/help.chm"));
+        help.ShowTopic(QStringLiteral("/menu.html"));
+        ok &= Save(&help, out + QStringLiteral("/help-window.png"));
+    }
 
     testsupport::CTestApp t;
-    t.SetSetting(QStringLiteral("APPLICATION"), QStringLiteral("PROTOCOL"), QStringLiteral("HTTP"));
-    t.SetSetting(QStringLiteral("APPLICATION"), QStringLiteral("ADDRESS"), QStringLiteral("policy.example.jp"));
-    CZarnpropDlg prop;
-    prop.Create();
-    ok &= Save(&prop, out + QStringLiteral("/settings-dialog.png"));
+    const QString section = QStringLiteral("APPLICATION");
 
+    // The settings dialog set up for HTTP.
+    {
+        t.SetSetting(section, QStringLiteral("PROTOCOL"), QStringLiteral("HTTP"));
+        t.SetSetting(section, QStringLiteral("USE_NETWORK"), QStringLiteral("1"));
+        t.SetSetting(section, QStringLiteral("ADDRESS"), QStringLiteral("policy.example.jp"));
+        CZarnpropDlg prop;
+        prop.Create();
+        ok &= Save(&prop, out + QStringLiteral("/settings-dialog.png"));
+    }
+
+    // The main window after a fetch from an HTTP server on loopback, with the File menu open.
+    {
+        QFile::link(stage + QStringLiteral("/netsh"), t.Dir() + QStringLiteral("netsh"));
+        qputenv("NETSH_PREFIXPOLICY_FILE", QFile::encodeName(t.Dir() + QStringLiteral("netsh.table")));
+        testsupport::WriteFile(t.Dir() + QStringLiteral("conf/policytable.conf"),
+                               ConfLine("1,0,Loopback,0,50,::1/128") + ConfLine("1,2,本社LAN,9,45,2001:db8:10::/48") +
+                                   ConfLine("1,0,IPv6,1,40,::/0") + ConfLine("1,0,6to4,2,30,2002::/16") +
+                                   ConfLine("0,0,Teredo,5,5,2001::/32"));
+        nettest::CLoopbackServer server;
+        if (!server.Listen()) return 1;
+        t.SetSetting(section, QStringLiteral("ADDRESS"), server.Address());
+        const QByteArray body = "route-info\r\n1,2001:db8:100::/40\r\n2,2001:db8:200::/40\r\n3,fd00:1234::/32\r\n";
+        server.Start([body](int fd, nettest::CLoopbackServer& s) {
+            s.ReadRequest(fd);
+            nettest::CLoopbackServer::SendAll(
+                fd, "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        });
+        t.SetSetting(QStringLiteral("HTTP"), QStringLiteral("NETWORK_NAME"), QStringLiteral("配布ポリシ"));
+        t.SetSetting(QStringLiteral("HTTP"), QStringLiteral("PRIORITY"), QStringLiteral("35"));
+        t.SetSetting(QStringLiteral("HTTP"), QStringLiteral("LABEL"), QStringLiteral("12"));
+
+        CZarntoolDlg dlg;
+        dlg.Create();
+        dlg.show();
+        QApplication::processEvents();
+        dlg.SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+        dlg.m_listPolicy.SetCheck(3, true);  // the first fetched row, ticked for registration
+        QApplication::processEvents();
+        server.Stop();
+        ok &= Save(&dlg, out + QStringLiteral("/main-window-fetched.png"));
+
+        // The File popup drawn over the window below its title in the menu bar.
+        QMenuBar* bar = dlg.GetMenu();
+        QAction* file = bar ? bar->actions().value(0) : nullptr;
+        if (file && file->menu()) {
+            QMenu* menu = file->menu();
+            emit menu->aboutToShow();
+            menu->adjustSize();
+            QPixmap picture = dlg.grab();
+            const QPoint at = bar->mapTo(&dlg, bar->actionGeometry(file).bottomLeft());
+            QPainter painter(&picture);
+            painter.drawPixmap(at, menu->grab());
+            painter.end();
+            ok &= SavePixmap(picture, out + QStringLiteral("/main-window-menu.png"));
+        }
+        qunsetenv("NETSH_PREFIXPOLICY_FILE");
+    }
     return ok ? 0 : 1;
 }
