@@ -41,7 +41,8 @@ CZarntoolDlg::CZarntoolDlg(QWidget* parent)
       m_btnRemove(nullptr),
       m_btnModify(nullptr),
       m_btnAdd(nullptr) {
-    m_hIcon = LoadIcon(CZarntoolApp::Current(), 128);
+    m_pApp = CZarntoolApp::Current();
+    m_hIcon = LoadIcon(m_pApp, 128);
     MapCommands();
 }
 
