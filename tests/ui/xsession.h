@@ -16,7 +16,13 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <random>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace xsession {
 
@@ -46,30 +52,43 @@ inline bool CopyTree(const QString& from, const QString& to) {
 class CXvfb {
 public:
     CXvfb() {
-        // A display number nobody uses: no socket and no lock file.
-        for (int n = 90 + static_cast<int>(QCoreApplication::applicationPid() % 100); n < 400; ++n) {
+        // A display number picked at random from a wide range, so that test programs starting
+        // servers side by side do not meet; one whose socket or lock file exists is skipped, and
+        // a server that ends at once (display taken after all) makes the next attempt. The
+        // server must not reset when its last client leaves: every xdotool run is a client
+        // that comes and goes, and a program connecting during a reset is refused.
+        std::mt19937 rng(std::random_device{}());
+        std::uniform_int_distribution<int> pick(200, 30000);
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            const int n = pick(rng);
             if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
                 QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
                 continue;
-            m_display = QStringLiteral(":%1").arg(n);
             m_server.setProgram(QStandardPaths::findExecutable(QStringLiteral("Xvfb")));
-            m_server.setArguments({m_display, QStringLiteral("-screen"), QStringLiteral("0"),
-                                   QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                                   QStringLiteral("tcp")});
+            m_server.setArguments({QStringLiteral(":%1").arg(n), QStringLiteral("-screen"),
+                                   QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                                   QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                                   QStringLiteral("-noreset")});
             m_server.setProcessChannelMode(QProcess::MergedChannels);
+            m_server.setStandardOutputFile(QProcess::nullDevice());
             m_server.start();
             if (!m_server.waitForStarted(5000)) continue;
+            // Ready once a client can connect; waiting for the end (1 ms) notices a server
+            // that has given up, which the process state alone would not show without an
+            // event loop.
             QElapsedTimer clock;
             clock.start();
-            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(n);
-            while (!QFile::exists(socket) && clock.elapsed() < 10000 &&
-                   m_server.state() == QProcess::Running)
+            while (clock.elapsed() < 15000) {
+                if (m_server.waitForFinished(1)) break;
+                if (Accepts(n)) {
+                    m_display = QStringLiteral(":%1").arg(n);
+                    return;
+                }
                 QThread::msleep(20);
-            if (QFile::exists(socket) && m_server.state() == QProcess::Running) return;
+            }
             m_server.kill();
             m_server.waitForFinished(2000);
         }
-        m_display.clear();
     }
     ~CXvfb() {
         if (m_server.state() != QProcess::NotRunning) {
@@ -87,6 +106,20 @@ public:
     QString Display() const { return m_display; }
 
 private:
+    // True when the X server of display n accepts a connection on its socket.
+    static bool Accepts(int n) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return false;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QStringLiteral("/tmp/.X11-unix/X%1").arg(n).toLatin1();
+        std::memcpy(address.sun_path, path.constData(),
+                    std::min<std::size_t>(std::size_t(path.size()), sizeof(address.sun_path) - 1));
+        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+        ::close(fd);
+        return ok;
+    }
+
     QProcess m_server;
     QString m_display;
 };
