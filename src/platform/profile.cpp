@@ -40,9 +40,7 @@ QList<Line> SplitLines(const QByteArray& data) {
 
 // Blanks around names and values: ASCII white space only, so that a full-width space that is
 // part of a Japanese value survives.
-bool IsBlank(QChar c) {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f';
-}
+bool IsBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f'; }
 
 QString TrimBlanks(const QString& text) {
     qsizetype begin = 0;
@@ -146,7 +144,8 @@ int GetProfileInt(const QString& path, const QString& section, const QString& ke
 
 bool WriteProfileString(const QString& path, const QString& section, const QString& key,
                         const QString& value) {
-    if (path.isEmpty() || !IsWritableName(section, u"]") || !IsWritableName(key, u"=")) return false;
+    if (path.isEmpty() || !IsWritableName(section, u"]") || !IsWritableName(key, u"="))
+        return false;
     // A line break in the value would plant further lines (keys, sections) in the file.
     if (value.contains(u'\n') || value.contains(u'\r')) return false;
     if (!IsWritableTarget(path)) return false;
@@ -156,8 +155,8 @@ bool WriteProfileString(const QString& path, const QString& section, const QStri
     QList<Line> lines = SplitLines(data);
     const QByteArray newEntry = ToCp932(key) + '=' + ToCp932(value);
 
-    qsizetype sectionLine = -1;   // index of the matching section header
-    qsizetype lastContent = -1;   // last non-blank line inside that section
+    qsizetype sectionLine = -1;  // index of the matching section header
+    qsizetype lastContent = -1;  // last non-blank line inside that section
     qsizetype keyLine = -1;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const Parsed p = ParseLine(lines[i].bytes);

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/codepage.h"
+
+#include <gtest/gtest.h>
 
 using platform::FromCp932;
 using platform::ToCp932;
