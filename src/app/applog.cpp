@@ -1,15 +1,12 @@
 #include "app/applog.h"
 
 #include <QDateTime>
-#include <QFile>
 
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "app/resourceset.h"
 #include "platform/codepage.h"
+#include "platform/fileutil.h"
 
 namespace {
 
@@ -22,30 +19,6 @@ const char* LevelWord(int level) {
         case LOG_ERROR: return "ERROR";
         default: return "FATAL";
     }
-}
-
-// Appends one line with a single write on a descriptor opened for appending, so that lines
-// of two processes sharing the log never interleave.
-bool AppendLine(const QString& path, const QByteArray& line) {
-    if (path.isEmpty()) return false;
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const char* p = line.constData();
-    qsizetype left = line.size();
-    bool ok = true;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= n;
-    }
-    if (::close(fd) != 0) ok = false;
-    return ok;
 }
 
 }  // namespace
@@ -87,7 +60,9 @@ int CAppLog::AppendLog(int level, const QString& text) {
     line += ',';
     line += platform::ToCp932(escaped);
     line += "\r\n";
-    if (!AppendLine(m_sLogPath, line)) {
+    // One write per line on a descriptor opened for appending: lines of two processes sharing
+    // the log never interleave. A read-only log (or folder, when the log is missing) refuses.
+    if (!platform::AppendToFile(m_sLogPath, line)) {
         DebugOutput(QStringLiteral("ログファイルが開けませんでした。"));
         return 0;
     }
@@ -109,9 +84,12 @@ QString CAppLog::FormatMessage(const QString& text, const QStringList& inserts) 
             const QChar d = text[i + 1];
             if (d >= u'1' && d <= u'4') {
                 const int index = d.unicode() - u'1';
-                if (index < inserts.size()) out += inserts[index];
-                ++i;
-                continue;
+                if (index < inserts.size()) {
+                    out += inserts[index];
+                    ++i;
+                    continue;
+                }
+                // An insert the list does not have: the marker stays as written.
             }
             if (d == u'%') {
                 out += u'%';

@@ -25,10 +25,16 @@ bool ReadRect(const QJsonValue& v, QRect* rect) {
     return true;
 }
 
-QStringList ReadWords(const QJsonValue& v) {
-    QStringList words;
-    for (const QJsonValue& w : v.toArray()) words << w.toString();
-    return words;
+// A list of flag words; absent means none. False when present but not a list of texts.
+bool ReadWords(const QJsonValue& v, QStringList* words) {
+    words->clear();
+    if (v.isUndefined()) return true;
+    if (!v.isArray()) return false;
+    for (const QJsonValue& w : v.toArray()) {
+        if (!w.isString()) return false;
+        *words << w.toString();
+    }
+    return true;
 }
 
 bool ReadMenuItems(const QJsonArray& array, QList<CMenuItem>* items, QString* error, int depth) {
@@ -47,8 +53,11 @@ bool ReadMenuItems(const QJsonArray& array, QList<CMenuItem>* items, QString* er
         item.text = o.value(u"text").toString();
         item.id = o.value(u"id").toInt(0);
         if (o.contains(u"items")) {
-            if (!o.value(u"items").isArray() ||
-                !ReadMenuItems(o.value(u"items").toArray(), &item.items, error, depth + 1))
+            if (!o.value(u"items").isArray()) {
+                *error = QStringLiteral("popup items are not a list");
+                return false;
+            }
+            if (!ReadMenuItems(o.value(u"items").toArray(), &item.items, error, depth + 1))
                 return false;
         } else if (!item.separator && !o.value(u"id").isDouble()) {
             *error = QStringLiteral("menu item without id");
@@ -128,17 +137,21 @@ CResourceSet::LoadStatus CResourceSet::LoadFromJson(const QByteArray& json, cons
         const QJsonObject o = it.value().toObject();
         dlg.caption = o.value(u"caption").toString();
         const QJsonArray size = o.value(u"size").toArray();
-        if (size.size() != 2) return fail(QStringLiteral("dialog %1 has no size").arg(dlg.id));
+        if (size.size() != 2 || !size[0].isDouble() || !size[1].isDouble())
+            return fail(QStringLiteral("dialog %1 has no size").arg(dlg.id));
         dlg.size = QSize(size[0].toInt(), size[1].toInt());
         const QJsonObject font = o.value(u"font").toObject();
         dlg.fontFace = font.value(u"face").toString(QStringLiteral("MS Shell Dlg"));
         dlg.fontPoints = font.value(u"size").toInt(8);
-        dlg.frame = ReadWords(o.value(u"frame"));
+        if (!ReadWords(o.value(u"frame"), &dlg.frame))
+            return fail(QStringLiteral("dialog %1: frame is not a list of words").arg(dlg.id));
         dlg.menuId = o.value(u"menu").toInt(0);
         const QJsonValue controls = o.value(u"controls");
         if (!controls.isUndefined() && !controls.isArray())
             return fail(QStringLiteral("dialog %1: controls is not a list").arg(dlg.id));
         for (const QJsonValue& cv : controls.toArray()) {
+            if (!cv.isObject())
+                return fail(QStringLiteral("dialog %1: a control is not an object").arg(dlg.id));
             const QJsonObject c = cv.toObject();
             CDialogControl control;
             control.id = c.value(u"id").toInt(-1);
@@ -150,7 +163,10 @@ CResourceSet::LoadStatus CResourceSet::LoadFromJson(const QByteArray& json, cons
                                 .arg(dlg.id)
                                 .arg(control.id));
             control.text = c.value(u"text").toString();
-            control.style = ReadWords(c.value(u"style"));
+            if (!ReadWords(c.value(u"style"), &control.style))
+                return fail(QStringLiteral("dialog %1: control %2 has a bad style list")
+                                .arg(dlg.id)
+                                .arg(control.id));
             dlg.controls.append(control);
         }
         m_dialogs.insert(dlg.id, dlg);
@@ -165,6 +181,8 @@ CResourceSet::LoadStatus CResourceSet::LoadFromJson(const QByteArray& json, cons
         if (!ParseId(it.key(), &id)) return fail(QStringLiteral("menu id is not a number: ") + it.key());
         CMenuTemplate menu;
         QString error;
+        if (!it.value().isObject() || !it.value().toObject().value(u"popups").isArray())
+            return fail(QStringLiteral("menu %1 has no list of popups").arg(id));
         if (!ReadMenuItems(it.value().toObject().value(u"popups").toArray(), &menu.popups, &error, 0))
             return fail(QStringLiteral("menu %1: %2").arg(id).arg(error));
         m_menus.insert(id, menu);
@@ -178,11 +196,14 @@ CResourceSet::LoadStatus CResourceSet::LoadFromJson(const QByteArray& json, cons
         int id = 0;
         if (!ParseId(it.key(), &id)) return fail(QStringLiteral("accelerator id is not a number: ") + it.key());
         QList<CAccelerator> table;
+        if (!it.value().isArray())
+            return fail(QStringLiteral("accelerator table %1 is not a list").arg(id));
         for (const QJsonValue& v : it.value().toArray()) {
             const QJsonObject o = v.toObject();
             CAccelerator a;
             a.key = o.value(u"key").toString();
-            a.modifiers = ReadWords(o.value(u"modifiers"));
+            if (!ReadWords(o.value(u"modifiers"), &a.modifiers))
+                return fail(QStringLiteral("accelerator table %1: bad modifiers").arg(id));
             a.command = o.value(u"command").toInt(0);
             if (a.key.isEmpty() || a.command == 0)
                 return fail(QStringLiteral("accelerator table %1: incomplete entry").arg(id));

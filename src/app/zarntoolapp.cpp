@@ -7,6 +7,7 @@
 #include "platform/fileutil.h"
 #include "platform/profile.h"
 #include "platform/selfpath.h"
+#include "platform/socketinit.h"
 
 namespace {
 CZarntoolApp* g_current = nullptr;
@@ -121,11 +122,19 @@ bool CZarntoolApp::RunStartup(const QStringList& arguments) {
 
     m_clLog.LogString(300);
 
-    if (m_hMutex.Acquire(m_pszExeName, m_options.lockDir) ==
-        platform::CInstanceLock::Result::AlreadyHeld) {
-        m_clLog.ShowMessage(LoadString(600), LOG_FATAL);
-        Stop();
-        return false;
+    // Single-instance guard. A lock that cannot be taken at all (not held by anyone) does not
+    // stop the program, as a mutex that cannot be created does not; the failure is traced.
+    switch (m_hMutex.Acquire(m_pszExeName, m_options.lockDir)) {
+        case platform::CInstanceLock::Result::Acquired:
+            break;
+        case platform::CInstanceLock::Result::AlreadyHeld:
+            m_clLog.ShowMessage(LoadString(600), LOG_FATAL);
+            Stop();
+            return false;
+        case platform::CInstanceLock::Result::Failed:
+            m_clLog.TraceValue(QStringLiteral("CInstanceLock::Acquire"),
+                               QString::number(m_hMutex.LastError()));
+            break;
     }
 
     if (!platform::FileExists(settingsPath)) {
@@ -156,11 +165,14 @@ bool CZarntoolApp::RunStartup(const QStringList& arguments) {
     m_pszAppName = LoadString(701);
     m_csLicensePath = langDir + QStringLiteral("/license.rtf");
 
-    // The socket library needs no start on this platform; the failure path stays for the
-    // platforms where it does.
-    const bool socketsReady = true;
+    // The framework's own box, neither logged nor followed by string 301.
+    const bool socketsReady =
+        m_options.startSockets ? m_options.startSockets() : platform::StartSocketLibrary();
     if (!socketsReady) {
-        if (m_options.frameworkMessage) m_options.frameworkMessage(m_pszAppName, LoadString(104));
+        if (m_options.frameworkMessage)
+            m_options.frameworkMessage(m_pszAppName, LoadString(104));
+        else
+            DebugOutput(m_pszAppName + QStringLiteral(": ") + LoadString(104));
         return false;
     }
 
@@ -175,14 +187,22 @@ bool CZarntoolApp::RunStartup(const QStringList& arguments) {
     }
 
     if (m_options.prepareUi) m_options.prepareUi(*this);
-    if (m_options.run) {
-        m_options.run(*this, cmdInfo);
-    } else {
-        m_clLog.TraceValue(QStringLiteral("Run"), QStringLiteral("reached"));
-    }
+    Run(cmdInfo);
     if (m_options.releaseUi) m_options.releaseUi(*this);
     Stop();
     return false;
+}
+
+void CZarntoolApp::Run(const CZarnCommandLineInfo& cmdInfo) {
+    if (m_options.run) {
+        m_options.run(*this, cmdInfo);
+        return;
+    }
+    // No run installed: leave the trace that start-up got this far, and in which mode.
+    m_clLog.TraceStart(QStringLiteral("CZarntoolApp"), QStringLiteral("Run"));
+    m_clLog.TraceValue(QStringLiteral("m_bOptionE"),
+                       cmdInfo.m_bOptionE ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
+    m_clLog.TraceEnd(QStringLiteral("CZarntoolApp"), QStringLiteral("Run"));
 }
 
 int CZarntoolApp::ExitInstance() {

@@ -35,6 +35,9 @@ public:
         std::function<void(CZarntoolApp& app)> releaseUi;
         // Shows the framework's own box (socket start-up failure): no log line.
         std::function<void(const QString& caption, const QString& text)> frameworkMessage;
+        // Starts the socket library; null means platform::StartSocketLibrary. Tests inject a
+        // failing one to reach the path that shows string 104.
+        std::function<bool()> startSockets;
     };
 
     CZarntoolApp();
@@ -78,6 +81,10 @@ public:
     QString m_pszAppName;
     QString m_pszExeName;
     QObject* m_pMainWnd = nullptr;
+
+    // The run (agreement, then editor or apply mode): the installed run function. Until one is
+    // installed it only traces that it was reached.
+    void Run(const CZarnCommandLineInfo& cmdInfo);
 
 private:
     bool RunStartup(const QStringList& arguments);

@@ -35,31 +35,53 @@ QByteArray ReplaceSubstitutions(const QByteArray& in) {
     return out;
 }
 
+bool IsTrailByte(unsigned char b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+
+// Slow path for a buffer with invalid bytes. The converter marks those with U+001A, which is
+// also a real control character; here each character is decoded on its own so that only what
+// is really invalid becomes U+FFFD (one per bad byte, or per unassigned pair), and a lead byte
+// followed by no valid trail byte does not swallow the byte after it.
+QString DecodeByCharacter(QByteArrayView bytes) {
+    QStringDecoder decoder(kCodePageName, QStringDecoder::Flag::Stateless);
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    QString out;
+    out.reserve(n);
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            out += QChar(b);
+            ++i;
+            continue;
+        }
+        qsizetype length = 1;
+        if (IsLeadByte(b)) {
+            if (i + 1 >= n || !IsTrailByte(p[i + 1])) {
+                out += QChar::ReplacementCharacter;
+                ++i;
+                continue;
+            }
+            length = 2;
+        }
+        const QString one = decoder.decode(bytes.sliced(i, length));
+        if (one.size() == 1 && one[0] != QChar(0x1A) && one[0] != QChar::ReplacementCharacter)
+            out += one;
+        else
+            out += QChar::ReplacementCharacter;
+        i += length;
+    }
+    return out;
+}
+
 }  // namespace
 
 QString FromCp932(QByteArrayView bytes) {
     if (bytes.isEmpty()) return {};
     QStringDecoder decoder(kCodePageName, QStringDecoder::Flag::Stateless);
     if (!decoder.isValid()) return QString::fromLatin1(bytes);
-    // A lead byte cut off at the very end would be swallowed silently; keep it visible.
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    qsizetype i = 0;
-    bool danglingLead = false;
-    while (i < bytes.size()) {
-        if (IsLeadByte(p[i])) {
-            if (i + 1 >= bytes.size()) {
-                danglingLead = true;
-                break;
-            }
-            i += 2;
-        } else {
-            ++i;
-        }
-    }
-    if (!danglingLead) return decoder.decode(bytes);
-    QString text = decoder.decode(bytes.first(bytes.size() - 1));
-    text += QChar::ReplacementCharacter;
-    return text;
+    QString text = decoder.decode(bytes);
+    if (!decoder.hasError()) return text;
+    return DecodeByCharacter(bytes);
 }
 
 QByteArray ToCp932(QStringView text) {

@@ -8,7 +8,8 @@
 
 namespace platform {
 
-// Converts a whole CP932 buffer. Invalid sequences become U+FFFD; a NUL byte is kept.
+// Converts a whole CP932 buffer. Each invalid byte (a lead byte without its trail byte included)
+// becomes U+FFFD and the bytes after it are read on; a NUL byte is kept.
 QString FromCp932(QByteArrayView bytes);
 
 // Converts text to CP932. A character with no CP932 form is written as "?".

@@ -1,5 +1,6 @@
 #pragma once
-// File helpers shared by every writer of the program: existence checks and atomic replacement.
+// File helpers shared by every writer of the program: existence checks, atomic replacement and
+// appending.
 #include <QByteArray>
 #include <QString>
 
@@ -17,7 +18,13 @@ bool IsWritableTarget(const QString& path);
 // failed write never destroys the previous content. The existing file's permissions are kept.
 bool WriteFileAtomic(const QString& path, const QByteArray& data);
 
-// Reads a whole file; false when it cannot be opened or read (a folder cannot be read).
+// Appends data to the end of a file with one write on a descriptor opened for appending, creating
+// the file when missing; the file is closed again before returning. An existing read-only file,
+// or a missing file in a read-only folder, refuses (permission bits checked even for root).
+bool AppendToFile(const QString& path, const QByteArray& data);
+
+// Reads a whole regular file; false when it cannot be opened or read (a folder, a FIFO or a
+// device is not read).
 bool ReadWholeFile(const QString& path, QByteArray* data);
 
 }  // namespace platform

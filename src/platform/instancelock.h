@@ -22,9 +22,12 @@ public:
     void Release();
 
     bool IsHeld() const { return m_fd >= 0; }
+    // The system error number of the last Acquire that failed (0 otherwise).
+    int LastError() const { return m_lastError; }
 
 private:
     int m_fd = -1;
+    int m_lastError = 0;
 };
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 #include "platform/profile.h"
 
 #include <QByteArrayList>
+#include <algorithm>
+#include <climits>
 #include <optional>
 
 #include "platform/codepage.h"
@@ -36,11 +38,23 @@ QList<Line> SplitLines(const QByteArray& data) {
     return lines;
 }
 
+// Blanks around names and values: ASCII white space only, so that a full-width space that is
+// part of a Japanese value survives.
+bool IsBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f'; }
+
+QString TrimBlanks(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && IsBlank(text[begin])) ++begin;
+    while (end > begin && IsBlank(text[end - 1])) --end;
+    return text.mid(begin, end - begin);
+}
+
 QString SectionName(const QString& trimmed) {
     // "[NAME]" with optional blanks inside the brackets; text after "]" is ignored.
     const qsizetype close = trimmed.indexOf(u']');
-    if (close < 0) return trimmed.mid(1).trimmed();
-    return trimmed.mid(1, close - 1).trimmed();
+    if (close < 0) return TrimBlanks(trimmed.mid(1));
+    return TrimBlanks(trimmed.mid(1, close - 1));
 }
 
 struct KeyValue {
@@ -51,7 +65,7 @@ struct KeyValue {
 std::optional<KeyValue> ParseKeyValue(const QString& trimmed) {
     const qsizetype eq = trimmed.indexOf(u'=');
     if (eq <= 0) return std::nullopt;
-    KeyValue kv{trimmed.left(eq).trimmed(), trimmed.mid(eq + 1).trimmed()};
+    KeyValue kv{TrimBlanks(trimmed.left(eq)), TrimBlanks(trimmed.mid(eq + 1))};
     if (kv.key.isEmpty()) return std::nullopt;
     if (kv.value.size() >= 2 && kv.value.startsWith(u'"') && kv.value.endsWith(u'"'))
         kv.value = kv.value.mid(1, kv.value.size() - 2);
@@ -67,7 +81,7 @@ struct Parsed {
 };
 
 Parsed ParseLine(const QByteArray& bytes) {
-    const QString trimmed = FromCp932(bytes).trimmed();
+    const QString trimmed = TrimBlanks(FromCp932(bytes));
     if (trimmed.isEmpty() || trimmed.startsWith(u';')) return {};
     if (trimmed.startsWith(u'[')) return {Kind::Section, SectionName(trimmed), {}};
     if (auto kv = ParseKeyValue(trimmed)) return {Kind::Entry, kv->key, kv->value};
@@ -93,6 +107,14 @@ std::optional<QString> FindValue(const QString& path, const QString& section, co
     return std::nullopt;
 }
 
+// A section or key name that reads back as itself: not blank-padded or empty, on one line, not
+// looking like a comment or a section, and without the character that ends it.
+bool IsWritableName(const QString& name, QStringView terminator) {
+    if (name.isEmpty() || TrimBlanks(name) != name) return false;
+    if (name.contains(u'\n') || name.contains(u'\r') || name.contains(terminator)) return false;
+    return !name.startsWith(u';') && !name.startsWith(u'[');
+}
+
 }  // namespace
 
 QString GetProfileString(const QString& path, const QString& section, const QString& key,
@@ -103,23 +125,29 @@ QString GetProfileString(const QString& path, const QString& section, const QStr
 int GetProfileInt(const QString& path, const QString& section, const QString& key,
                   int defaultValue) {
     const std::optional<QString> value = FindValue(path, section, key);
-    if (!value) return defaultValue;
+    // A missing key and an empty value both give the default, as on Windows.
+    if (!value || value->isEmpty()) return defaultValue;
     const QString& v = *value;
     qsizetype i = 0;
     bool negative = false;
     if (i < v.size() && (v[i] == u'+' || v[i] == u'-')) negative = v[i++] == u'-';
+    // Saturate instead of wrapping, so that an absurd value never turns into a small one.
+    constexpr long long kLimit = static_cast<long long>(INT_MAX) + 1;
     long long n = 0;
     for (; i < v.size() && v[i] >= u'0' && v[i] <= u'9'; ++i) {
         n = n * 10 + (v[i].unicode() - u'0');
-        if (n > 0xFFFFFFFFLL) n = 0xFFFFFFFFLL;  // saturate like a 32-bit reading
+        if (n > kLimit) n = kLimit;
     }
-    if (negative) n = -n;
-    return static_cast<int>(static_cast<unsigned int>(n));
+    if (negative) return static_cast<int>(-n);
+    return static_cast<int>(std::min<long long>(n, INT_MAX));
 }
 
 bool WriteProfileString(const QString& path, const QString& section, const QString& key,
                         const QString& value) {
-    if (path.isEmpty() || section.isEmpty() || key.isEmpty()) return false;
+    if (path.isEmpty() || !IsWritableName(section, u"]") || !IsWritableName(key, u"="))
+        return false;
+    // A line break in the value would plant further lines (keys, sections) in the file.
+    if (value.contains(u'\n') || value.contains(u'\r')) return false;
     if (!IsWritableTarget(path)) return false;
     QByteArray data;
     if (FileExists(path) && !ReadWholeFile(path, &data)) return false;
@@ -127,8 +155,8 @@ bool WriteProfileString(const QString& path, const QString& section, const QStri
     QList<Line> lines = SplitLines(data);
     const QByteArray newEntry = ToCp932(key) + '=' + ToCp932(value);
 
-    qsizetype sectionLine = -1;   // index of the matching section header
-    qsizetype lastContent = -1;   // last non-blank line inside that section
+    qsizetype sectionLine = -1;  // index of the matching section header
+    qsizetype lastContent = -1;  // last non-blank line inside that section
     qsizetype keyLine = -1;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const Parsed p = ParseLine(lines[i].bytes);
@@ -141,7 +169,7 @@ bool WriteProfileString(const QString& path, const QString& section, const QStri
             continue;
         }
         if (sectionLine < 0) continue;
-        if (!FromCp932(lines[i].bytes).trimmed().isEmpty()) lastContent = i;
+        if (!TrimBlanks(FromCp932(lines[i].bytes)).isEmpty()) lastContent = i;
         if (p.kind == Kind::Entry && p.name.compare(key, Qt::CaseInsensitive) == 0) {
             keyLine = i;
             break;

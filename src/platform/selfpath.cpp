@@ -1,5 +1,6 @@
 #include "platform/selfpath.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <limits.h>
@@ -11,7 +12,7 @@ QString ProgramFilePath() {
     char buffer[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
     if (n <= 0 || n >= static_cast<ssize_t>(sizeof buffer)) return {};
-    return QString::fromLocal8Bit(buffer, n);
+    return QFile::decodeName(QByteArray(buffer, n));
 }
 
 QString ProgramDirectory() {

@@ -1,0 +1,387 @@
+// The shipped resource sets are complete: the program's own set (embedded) and the generated
+// Japanese language library carry every string, dialog, control, menu item, accelerator and icon
+// under its fixed number, with the exact texts.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QImage>
+#include <QRegularExpression>
+#include <initializer_list>
+
+#include "app/resourceset.h"
+#include "platform/codepage.h"
+#include "support/testsupport.h"
+
+namespace {
+
+struct CExpectedString {
+    int id;
+    const char16_t* text;
+};
+
+struct CExpectedControl {
+    int id;
+    const char* kind;
+    int rect[4];
+    const char16_t* text;
+    std::initializer_list<const char*>
+        flags;  // exactly these of "default" and "group"; others at least
+};
+
+// clang-format off
+const CExpectedString kStrings[] = {
+    {101, u"バージョン情報 Corvane(&A)..."},
+    {104, u"Windows ソケットの初期化に失敗しました。"},
+    {105, u"はい(&Y)"},
+    {106, u"いいえ(&N)"},
+    {107, u"キャンセル(&C)"},
+    {200, u"ネットワーク名"},
+    {201, u"ラベル"},
+    {202, u"優先度"},
+    {203, u"アドレス空間"},
+    {204, u"有効"},
+    {205, u"削除"},
+    {300, u"Corvaneを起動しました。"},
+    {301, u"Corvaneを終了しました。"},
+    {302, u"ポリシ設定画面を表示しました。"},
+    {303, u"ポリシ設定画面を閉じました。"},
+    {304, u"%1クラスの%2の処理を開始します。"},
+    {305, u"%1クラスの%2の処理を終了します。"},
+    {306, u"%1=%2"},
+    {400, u"ポリシテーブル設定ツールを終了してもよろしいですか？"},
+    {401, u"選択中のポリシを削除してもよろしいですか？"},
+    {402, u"言語の変更は次回起動時まで反映されません。"},
+    {403, u"ファイルの出力が完了しました。(%1)"},
+    {404, u"OSへの設定が完了しました。"},
+    {500, u"対象の行が選択されていません。"},
+    {501, u"%1コマンドの発行に失敗しました。"},
+    {502, u"設定されたサーバに接続ができませんでした。"},
+    {503, u"設定されたサーバが応答しません。"},
+    {504, u"設定されたサーバが不正な応答を行いました。"},
+    {505, u"%1は必須です。%1を入力して下さい。"},
+    {506, u"%1の桁数が多すぎます。"},
+    {507, u"%1には数値のみが使用できます。"},
+    {508, u"%1には16進表記の数値および/と:のみが使用できます。"},
+    {509, u"%1がIpv6形式のアドレス/プレフィックス長の形式ではありません。"},
+    {510, u"ヘルプファイルが存在しません。"},
+    {511, u"%1は既に存在します。"},
+    {512, u"取得先アドレスが不正な形式です。"},
+    {513, u"環境設定ファイルに書き込みが出来ません。"},
+    {514, u"ポリシテーブル標準設定ファイルが存在しません。処理を続行できませんでした。"},
+    {515, u"DHCPサーバに情報要求が出来ませんでした。"},
+    {516, u"OSへの設定は正常に完了しましたが、\n設定ファイルの書き込みに失敗しました。"},
+    {517, u"%1コマンドの発行に失敗しました。\nご利用頂いているOSをご確認のうえ、再度ダウンロードから実施して下さい。"},
+    {600, u"ポリシテーブル設定ツールは既に起動されています。"},
+    {601, u"/gの指定が不正です。dhcpかhttpを指定して下さい。"},
+    {602, u"設定ファイルが存在しません。起動できません。"},
+    {603, u"言語ファイルが存在しません。起動できません。"},
+    {604, u"設定された言語の言語ファイルが存在しません。起動できません。"},
+    {605, u"設定された言語の言語ファイルが認識できません。起動できません。"},
+    {606, u"ポリシテーブル設定ファイルが存在しません。起動できません。"},
+    {700, u"指定されたファイルが見つかりません。"},
+    {701, u"Corvane"},
+};
+const CExpectedControl kDialog103[] = {
+    {1001, "button", {126, 6, 50, 19}, u"キャンセル", {"default"}},
+    {1002, "button", {179, 6, 50, 19}, u"登録", {}},
+    {1003, "listview", {7, 31, 222, 109}, u"", {"report", "singlesel", "showselalways", "border"}},
+    {1017, "groupbox", {7, 136, 222, 21}, u"", {}},
+    {1016, "edit", {28, 142, 76, 13}, u"", {"autohscroll", "group"}},
+    {1009, "edit", {104, 142, 23, 13}, u"", {"autohscroll"}},
+    {1011, "edit", {127, 142, 28, 13}, u"", {"autohscroll"}},
+    {1015, "edit", {155, 142, 73, 13}, u"", {"autohscroll"}},
+    {1004, "button", {73, 163, 50, 19}, u"削除", {"group"}},
+    {1005, "button", {126, 163, 50, 19}, u"追加", {}},
+    {1006, "button", {179, 163, 50, 19}, u"変更", {}},
+};
+const CExpectedControl kDialog132[] = {
+    {-1, "groupbox", {18, 47, 259, 83}, u"", {}},
+    {-1, "static", {14, 12, 10, 8}, u"OS", {}},
+    {1008, "combobox", {36, 9, 97, 30}, u"", {"dropdownlist", "sort", "vscroll"}},
+    {-1, "static", {13, 28, 17, 8}, u"言語", {}},
+    {1010, "combobox", {36, 25, 97, 30}, u"", {"dropdownlist", "sort", "vscroll"}},
+    {1012, "checkbox", {14, 47, 115, 10}, u"ネットワークからポリシを取得する", {"auto"}},
+    {1019, "groupbox", {26, 63, 243, 64}, u"", {}},
+    {1021, "static", {30, 63, 30, 8}, u"プロトコル", {}},
+    {1014, "combobox", {36, 74, 97, 30}, u"", {"dropdownlist", "sort", "vscroll"}},
+    {1020, "static", {36, 92, 49, 8}, u"取得先アドレス", {}},
+    {1007, "edit", {35, 105, 229, 14}, u"", {"autohscroll", "border"}},
+    {2, "button", {165, 134, 53, 17}, u"キャンセル", {"default"}},
+    {1, "button", {225, 135, 53, 17}, u"設定", {}},
+};
+const CExpectedControl kDialog139[] = {
+    {1022, "richedit", {8, 10, 268, 141}, u"", {"multiline", "readonly", "vscroll", "border"}},
+    {1013, "checkbox", {8, 156, 113, 10}, u"上記内容について同意します。", {"auto"}},
+    {-1, "static", {9, 172, 13, 8}, u"注：", {}},
+    {-1, "static", {24, 172, 252, 21}, u"OSに設定を反映する際には、お客様の環境によって設定の反映に数分程度の時間がかかる場合があります。", {}},
+    {1, "button", {164, 193, 53, 17}, u"利用する", {}},
+    {2, "button", {223, 193, 53, 17}, u"終了", {"default"}},
+};
+
+const CExpectedControl kDialog100[] = {
+    {-1, "static", {12, 14, 118, 8}, u"Corvane, Version", {}},
+    {1023, "static", {128, 14, 24, 8}, u"1.0.0.0", {}},
+    {1018, "static", {12, 29, 150, 26}, u"", {}},
+    {1, "button", {114, 59, 50, 14}, u"OK", {"default"}},
+};
+
+struct CExpectedDialog {
+    int id;
+    int width;
+    int height;
+    int points;
+    const char* face;
+    std::initializer_list<const char*> frame;
+    const char* sizing;  // "fixed" or "resizable"
+    int menu;
+    const CExpectedControl* controls;
+    size_t count;
+};
+
+template <size_t N>
+constexpr size_t Count(const CExpectedControl (&)[N]) {
+    return N;
+}
+
+const CExpectedDialog kDialogs[] = {
+    {100, 171, 83, 9, "MS UI Gothic", {"caption", "sysmenu"}, "fixed", 0, kDialog100, Count(kDialog100)},
+    {103, 236, 190, 9, "MS UI Gothic", {"caption", "sysmenu", "visible", "appwindow"}, "resizable", 130,
+     kDialog103, Count(kDialog103)},
+    {132, 284, 158, 8, "MS Shell Dlg", {"caption", "sysmenu"}, "fixed", 0, kDialog132, Count(kDialog132)},
+    {139, 284, 217, 8, "MS Shell Dlg", {"caption", "sysmenu"}, "fixed", 0, kDialog139, Count(kDialog139)},
+};
+
+// clang-format on
+
+QString Q(const char16_t* s) { return QString::fromUtf16(s); }
+
+void ExpectStrings(const CResourceSet& set) {
+    QList<int> ids;
+    for (const CExpectedString& s : kStrings) {
+        ids << s.id;
+        EXPECT_EQ(set.String(s.id), Q(s.text)) << "string " << s.id;
+    }
+    EXPECT_EQ(set.StringIds(), ids);
+}
+
+void ExpectDialogs(const CResourceSet& set) {
+    for (const CExpectedDialog& d : kDialogs) {
+        SCOPED_TRACE(testing::Message() << "dialog " << d.id);
+        const CDialogTemplate* dlg = set.Dialog(d.id);
+        ASSERT_NE(dlg, nullptr);
+        EXPECT_EQ(dlg->caption, QStringLiteral("Corvane"));
+        EXPECT_EQ(dlg->size, QSize(d.width, d.height));
+        EXPECT_EQ(dlg->fontFace, QString::fromLatin1(d.face));
+        EXPECT_EQ(dlg->fontPoints, d.points);
+        EXPECT_TRUE(dlg->HasFrame(QString::fromLatin1(d.sizing)));
+        EXPECT_FALSE(dlg->HasFrame(QString::fromLatin1(d.sizing) == u"fixed"
+                                       ? QStringLiteral("resizable")
+                                       : QStringLiteral("fixed")));
+        for (const char* f : d.frame) EXPECT_TRUE(dlg->HasFrame(QString::fromLatin1(f))) << f;
+        if (d.id != 103) {
+            EXPECT_FALSE(dlg->HasFrame(QStringLiteral("visible")));
+            EXPECT_FALSE(dlg->HasFrame(QStringLiteral("appwindow")));
+        }
+        EXPECT_EQ(dlg->menuId, d.menu);
+        ASSERT_EQ(size_t(dlg->controls.size()), d.count);
+        for (size_t i = 0; i < d.count; ++i) {
+            const CExpectedControl& e = d.controls[i];
+            const CDialogControl& c = dlg->controls[qsizetype(i)];
+            SCOPED_TRACE(testing::Message() << "control #" << i << " id " << e.id);
+            EXPECT_EQ(c.id, e.id);
+            EXPECT_EQ(c.kind, QString::fromLatin1(e.kind));
+            EXPECT_EQ(c.rect, QRect(e.rect[0], e.rect[1], e.rect[2], e.rect[3]));
+            EXPECT_EQ(c.text, Q(e.text));
+            QStringList expected;
+            for (const char* f : e.flags) expected << QString::fromLatin1(f);
+            for (const QString& f : expected) EXPECT_TRUE(c.HasStyle(f)) << qPrintable(f);
+            for (const char* exact : {"default", "group"})
+                EXPECT_EQ(c.HasStyle(QString::fromLatin1(exact)),
+                          expected.contains(QString::fromLatin1(exact)))
+                    << exact;
+        }
+    }
+}
+
+struct CItem {
+    int id;  // 0: separator
+    const char16_t* text;
+};
+
+void ExpectPopup(const CMenuItem& popup, const char16_t* text, std::initializer_list<CItem> items) {
+    SCOPED_TRACE(QString::fromUtf16(text).toStdString());
+    EXPECT_EQ(popup.text, Q(text));
+    ASSERT_EQ(size_t(popup.items.size()), items.size());
+    qsizetype i = 0;
+    for (const CItem& e : items) {
+        const CMenuItem& item = popup.items[i++];
+        if (e.id == 0) {
+            EXPECT_TRUE(item.separator) << "item " << i;
+            continue;
+        }
+        EXPECT_FALSE(item.separator);
+        EXPECT_EQ(item.id, e.id);
+        EXPECT_EQ(item.text, Q(e.text));
+    }
+}
+
+void ExpectAcceleratorsAndIcons(const CResourceSet& set) {
+    const QList<CAccelerator> table = set.Accelerators(138);
+    ASSERT_EQ(table.size(), 2);
+    EXPECT_EQ(table[0].key, QStringLiteral("E"));
+    EXPECT_EQ(table[0].modifiers, QStringList{QStringLiteral("ctrl")});
+    EXPECT_EQ(table[0].command, 32779);
+    EXPECT_EQ(table[1].key, QStringLiteral("Q"));
+    EXPECT_EQ(table[1].modifiers, QStringList{QStringLiteral("ctrl")});
+    EXPECT_EQ(table[1].command, 32787);
+    for (int id : {128, 135, 136, 137}) {
+        const QString path = set.IconPath(id);
+        ASSERT_FALSE(path.isEmpty()) << "icon " << id;
+        QImage image(path);
+        EXPECT_FALSE(image.isNull()) << "icon " << id << " at " << qPrintable(path);
+        EXPECT_GE(image.width(), 16);
+        EXPECT_EQ(image.width(), image.height());
+    }
+}
+
+CResourceSet LoadShippedLanguage() {
+    CResourceSet set;
+    QString reason;
+    const QString path = testsupport::StageDir() + QStringLiteral("/conf/langs/Japanese/lang.json");
+    EXPECT_EQ(set.Load(path, &reason), CResourceSet::LoadStatus::Loaded) << qPrintable(reason);
+    return set;
+}
+
+}  // namespace
+
+TEST(ProgramResourceSet, HoldsEveryStringWithItsExactText) {
+    ExpectStrings(CResourceSet::ProgramSet());
+}
+
+TEST(ProgramResourceSet, HoldsTheFourDialogTemplatesWithEveryControl) {
+    ExpectDialogs(CResourceSet::ProgramSet());
+}
+
+TEST(ProgramResourceSet, MenuCarriesExportRestoreQuitHelpAndVersion) {
+    const CMenuTemplate* menu = CResourceSet::ProgramSet().Menu(130);
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->popups.size(), 2);
+    ExpectPopup(menu->popups[0], u"ファイル(&F)",
+                {{32779, u"エクスポート(&E)\tCtrl+E"},
+                 {0, nullptr},
+                 {32782, u"初期値に戻す"},
+                 {0, nullptr},
+                 {32787, u"終了(&Q)\tCtrl+Q"}});
+    ExpectPopup(menu->popups[1], u"ヘルプ(&H)",
+                {{32785, u"ツールの使い方"}, {32783, u"バージョン情報"}});
+}
+
+TEST(ProgramResourceSet, HoldsAcceleratorsAndIcons) {
+    ExpectAcceleratorsAndIcons(CResourceSet::ProgramSet());
+}
+
+TEST(JapaneseLanguageLibrary, CarriesTheSameStringsDialogsAcceleratorsAndIcons) {
+    const CResourceSet set = LoadShippedLanguage();
+    ExpectStrings(set);
+    ExpectDialogs(set);
+    ExpectAcceleratorsAndIcons(set);
+    // The icons are copies beside the library, not references into the program.
+    EXPECT_TRUE(set.IconPath(128).startsWith(testsupport::StageDir()));
+}
+
+TEST(JapaneseLanguageLibrary, MenuAddsNetworkFetchAndSettings) {
+    const CResourceSet set = LoadShippedLanguage();
+    const CMenuTemplate* menu = set.Menu(130);
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->popups.size(), 2);
+    ExpectPopup(menu->popups[0], u"ファイル(&F)",
+                {{32781, u"ネットワークからポリシを取得(&N)"},
+                 {32786, u"環境設定(&S)..."},
+                 {0, nullptr},
+                 {32779, u"エクスポート(&E)\tCtrl+E"},
+                 {0, nullptr},
+                 {32782, u"初期値に戻す"},
+                 {0, nullptr},
+                 {32787, u"終了(&Q)\tCtrl+Q"}});
+    ExpectPopup(menu->popups[1], u"ヘルプ(&H)",
+                {{32785, u"ツールの使い方"}, {32783, u"バージョン情報"}});
+}
+
+namespace {
+
+// Plain text of an RTF document: groups that are destinations ({\*..}, font table) dropped,
+// control words skipped, \'hh bytes collected and decoded as CP932, \par as a line break.
+QString RtfText(const QByteArray& rtf, int* boldRuns) {
+    QByteArray bytes;
+    int depth = 0;
+    int skipBelow = -1;  // inside a skipped destination while depth > skipBelow
+    *boldRuns = 0;
+    for (qsizetype i = 0; i < rtf.size(); ++i) {
+        const char c = rtf[i];
+        if (c == '{') {
+            ++depth;
+            continue;
+        }
+        if (c == '}') {
+            if (depth == skipBelow + 1) skipBelow = -1;
+            --depth;
+            continue;
+        }
+        if (c == '\\') {
+            const char n = i + 1 < rtf.size() ? rtf[i + 1] : 0;
+            if (n == '\'') {
+                if (skipBelow < 0) bytes += char(rtf.mid(i + 2, 2).toInt(nullptr, 16));
+                i += 3;
+                continue;
+            }
+            if (n == '\\' || n == '{' || n == '}') {
+                if (skipBelow < 0) bytes += n;
+                ++i;
+                continue;
+            }
+            qsizetype j = i + 1;
+            while (j < rtf.size() && std::isalpha(static_cast<unsigned char>(rtf[j]))) ++j;
+            const QByteArray word = rtf.mid(i + 1, j - i - 1);
+            while (j < rtf.size() &&
+                   (std::isdigit(static_cast<unsigned char>(rtf[j])) || rtf[j] == '-'))
+                ++j;
+            if (j < rtf.size() && rtf[j] == ' ') ++j;
+            if (n == '*' || word == "fonttbl") {
+                if (skipBelow < 0) skipBelow = depth - 1;
+                if (n == '*') j = i + 2;
+            }
+            if (skipBelow < 0) {
+                if (word == "par") bytes += '\n';
+                if (word == "tab") bytes += '\t';
+                if (word == "b" && rtf.mid(i, j - i).trimmed() == "\\b") ++*boldRuns;
+            }
+            i = j - 1;
+            continue;
+        }
+        if (c == '\r' || c == '\n') continue;
+        if (skipBelow < 0) bytes += c;
+    }
+    return platform::FromCp932(bytes);
+}
+
+}  // namespace
+
+TEST(JapaneseLanguageLibrary, ShipsTermsOfUseAsCp932Rtf) {
+    const QString path =
+        testsupport::StageDir() + QStringLiteral("/conf/langs/Japanese/license.rtf");
+    const QByteArray rtf = testsupport::ReadFile(path);
+    ASSERT_FALSE(rtf.isEmpty());
+    EXPECT_LE(rtf.size(), 100000);  // the agreement dialog shows documents up to this size
+    EXPECT_TRUE(rtf.startsWith("{\\rtf1\\ansi\\ansicpg932"));
+    EXPECT_EQ(rtf.count('{'), rtf.count('}'));
+    for (char c : rtf) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << "raw byte outside ASCII";
+    int boldRuns = 0;
+    const QString text = RtfText(rtf, &boldRuns);
+    EXPECT_FALSE(text.contains(QChar::ReplacementCharacter));
+    EXPECT_TRUE(text.contains(QStringLiteral("Corvane 利用規約")));
+    EXPECT_TRUE(text.contains(QStringLiteral("上記内容について同意します。")));
+    EXPECT_GE(boldRuns, 2);
+    EXPECT_TRUE(text.contains(
+        QRegularExpression(QStringLiteral("\\n1\\.\\t[^\\n]+\\n2\\.\\t[^\\n]+\\n3\\.\\t"))));
+    EXPECT_FALSE(text.contains(QStringLiteral("MS UI Gothic")));  // the font table is no text
+}

@@ -1,0 +1,263 @@
+// mklang: builds a language library from the program's own resource set and an overlay.
+//
+//   mklang <base.json> <overlay.json> <output folder>
+//
+// The output folder receives lang.json (the base set with the overlay applied) and a copy of
+// every icon file the set names, at the same relative path as beside the base set. The overlay
+// is a JSON object with the optional members
+//   "strings": { "<id>": "<text>", ... }            adds or replaces strings
+//   "menus":   { "<menu id>": [ <insertion>, ... ] } adds menu items
+// where an insertion is { "popup": <index>, "before" | "after": <item id> | "at": "start"|"end",
+// "items": [ { "id": <n>, "text": "..." } | { "separator": true }, ... ] }.
+// "_comment" members are ignored anywhere. Any other member, an unknown menu, popup or anchor,
+// or an item id the menu already has is an error: the tool prints it and exits with status 1,
+// so a broken overlay fails the build instead of shipping a partial library.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <cstdio>
+#include <optional>
+#include <stdexcept>
+
+#include "app/resourceset.h"
+
+namespace {
+
+class CError : public std::runtime_error {
+public:
+    explicit CError(const QString& text) : std::runtime_error(text.toStdString()) {}
+};
+
+QJsonObject ReadObject(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw CError(path + QStringLiteral(": ") + file.errorString());
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError)
+        throw CError(QStringLiteral("%1: not JSON at offset %2: %3")
+                         .arg(path)
+                         .arg(error.offset)
+                         .arg(error.errorString()));
+    if (!doc.isObject()) throw CError(path + QStringLiteral(": the top level is not an object"));
+    return doc.object();
+}
+
+void RequireOnly(const QJsonObject& o, const QStringList& allowed, const QString& where) {
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        if (it.key() == u"_comment" || allowed.contains(it.key())) continue;
+        throw CError(where + QStringLiteral(": unknown member \"") + it.key() + u'"');
+    }
+}
+
+int RequireId(const QString& key, const QString& where) {
+    bool ok = false;
+    const int id = key.toInt(&ok);
+    if (!ok) throw CError(where + QStringLiteral(": id is not a number: ") + key);
+    return id;
+}
+
+void CollectIds(const QJsonArray& items, QList<int>* ids) {
+    for (const QJsonValue& v : items) {
+        const QJsonObject o = v.toObject();
+        if (o.contains(u"id")) ids->append(o.value(u"id").toInt());
+        if (o.contains(u"items")) CollectIds(o.value(u"items").toArray(), ids);
+    }
+}
+
+QJsonObject MergeStrings(QJsonObject base, const QJsonValue& overlay) {
+    if (overlay.isUndefined()) return base;
+    if (!overlay.isObject()) throw CError(QStringLiteral("overlay: \"strings\" is not an object"));
+    const QJsonObject strings = overlay.toObject();
+    for (auto it = strings.begin(); it != strings.end(); ++it) {
+        if (it.key() == u"_comment") continue;
+        RequireId(it.key(), QStringLiteral("overlay strings"));
+        if (!it.value().isString())
+            throw CError(QStringLiteral("overlay: string %1 is not text").arg(it.key()));
+        base.insert(it.key(), it.value());
+    }
+    return base;
+}
+
+QJsonArray CheckedItems(const QJsonValue& value, const QString& where) {
+    if (!value.isArray() || value.toArray().isEmpty())
+        throw CError(where + QStringLiteral(": \"items\" must be a non-empty list"));
+    QJsonArray items;
+    for (const QJsonValue& v : value.toArray()) {
+        if (!v.isObject()) throw CError(where + QStringLiteral(": an item is not an object"));
+        QJsonObject item = v.toObject();
+        item.remove(QStringLiteral("_comment"));
+        if (item.value(u"separator").toBool(false)) {
+            RequireOnly(item, {QStringLiteral("separator")}, where);
+        } else {
+            RequireOnly(item, {QStringLiteral("id"), QStringLiteral("text")}, where);
+            if (!item.value(u"id").isDouble() || item.value(u"id").toInt() <= 0 ||
+                !item.value(u"text").isString() || item.value(u"text").toString().isEmpty())
+                throw CError(where + QStringLiteral(": an item needs a positive id and a text"));
+        }
+        items.append(item);
+    }
+    return items;
+}
+
+qsizetype IndexOfItem(const QJsonArray& items, int id) {
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const QJsonObject o = items[i].toObject();
+        if (o.contains(u"id") && o.value(u"id").toInt() == id) return i;
+    }
+    return -1;
+}
+
+QJsonObject MergeMenus(QJsonObject menus, const QJsonValue& overlay) {
+    if (overlay.isUndefined()) return menus;
+    if (!overlay.isObject()) throw CError(QStringLiteral("overlay: \"menus\" is not an object"));
+    const QJsonObject insertionsById = overlay.toObject();
+    for (auto it = insertionsById.begin(); it != insertionsById.end(); ++it) {
+        if (it.key() == u"_comment") continue;
+        const QString where = QStringLiteral("overlay menu ") + it.key();
+        RequireId(it.key(), where);
+        if (!menus.value(it.key()).isObject())
+            throw CError(where + QStringLiteral(": no such menu in the base set"));
+        if (!it.value().isArray())
+            throw CError(where + QStringLiteral(": insertions must be a list"));
+        QJsonObject menu = menus.value(it.key()).toObject();
+        QJsonArray popups = menu.value(u"popups").toArray();
+        for (const QJsonValue& iv : it.value().toArray()) {
+            if (!iv.isObject())
+                throw CError(where + QStringLiteral(": an insertion is not an object"));
+            const QJsonObject ins = iv.toObject();
+            RequireOnly(ins,
+                        {QStringLiteral("popup"), QStringLiteral("before"), QStringLiteral("after"),
+                         QStringLiteral("at"), QStringLiteral("items")},
+                        where);
+            if (!ins.value(u"popup").isDouble())
+                throw CError(where + QStringLiteral(": \"popup\" index missing"));
+            const int popupIndex = ins.value(u"popup").toInt(-1);
+            if (popupIndex < 0 || popupIndex >= popups.size())
+                throw CError(where + QStringLiteral(": popup %1 does not exist").arg(popupIndex));
+            QJsonObject popup = popups[popupIndex].toObject();
+            QJsonArray items = popup.value(u"items").toArray();
+
+            const int anchors = int(ins.contains(u"before")) + int(ins.contains(u"after")) +
+                                int(ins.contains(u"at"));
+            if (anchors != 1)
+                throw CError(where + QStringLiteral(": give exactly one of before, after, at"));
+            qsizetype position = -1;
+            if (ins.contains(u"at")) {
+                const QString at = ins.value(u"at").toString();
+                if (at == u"start")
+                    position = 0;
+                else if (at == u"end")
+                    position = items.size();
+                else
+                    throw CError(where + QStringLiteral(": \"at\" must be start or end"));
+            } else {
+                const bool before = ins.contains(u"before");
+                const int anchor = ins.value(before ? u"before" : u"after").toInt(0);
+                const qsizetype index = IndexOfItem(items, anchor);
+                if (index < 0)
+                    throw CError(where + QStringLiteral(": item %1 not found in popup %2")
+                                             .arg(anchor)
+                                             .arg(popupIndex));
+                position = before ? index : index + 1;
+            }
+
+            const QJsonArray added = CheckedItems(ins.value(u"items"), where);
+            QList<int> existing;
+            for (const QJsonValue& p : popups)
+                CollectIds(p.toObject().value(u"items").toArray(), &existing);
+            for (const QJsonValue& a : added) {
+                const QJsonObject o = a.toObject();
+                if (!o.contains(u"id")) continue;
+                const int id = o.value(u"id").toInt();
+                if (existing.contains(id))
+                    throw CError(where +
+                                 QStringLiteral(": item %1 is already in the menu").arg(id));
+                existing.append(id);
+            }
+            for (const QJsonValue& a : added) items.insert(position++, a);
+            popup.insert(QStringLiteral("items"), items);
+            popups[popupIndex] = popup;
+        }
+        menu.insert(QStringLiteral("popups"), popups);
+        menus.insert(it.key(), menu);
+    }
+    return menus;
+}
+
+// Icon paths must stay inside the set's folder.
+QString SafeRelative(const QString& path) {
+    const QString clean = QDir::cleanPath(path);
+    if (clean.isEmpty() || QDir::isAbsolutePath(clean) || clean == u".." ||
+        clean.startsWith(QStringLiteral("../")))
+        throw CError(QStringLiteral("icon path leaves the language folder: ") + path);
+    return clean;
+}
+
+void CopyIcons(const QJsonObject& icons, const QString& baseDir, const QString& outDir) {
+    for (auto it = icons.begin(); it != icons.end(); ++it) {
+        const QString relative = SafeRelative(it.value().toString());
+        const QString from = baseDir + u'/' + relative;
+        const QString to = outDir + u'/' + relative;
+        QFile source(from);
+        if (!source.open(QIODevice::ReadOnly))
+            throw CError(
+                QStringLiteral("icon %1: %2: %3").arg(it.key(), from, source.errorString()));
+        const QByteArray bytes = source.readAll();
+        QDir().mkpath(QFileInfo(to).absolutePath());
+        QSaveFile target(to);
+        if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size() ||
+            !target.commit())
+            throw CError(QStringLiteral("icon %1: cannot write %2").arg(it.key(), to));
+    }
+}
+
+void Build(const QString& basePath, const QString& overlayPath, const QString& outDir) {
+    QJsonObject set = ReadObject(basePath);
+    const QJsonObject overlay = ReadObject(overlayPath);
+    RequireOnly(overlay, {QStringLiteral("strings"), QStringLiteral("menus")},
+                QStringLiteral("overlay"));
+
+    set.insert(QStringLiteral("strings"),
+               MergeStrings(set.value(u"strings").toObject(), overlay.value(u"strings")));
+    set.insert(QStringLiteral("menus"),
+               MergeMenus(set.value(u"menus").toObject(), overlay.value(u"menus")));
+
+    if (!QDir().mkpath(outDir)) throw CError(QStringLiteral("cannot create ") + outDir);
+    CopyIcons(set.value(u"icons").toObject(), QFileInfo(basePath).absolutePath(), outDir);
+
+    const QString outPath = outDir + QStringLiteral("/lang.json");
+    const QByteArray json = QJsonDocument(set).toJson(QJsonDocument::Indented);
+    QSaveFile out(outPath);
+    if (!out.open(QIODevice::WriteOnly) || out.write(json) != json.size() || !out.commit())
+        throw CError(QStringLiteral("cannot write ") + outPath);
+
+    // What the program will load must load.
+    CResourceSet check;
+    QString reason;
+    if (check.Load(outPath, &reason) != CResourceSet::LoadStatus::Loaded)
+        throw CError(outPath + QStringLiteral(" does not load: ") + reason);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 4) {
+        std::fprintf(stderr, "usage: mklang <base.json> <overlay.json> <output folder>\n");
+        return 2;
+    }
+    try {
+        Build(args[1], args[2], args[3]);
+    } catch (const CError& e) {
+        std::fprintf(stderr, "mklang: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
