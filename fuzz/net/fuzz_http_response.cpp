@@ -1,0 +1,42 @@
+// Fuzzes the HTTP response rules. The first input byte chooses how the rest is cut into
+// received chunks; the response read in chunks must give the same results as read whole.
+#include <cstdint>
+#include <cstdlib>
+
+#include "net/httpexchange.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    const unsigned pattern = data[0];
+    const QByteArrayView bytes(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+
+    net::CHttpResponse whole;
+    if (!whole.Append(bytes)) return 0;
+
+    net::CHttpResponse chunked;
+    qsizetype at = 0;
+    unsigned step = pattern;
+    bool completeEarly = false;
+    while (at < bytes.size()) {
+        const qsizetype n = std::min<qsizetype>(bytes.size() - at, 1 + (step % 17));
+        step = step * 1103515245u + 12345u;
+        if (!chunked.Append(bytes.sliced(at, n))) std::abort();
+        at += n;
+        if (chunked.IsComplete() && at < bytes.size()) completeEarly = true;
+        // Completion never goes back once reached.
+        if (completeEarly && !chunked.IsComplete()) std::abort();
+    }
+
+    if (chunked.HeaderLength() != whole.HeaderLength()) std::abort();
+    if (chunked.ContentLength() != whole.ContentLength()) std::abort();
+    if (chunked.IsComplete() != whole.IsComplete()) std::abort();
+    if (chunked.IsCompleteAtClose() != whole.IsCompleteAtClose()) std::abort();
+    if (whole.HasHeaderEnd() && whole.HeaderLength() != bytes.indexOf("\r\n\r\n") + 4) std::abort();
+    if (!whole.HasHeaderEnd() && bytes.indexOf("\r\n\r\n") >= 0) std::abort();
+    if (chunked.Status() != whole.Status()) std::abort();
+    if (chunked.BodyElements() != whole.BodyElements()) std::abort();
+    if (whole.IsComplete() && !whole.IsCompleteAtClose()) std::abort();
+
+    (void)net::BuildHttpRequest(bytes.first(std::min<qsizetype>(bytes.size(), 300)));
+    return 0;
+}
