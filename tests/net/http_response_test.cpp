@@ -1,8 +1,11 @@
 // The HTTP request bytes and the response rules, fed byte by byte and split at every position.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "net/httpexchange.h"
 #include "platform/codepage.h"
+#include "policy/policy.h"
 
 namespace {
 
@@ -186,6 +189,31 @@ TEST(HttpBody, BytesBeyondTheContentLengthAreNotBody) {
     const CHttpResponse r = Whole("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nh\r\na,b\r\nextra,line\r\n");
     EXPECT_TRUE(r.IsComplete());
     EXPECT_EQ(r.BodyElements(), (QStringList{"h", "a,b"}));
+}
+
+TEST(HttpBody, ControlCodesGoThroughTheCodePageLayer) {
+    const QByteArray body("h\r\na,\x1a\x1c\x7f\r\n");
+    const CHttpResponse r = Whole("HTTP/1.1 200 OK\r\n\r\n" + body);
+    EXPECT_EQ(r.BodyElements().value(1), QStringLiteral("a,") + platform::FromCp932("\x1a\x1c\x7f"));
+}
+
+TEST(HttpBody, SameAsConvertingFirstAndReplacingLineEndsInTheText) {
+    // Bodies made of whole characters, line ends, lone carriage returns and NUL bytes.
+    // Half of the rounds plain ASCII, the other half with every kind of byte.
+    const QList<QByteArray> tokens = {"\r", "\n", "a", ",", QByteArray(1, '\0'), "\x82\xa0", "\x1a", "\x93\xfa"};
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 4000; ++round) {
+        const std::size_t kinds = round % 2 == 0 ? 4 : tokens.size();
+        QByteArray body;
+        const int n = int(rng() % 24);
+        for (int i = 0; i < n; ++i) body += tokens[qsizetype(rng() % kinds)];
+        QByteArray noNul = body;
+        noNul.removeIf([](char c) { return c == '\0'; });
+        QString text = platform::FromCp932(noNul);
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        const QStringList expected = SplitString(text, QStringLiteral("\n"));
+        EXPECT_EQ(Whole("HTTP/1.1 200 OK\r\n\r\n" + body).BodyElements(), expected) << body.toHex().constData();
+    }
 }
 
 }  // namespace
