@@ -1,12 +1,11 @@
 // An HTTP fetch of a 100,000-line body from a loopback server, next to curl fetching the same
 // body from the same server. All times are wall-clock times.
 #include <benchmark/benchmark.h>
-
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include "net/loopbackserver.h"
 #include "net/httpexchange.h"
+#include "net/loopbackserver.h"
 #include "platform/codepage.h"
 #include "policy/policylistmanager.h"
 #include "support/testsupport.h"
@@ -20,8 +19,8 @@ constexpr int kLines = 100000;
 QByteArray Body() {
     QByteArray body = "route-info\r\n";
     for (int i = 1; i < kLines; ++i) {
-        body += "net" + QByteArray::number(i) + ",2001:db8:" + QByteArray::number(i >> 8, 16) + ':' +
-                QByteArray::number(i & 0xFF, 16) + "00::/56\r\n";
+        body += "net" + QByteArray::number(i) + ",2001:db8:" + QByteArray::number(i >> 8, 16) +
+                ':' + QByteArray::number(i & 0xFF, 16) + "00::/56\r\n";
     }
     return body;
 }
@@ -29,8 +28,9 @@ QByteArray Body() {
 struct Server {
     Server() {
         body = Body();
-        response = "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=Shift_JIS\r\nContent-Length: " +
-                   QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        response =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=Shift_JIS\r\nContent-Length: " +
+            QByteArray::number(body.size()) + "\r\n\r\n" + body;
         if (!server.Listen()) std::abort();
         server.Start([this](int fd, nettest::CLoopbackServer& s) {
             s.ReadRequest(fd);
@@ -89,9 +89,13 @@ void BM_Curl(benchmark::State& state) {
     Server& s = TheServer();
     const QByteArray url = "http://" + s.server.Address().toLatin1() + ":49881/v6/route-info";
     for (auto _ : state) {
-        char* argv[] = {const_cast<char*>("curl"), const_cast<char*>("-s"), const_cast<char*>("-f"),
-                        const_cast<char*>("-o"), const_cast<char*>("/dev/null"),
-                        const_cast<char*>(url.constData()), nullptr};
+        char* argv[] = {const_cast<char*>("curl"),
+                        const_cast<char*>("-s"),
+                        const_cast<char*>("-f"),
+                        const_cast<char*>("-o"),
+                        const_cast<char*>("/dev/null"),
+                        const_cast<char*>(url.constData()),
+                        nullptr};
         pid_t pid = 0;
         if (posix_spawnp(&pid, "curl", nullptr, nullptr, argv, environ) != 0) {
             state.SkipWithError("curl cannot be started");

@@ -1,11 +1,12 @@
 #include "net/httpexchange.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -77,9 +78,8 @@ std::optional<qint64> CHttpResponse::ParseContentLength(QByteArrayView header) {
         if (lineEnd < 0) lineEnd = header.size();
         const QByteArrayView line = header.sliced(lineStart, lineEnd - lineStart);
         const qsizetype colon = line.indexOf(':');
-        if (colon >= 0 &&
-            line.first(colon).trimmed().compare(QByteArrayView("content-length"),
-                                                Qt::CaseInsensitive) == 0) {
+        if (colon >= 0 && line.first(colon).trimmed().compare(QByteArrayView("content-length"),
+                                                              Qt::CaseInsensitive) == 0) {
             qsizetype i = colon + 1;
             auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
             while (i < line.size() && isBlank(line[i])) ++i;
@@ -158,7 +158,8 @@ QStringList SplitAsciiLines(QByteArrayView raw) {
     const char* p = raw.data();
     const char* const end = p + raw.size();
     qsizetype count = 1;
-    for (const char* q = p; (q = static_cast<const char*>(std::memchr(q, '\n', std::size_t(end - q)))); ++q)
+    for (const char* q = p;
+         (q = static_cast<const char*>(std::memchr(q, '\n', std::size_t(end - q)))); ++q)
         ++count;
     QStringList lines;
     lines.reserve(count);
@@ -225,8 +226,8 @@ CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request,
     // away gives an error, not a signal that ends the program.
     qsizetype sent = 0;
     while (sent < request.size()) {
-        const ssize_t n = ::send(socket.Get(), request.data() + sent, std::size_t(request.size() - sent),
-                                 MSG_NOSIGNAL);
+        const ssize_t n = ::send(socket.Get(), request.data() + sent,
+                                 std::size_t(request.size() - sent), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return {HttpOutcome::SendFailed, n < 0 ? errno : 0};
         sent += n;
