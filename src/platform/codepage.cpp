@@ -73,6 +73,45 @@ QString DecodeByCharacter(QByteArrayView bytes) {
     return out;
 }
 
+// The converter follows IBM's table for three control bytes (0x1A, 0x1C and 0x7F are rotated
+// among U+001A, U+001C and U+007F); Windows maps them to themselves. These put them back.
+bool HasRotatedControl(QByteArrayView bytes) {
+    for (char c : bytes)
+        if (c == 0x1A || c == 0x1C || c == 0x7F) return true;
+    return false;
+}
+
+void UnrotateDecoded(QString& text) {
+    for (QChar& c : text) {
+        switch (c.unicode()) {
+            case 0x1C: c = QChar(0x1A); break;
+            case 0x7F: c = QChar(0x1C); break;
+            case 0x1A: c = QChar(0x7F); break;
+            default: break;
+        }
+    }
+}
+
+// Maps text so that the converter writes U+001A, U+001C and U+007F as the bytes of the same value.
+QString RotateForEncoding(QStringView text) {
+    QString out = text.toString();
+    for (QChar& c : out) {
+        switch (c.unicode()) {
+            case 0x1A: c = QChar(0x1C); break;
+            case 0x1C: c = QChar(0x7F); break;
+            case 0x7F: c = QChar(0x1A); break;
+            default: break;
+        }
+    }
+    return out;
+}
+
+bool HasControlToRotate(QStringView text) {
+    for (QChar c : text)
+        if (c.unicode() == 0x1A || c.unicode() == 0x1C || c.unicode() == 0x7F) return true;
+    return false;
+}
+
 }  // namespace
 
 QString FromCp932(QByteArrayView bytes) {
@@ -80,7 +119,10 @@ QString FromCp932(QByteArrayView bytes) {
     QStringDecoder decoder(kCodePageName, QStringDecoder::Flag::Stateless);
     if (!decoder.isValid()) return QString::fromLatin1(bytes);
     QString text = decoder.decode(bytes);
-    if (!decoder.hasError()) return text;
+    if (!decoder.hasError()) {
+        if (HasRotatedControl(bytes)) UnrotateDecoded(text);
+        return text;
+    }
     return DecodeByCharacter(bytes);
 }
 
@@ -88,7 +130,11 @@ QByteArray ToCp932(QStringView text) {
     if (text.isEmpty()) return {};
     QStringEncoder encoder(kCodePageName, QStringEncoder::Flag::Stateless);
     if (!encoder.isValid()) return text.toLatin1();
-    QByteArray out = encoder.encode(text);
+    QByteArray out;
+    if (HasControlToRotate(text))
+        out = encoder.encode(RotateForEncoding(text));
+    else
+        out = encoder.encode(text);
     if (encoder.hasError() || out.contains("\xFC\xFC")) out = ReplaceSubstitutions(out);
     return out;
 }

@@ -272,3 +272,25 @@ TEST_F(Profile, AFolderInPlaceOfTheFileReadsDefaultsAndRefusesWrites) {
     EXPECT_EQ(Get("APPLICATION", "LANG"), QStringLiteral("<def>"));
     EXPECT_FALSE(Put(QStringLiteral("APPLICATION"), QStringLiteral("LANG"), QStringLiteral("x")));
 }
+
+TEST_F(Profile, AValueChangedByAnotherProgramIsSeenAtTheNextRead) {
+    Write("[APPLICATION]\r\nOS=WindowsXP\r\n");
+    EXPECT_EQ(Get("APPLICATION", "OS"), QStringLiteral("WindowsXP"));
+    // Rewritten in place: same inode, same size, only the content and times differ.
+    {
+        QFile f(Ini());
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.seek(18));
+        ASSERT_EQ(f.write("Windows7 "), 9);
+    }
+    EXPECT_EQ(Get("APPLICATION", "OS"), QStringLiteral("Windows7"));
+    ASSERT_TRUE(Put(QStringLiteral("APPLICATION"), QStringLiteral("OS"), QStringLiteral("WindowsVista")));
+    EXPECT_EQ(Get("APPLICATION", "OS"), QStringLiteral("WindowsVista"));
+    // Another file at another path is never answered from the first one.
+    const QString other = m_dir.path() + QStringLiteral("/other.ini");
+    ASSERT_TRUE(WriteFile(other, "[APPLICATION]\r\nOS=Other\r\n"));
+    EXPECT_EQ(GetProfileString(other, QStringLiteral("APPLICATION"), QStringLiteral("OS"), {}),
+              QStringLiteral("Other"));
+    QFile::remove(Ini());
+    EXPECT_EQ(Get("APPLICATION", "OS"), QStringLiteral("<def>"));
+}
