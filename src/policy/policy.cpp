@@ -115,15 +115,21 @@ CPolicy& CPolicy::operator=(const CPolicy& other) {
         m_csPriority = other.m_csPriority;
         m_csAddress = other.m_csAddress;
         m_pApp = other.m_pApp;
-        m_stError = ErrorInfo();
     }
+    m_stError = ErrorInfo();
     return *this;
 }
 
-void CPolicy::SetError(const ErrorInfo& error) { m_stError = error; }
+void CPolicy::SetError(const ErrorInfo& error) {
+    TraceStart(m_pApp, QStringLiteral("SetError"));
+    m_stError = error;
+    TraceEnd(m_pApp, QStringLiteral("SetError"));
+}
 
 int CPolicy::SetAddress(const QString& text) {
+    TraceStart(m_pApp, QStringLiteral("SetAddress"));
     m_csAddress = text;
+    TraceEnd(m_pApp, QStringLiteral("SetAddress"));
     return 1;
 }
 
