@@ -4,11 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "platform/codepage.h"
 #include "policy/policylistmanager.h"
@@ -20,14 +20,11 @@ namespace {
     std::abort();
 }
 
+// A folder of its own under TMPDIR (a tmpfs such as /dev/shm keeps the runs fast), removed at exit.
 QString WorkDir() {
-    static const QString dir = [] {
-        QString base = qEnvironmentVariable("TMPDIR", QStringLiteral("/tmp"));
-        QString d = base + QStringLiteral("/corvane-policy-fuzz-%1/").arg(::getpid());
-        QDir().mkpath(d);
-        return d;
-    }();
-    return dir;
+    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/corvane-policy-fuzz-XXXXXX"));
+    if (!dir.isValid()) Fail("no temporary folder");
+    return dir.path() + u'/';
 }
 
 bool Same(const CPolicy& a, const CPolicy& b) {
