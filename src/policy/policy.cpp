@@ -34,8 +34,11 @@ bool ParseIPv6(const QString& text, IPv6Bytes& out) {
 }
 
 // Reads a decimal integer the way the C runtime's _wtol does: leading white space, an
-// optional sign, then digits up to the first other character. Saturates instead of wrapping.
-long long ReadLeadingInteger(const QString& text) {
+// optional sign, then digits up to the first other character. A value too large to hold
+// saturates at kSaturated instead of wrapping, so a long run of digits can never overflow.
+constexpr long long kSaturated = 1'000'000'000'000'000'000LL;
+
+long long ReadLeadingInteger(QStringView text) {
     qsizetype i = 0;
     while (i < text.size() && (text[i] == u' ' || text[i] == u'\t' || text[i] == u'\n' ||
                                text[i] == u'\r' || text[i] == u'\v' || text[i] == u'\f'))
@@ -43,12 +46,17 @@ long long ReadLeadingInteger(const QString& text) {
     bool negative = false;
     if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
     long long value = 0;
-    constexpr long long kLimit = 1'000'000'000'000'000'000LL;
     for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        if (value < kLimit) value = value * 10 + (text[i].unicode() - u'0');
+        if (value > (kSaturated - 9) / 10) {  // one more digit would reach kSaturated
+            value = kSaturated;
+            break;
+        }
+        value = value * 10 + (text[i].unicode() - u'0');
     }
     return negative ? -value : value;
 }
+
+constexpr long long kMaxNumber = 4294967295LL;
 
 int DecimalDigits(long long value) {
     int digits = 1;
@@ -107,18 +115,28 @@ CPolicy& CPolicy::operator=(const CPolicy& other) {
         m_csPriority = other.m_csPriority;
         m_csAddress = other.m_csAddress;
         m_pApp = other.m_pApp;
-        m_stError = ErrorInfo();
     }
+    m_stError = ErrorInfo();
     return *this;
 }
 
-void CPolicy::SetError(const ErrorInfo& error) { m_stError = error; }
+void CPolicy::SetError(const ErrorInfo& error) {
+    TraceStart(m_pApp, QStringLiteral("SetError"));
+    m_stError = error;
+    TraceEnd(m_pApp, QStringLiteral("SetError"));
+}
 
 int CPolicy::SetAddress(const QString& text) {
+    TraceStart(m_pApp, QStringLiteral("SetAddress"));
     m_csAddress = text;
+    TraceEnd(m_pApp, QStringLiteral("SetAddress"));
     return 1;
 }
 
+// A decimal number as label, priority or prefix length: ASCII digits, no leading "0", value
+// from 1 to 4294967295. The upper bound is the largest value netsh takes (labels and
+// precedences are 32-bit unsigned there); a larger value would pass here only to make the
+// registration fail half-way, after the operating system's table has been emptied.
 int CPolicy::CheckNumber(const QString& text) {
     TraceStart(m_pApp, QStringLiteral("CheckNumber"));
     auto fail = [this] {
@@ -129,6 +147,7 @@ int CPolicy::CheckNumber(const QString& text) {
     const long long value = ReadLeadingInteger(text);
     if (value == 0) return fail();
     if (value < 0 || DecimalDigits(value) != text.size()) return fail();
+    if (value > kMaxNumber) return fail();
     if (!platform::IsAllHalfWidth(text)) return fail();
     TraceEnd(m_pApp, QStringLiteral("CheckNumber"));
     return 1;
@@ -284,16 +303,70 @@ QString CPolicy::FixAddress(const QString& address) const {
     return result;
 }
 
+namespace {
+
+// Stands in for an escaped comma ("\,") while a policy file line is split.
+const QString kCommaPlaceholder = QStringLiteral("&canma;");
+
+// Guards a field that ends in a backslash (see GetStringCsv).
+constexpr char16_t kGuard = u'|';
+const QString kGuardMark = QStringLiteral("|");
+
+// Replaces every occurrence of `before` (a short, non-empty text) in one left-to-right pass:
+// linear in the text, unlike repeated in-place replacement, so a huge line costs no more than
+// its length. Occurrences are found by their first character, then compared in full.
+QString ReplaceAll(const QString& text, QStringView before, QStringView after) {
+    const QStringView all(text);
+    const QChar first = before.front();
+    const auto find = [&](qsizetype from) {
+        for (qsizetype at = all.indexOf(first, from); at >= 0; at = all.indexOf(first, at + 1))
+            if (all.sliced(at).startsWith(before)) return at;
+        return qsizetype(-1);
+    };
+    const qsizetype firstFound = find(0);
+    if (firstFound < 0) return text;  // shared, not copied
+    qsizetype count = 0;
+    for (qsizetype at = firstFound; at >= 0; at = find(at + before.size())) ++count;
+    QString out;
+    out.reserve(text.size() + count * (after.size() - before.size()));
+    qsizetype from = 0;
+    for (qsizetype at = firstFound; at >= 0; at = find(from)) {
+        out.append(all.sliced(from, at - from));
+        out.append(after);
+        from = at + before.size();
+    }
+    out.append(all.sliced(from));
+    return out;
+}
+
+}  // namespace
+
+// Fields 3 to 6 are written with every "," as "\,". Two kinds of row would not read back from
+// that ordinary form: a field 3, 4 or 5 ending in a backslash swallows the separator after it
+// ("\," reads as an escaped comma), and an empty field 6 leaves a trailing "," that the split
+// drops; either way the line no longer has six fields. Such a row is written in a guarded form
+// instead: every field from 3 to 6 that ends in a backslash or in the guard "|" gets one "|"
+// appended, and the line ends with a seventh field "|" that marks the form. Every other row is
+// written exactly as before. No line of the ordinary form can have seven fields, so every file
+// written before reads exactly as before.
 QString CPolicy::GetStringCsv() const {
     TraceStart(m_pApp, QStringLiteral("GetStringCsv"));
-    auto escape = [](QString s) { return s.replace(u',', QStringLiteral("\\,")); };
+    const QString* texts[4] = {&m_csNetworkName, &m_csLabel, &m_csPriority, &m_csAddress};
+    bool guarded = m_csAddress.isEmpty();
+    for (int i = 0; i < 3; ++i) guarded = guarded || texts[i]->endsWith(u'\\');
     QString line;
     line += m_bDisabled ? u'0' : u'1';
     line += u',';
     line += m_nSource == 2 ? u'0' : (m_nSource == 1 ? u'1' : u'2');
-    line += u',';
-    line += escape(m_csNetworkName) + u',' + escape(m_csLabel) + u',' + escape(m_csPriority) +
-            u',' + escape(m_csAddress);
+    for (const QString* text : texts) {
+        line += u',';
+        line += ReplaceAll(*text, u",", u"\\,");
+        if (guarded && (text->endsWith(u'\\') || text->endsWith(kGuard))) line += kGuard;
+    }
+    if (guarded) {
+        line += u',';
+        line += kGuardMark;
+    }
     TraceValue(m_pApp, QStringLiteral("csLine"), line);
     TraceEnd(m_pApp, QStringLiteral("GetStringCsv"));
     return line;
@@ -305,21 +378,26 @@ void CPolicy::SetStringCsv(const QString& line) {
         TraceValue(m_pApp, QStringLiteral("csLine.IsEmpty"), QStringLiteral("TRUE"));
         return;
     }
-    QString work = line;
-    work.replace(QStringLiteral("\\,"), QStringLiteral("&canma;"));
-    const QStringList fields = SplitString(work, QStringLiteral(","));
-    if (fields.size() != 6) {
+    QStringList fields = SplitString(ReplaceAll(line, u"\\,", kCommaPlaceholder), QStringLiteral(","));
+    // Seven fields ending in the mark: the guarded form (see GetStringCsv); each field 3 to 6
+    // loses the one guard character it was given.
+    const bool guarded = fields.size() == 7 && fields[6] == kGuardMark;
+    if (fields.size() != 6 && !guarded) {
         TraceValue(m_pApp, QStringLiteral("csaPolicy.GetCount"), QStringLiteral("!6"));
         return;
     }
+    if (guarded) {
+        for (qsizetype i = 2; i < 6; ++i)
+            if (fields[i].endsWith(kGuard)) fields[i].chop(1);
+    }
     m_bDisabled = fields[0].compare(u"1", Qt::CaseInsensitive) != 0;
-    if (fields[1] == QStringLiteral("0"))
+    if (fields[1] == u"0")
         m_nSource = 2;
-    else if (fields[1] == QStringLiteral("1"))
+    else if (fields[1] == u"1")
         m_nSource = 1;
     else
         m_nSource = 0;
-    m_csNetworkName = QString(fields[2]).replace(QStringLiteral("&canma;"), QStringLiteral(","));
+    m_csNetworkName = ReplaceAll(fields[2], kCommaPlaceholder, u",");
     m_csLabel = fields[3];
     m_csPriority = fields[4];
     m_csAddress = fields[5];
@@ -347,9 +425,12 @@ void CPolicy::SetStringHttp(const QString& line) {
         m_csLabel = QStringLiteral("0");
         m_csPriority = QStringLiteral("0");
     }
-    QString address = fields[1].trimmed();
-    while (address.startsWith(u'\r') || address.startsWith(u'\n')) address.remove(0, 1);
-    while (address.endsWith(u'\r') || address.endsWith(u'\n')) address.chop(1);
-    m_csAddress = address;
+    // White space, then carriage returns, then line feeds, each trimmed at both ends.
+    QStringView address = QStringView(fields[1]).trimmed();
+    for (const char16_t c : {u'\r', u'\n'}) {
+        while (address.startsWith(c)) address = address.sliced(1);
+        while (address.endsWith(c)) address.chop(1);
+    }
+    m_csAddress = address.toString();
     TraceEnd(m_pApp, QStringLiteral("SetStringHttp"));
 }

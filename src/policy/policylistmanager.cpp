@@ -1,5 +1,7 @@
 #include "policy/policylistmanager.h"
 
+#include <QFileInfo>
+
 #include "app/zarntoolapp.h"
 #include "platform/codepage.h"
 #include "platform/fileutil.h"
@@ -11,30 +13,49 @@ const QString kClass = QStringLiteral("CPolicyListManager");
 CPolicyListManager::CPolicyListManager()
     : m_pApp(CZarntoolApp::Current()), m_csNetshPrefix(QStringLiteral("netsh interface ipv6 ")) {}
 
+// Reads the policy table file: one row per line, in file order, every line a row whether or not
+// SetStringCsv accepts it (a rejected line gives a switched-off row with origin 0 and empty
+// texts). Whatever the bytes, the result is 1 with those rows, or 0 when the file cannot be
+// opened (missing, a folder, not a regular file, unreadable):
+// - the whole file is decoded from CP932 at once; a byte sequence that is not CP932 becomes a
+//   substitute character (U+001A, or U+FFFD for a lead byte cut off at the end) and the rest of
+//   the line is kept; NUL bytes stay in the text;
+// - lines end in LF or CR LF; a CR elsewhere is text;
+// - a long line costs time linear in its length (no repeated in-place replacement), and a
+//   file of many short lines costs time linear in their number.
 int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path) {
     CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
     if (log) log->TraceStart(kClass, QStringLiteral("GetPolicyFile"));
     list.clear();
-    if (!platform::FileExists(path)) {
+    // A folder is "found" but cannot be opened, as on Windows.
+    if (!platform::FileExists(path) && !platform::DirectoryExists(path)) {
         if (log) log->TraceValue(QStringLiteral("FindFile"), QStringLiteral("FALSE"));
         return 0;
     }
+    // Only a regular file is read: a folder cannot be, and a device or pipe could block or
+    // never end.
     QByteArray bytes;
-    if (!platform::ReadWholeFile(path, &bytes)) {
+    if (!QFileInfo(path).isFile() || !platform::ReadWholeFile(path, &bytes)) {
         if (log) log->TraceValue(QStringLiteral("Open"), QStringLiteral("FALSE"));
         return 0;
     }
     // The whole file is converted at once so that no double-byte character is split.
     const QString text = platform::FromCp932(bytes);
+    bytes.clear();
+    // Lines end in LF or CR LF; a last line without a line end counts, and a line end at the
+    // very end adds no empty line. A CR not followed by LF stays part of the line.
     qsizetype start = 0;
     while (start < text.size()) {
         qsizetype end = text.indexOf(u'\n', start);
-        const qsizetype next = end < 0 ? text.size() : end + 1;
-        if (end < 0) end = text.size();
-        qsizetype lineEnd = end;
-        if (lineEnd > start && text[lineEnd - 1] == u'\r') --lineEnd;
+        qsizetype next = end + 1;
+        if (end < 0) {
+            end = text.size();
+            next = end;
+        } else if (end > start && text[end - 1] == u'\r') {
+            --end;
+        }
         CPolicy row;
-        row.SetStringCsv(text.mid(start, lineEnd - start));
+        row.SetStringCsv(text.sliced(start, end - start));
         list.append(row);
         start = next;
     }
@@ -43,8 +64,12 @@ int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path) {
 }
 
 int CPolicyListManager::GetStandardPolicyFile(CPolicyList& list) {
+    CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
+    if (log) log->TraceStart(kClass, QStringLiteral("GetStandardPolicyFile"));
     const QString dir = m_pApp ? m_pApp->m_szAppDir : QString();
-    return GetPolicyFile(list, dir + QStringLiteral("conf/policytable.conf"));
+    const int result = GetPolicyFile(list, dir + QStringLiteral("conf/policytable.conf"));
+    if (log) log->TraceEnd(kClass, QStringLiteral("GetStandardPolicyFile"));
+    return result;
 }
 
 int CPolicyListManager::WritePolicyFile(const CPolicyList& list, const QString& path) {
