@@ -8,6 +8,20 @@ namespace {
 
 constexpr const char* kCodePageName = "windows-31j";
 
+// Opening a converter is costly compared with converting one log line; each thread keeps one
+// of each and resets it before every use.
+QStringDecoder& Decoder() {
+    thread_local QStringDecoder decoder(kCodePageName, QStringDecoder::Flag::Stateless);
+    decoder.resetState();
+    return decoder;
+}
+
+QStringEncoder& Encoder() {
+    thread_local QStringEncoder encoder(kCodePageName, QStringEncoder::Flag::Stateless);
+    encoder.resetState();
+    return encoder;
+}
+
 bool IsLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 // The converter marks a character without a CP932 form with the pair FC FC, which is not a
@@ -42,7 +56,7 @@ bool IsTrailByte(unsigned char b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; 
 // is really invalid becomes U+FFFD (one per bad byte, or per unassigned pair), and a lead byte
 // followed by no valid trail byte does not swallow the byte after it.
 QString DecodeByCharacter(QByteArrayView bytes) {
-    QStringDecoder decoder(kCodePageName, QStringDecoder::Flag::Stateless);
+    QStringDecoder& decoder = Decoder();
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const qsizetype n = bytes.size();
     QString out;
@@ -116,7 +130,7 @@ bool HasControlToRotate(QStringView text) {
 
 QString FromCp932(QByteArrayView bytes) {
     if (bytes.isEmpty()) return {};
-    QStringDecoder decoder(kCodePageName, QStringDecoder::Flag::Stateless);
+    QStringDecoder& decoder = Decoder();
     if (!decoder.isValid()) return QString::fromLatin1(bytes);
     QString text = decoder.decode(bytes);
     if (!decoder.hasError()) {
@@ -128,7 +142,7 @@ QString FromCp932(QByteArrayView bytes) {
 
 QByteArray ToCp932(QStringView text) {
     if (text.isEmpty()) return {};
-    QStringEncoder encoder(kCodePageName, QStringEncoder::Flag::Stateless);
+    QStringEncoder& encoder = Encoder();
     if (!encoder.isValid()) return text.toLatin1();
     QByteArray out;
     if (HasControlToRotate(text))
