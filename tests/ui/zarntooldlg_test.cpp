@@ -14,7 +14,9 @@
 
 #include "platform/codepage.h"
 #include "support/testsupport.h"
+#include "ui/runmodes.h"
 #include "ui/zarntooldlg.h"
+#include "uitestutil.h"
 
 namespace {
 
@@ -507,6 +509,34 @@ TEST_F(EditorTest, VersionItemOfTheSystemMenuOpensTheVersionBox) {
     EXPECT_TRUE(shown);
     EXPECT_EQ(caption, QStringLiteral("Corvane"));
     EXPECT_TRUE(dlg->isVisible());
+}
+
+// --- Editor mode -------------------------------------------------------------------------------
+
+TEST_F(EditorTest, EditorModeRunsTheWindowModallyAsTheMainWindowOwningTheBoxes) {
+    WriteConf(ConfLine(true, 0, "a", 1, 50, "::/0"));
+    bool wasMainWindow = false;
+    bool wasModal = false;
+    QObject* window = nullptr;
+    uitest::WhenModal([&](QWidget* w) {
+        auto* main = qobject_cast<CZarntoolDlg*>(w);
+        ASSERT_NE(main, nullptr);
+        window = main;
+        wasMainWindow = t.App().m_pMainWnd == main;
+        wasModal = main->isModal() || main->windowModality() != Qt::NonModal;
+        t.Boxes().QueueAnswer(IDYES);
+        QTest::mouseClick(&main->m_btnCancel, Qt::LeftButton);
+    });
+    runmodes::RunEditor(t.App(), [] { return std::make_unique<CZarntoolDlg>(); });
+    EXPECT_TRUE(wasMainWindow);
+    EXPECT_TRUE(wasModal);
+    ASSERT_EQ(t.Boxes().shown.size(), 1);
+    EXPECT_EQ(t.Boxes().shown[0].owner, window);
+    EXPECT_EQ(t.App().m_pMainWnd, nullptr);
+    const int shown = LogIndex(QStringLiteral("ポリシ設定画面を表示しました。"));
+    const int closed = LogIndex(QStringLiteral("ポリシ設定画面を閉じました。"));
+    EXPECT_GE(shown, 0);
+    EXPECT_GT(closed, shown);
 }
 
 // --- Resizing ----------------------------------------------------------------------------------
