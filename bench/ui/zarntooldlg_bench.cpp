@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <cstdio>
 
 #include "app/zarntoolapp.h"
 #include "platform/codepage.h"

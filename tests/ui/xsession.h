@@ -45,6 +45,8 @@ inline bool CopyTree(const QString& from, const QString& to) {
 // A private X server for the life of the object.
 class CXvfb {
 public:
+    // -noreset: the server must not restart when its last client goes, or a client connecting
+    // at that moment is refused.
     CXvfb() {
         // A display number nobody uses: no socket and no lock file.
         for (int n = 90 + static_cast<int>(QCoreApplication::applicationPid() % 100); n < 400; ++n) {
@@ -54,7 +56,8 @@ public:
             m_display = QStringLiteral(":%1").arg(n);
             m_server.setProgram(QStandardPaths::findExecutable(QStringLiteral("Xvfb")));
             m_server.setArguments({m_display, QStringLiteral("-screen"), QStringLiteral("0"),
-                                   QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                                   QStringLiteral("1024x768x24"), QStringLiteral("-noreset"),
+                                   QStringLiteral("-nolisten"),
                                    QStringLiteral("tcp")});
             m_server.setProcessChannelMode(QProcess::MergedChannels);
             m_server.start();
@@ -65,7 +68,12 @@ public:
             while (!QFile::exists(socket) && clock.elapsed() < 10000 &&
                    m_server.state() == QProcess::Running)
                 QThread::msleep(20);
-            if (QFile::exists(socket) && m_server.state() == QProcess::Running) return;
+            // Ready once the display's lock names this server (not another one that took the
+            // number meanwhile) and a client can connect and ask for the screen size.
+            while (m_server.state() == QProcess::Running && clock.elapsed() < 10000) {
+                if (LockHolder(n) == m_server.processId() && CanConnect()) return;
+                QThread::msleep(50);
+            }
             m_server.kill();
             m_server.waitForFinished(2000);
         }
@@ -87,6 +95,23 @@ public:
     QString Display() const { return m_display; }
 
 private:
+    static qint64 LockHolder(int display) {
+        QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(display));
+        if (!lock.open(QIODevice::ReadOnly)) return -1;
+        return lock.read(64).trimmed().toLongLong();
+    }
+
+    bool CanConnect() const {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        p.setProcessEnvironment(env);
+        p.start(QStandardPaths::findExecutable(QStringLiteral("xdotool")),
+                {QStringLiteral("getdisplaygeometry")});
+        return p.waitForFinished(3000) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 0 && !p.readAllStandardOutput().trimmed().isEmpty();
+    }
+
     QProcess m_server;
     QString m_display;
 };
