@@ -247,13 +247,16 @@ bool SaveTable(const QString& path, const QList<CEntry>& table) {
     return platform::WriteFileAtomic(path, bytes);
 }
 
-// Holds an flock on "<table>.lock" for the lifetime of the run. Without a lock file (an
-// unwritable folder) a listing still runs; a change could not be written there anyway.
+// Holds an flock on "<table>.lock" for the lifetime of the run: shared for a listing, exclusive
+// for a change. Without a lock file a listing still runs; a change that cannot create the lock
+// file (an unwritable folder) could not write the table there either.
 class CTableLock {
 public:
     CTableLock(const QString& tablePath, bool exclusive) {
         const QByteArray lockPath = (tablePath + QStringLiteral(".lock")).toLocal8Bit();
-        m_fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        // A listing never creates the lock file: before any change there is nothing to wait for,
+        // and a change replaces the table atomically anyway.
+        if (exclusive) m_fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (m_fd < 0) m_fd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC);
         if (m_fd < 0) return;
         while (::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0) {

@@ -1,0 +1,161 @@
+// CPolicyListManager::GetDhcp: rows from a DHCPv6 server on the local link.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <vector>
+
+#include "app/zarntoolapp.h"
+#include "net/dhcp.h"
+#include "net/networkuse.h"
+#include "platform/socket.h"
+#include "policy/policylistmanager.h"
+
+namespace {
+
+constexpr std::uint8_t kInformationRequest = 11;
+constexpr std::uint8_t kReply = 7;
+constexpr std::size_t kReceiveBuffer = 65536;
+
+bool SetReceiveTimeout(int fd, int milliseconds) {
+    // A zero timeout would mean "wait forever"; the shortest wait is one millisecond.
+    milliseconds = std::max(milliseconds, 1);
+    timeval tv{};
+    tv.tv_sec = milliseconds / 1000;
+    tv.tv_usec = (milliseconds % 1000) * 1000;
+    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) == 0;
+}
+
+}  // namespace
+
+int CPolicyListManager::GetDhcp(CPolicyList& list) {
+    const QString kClass = QStringLiteral("CPolicyListManager");
+    const QString kMethod = QStringLiteral("GetDhcp");
+    if (m_pApp == nullptr) return 0;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, kMethod);
+    if (m_pApp->m_bNetworkUse) {
+        log.TraceValue(QStringLiteral("m_bNetworkUse"), QStringLiteral("TRUE"));
+        log.TraceEnd(kClass, kMethod);
+        return 1;
+    }
+    log.TraceValue(QStringLiteral("m_bNetworkUse"), QStringLiteral("FALSE"));
+    net::CNetworkUse busy(*m_pApp);
+
+    auto fail = [&](const QString& step, int error, int message) {
+        log.TraceValue(step, QString::number(error));
+        log.ShowMessageId(message, LOG_ERROR);
+        return 0;
+    };
+
+    // Local address: the unspecified address, port 546.
+    addrinfo hints{};
+    hints.ai_flags = AI_PASSIVE;
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_DGRAM;
+    platform::CAddrInfo local;
+    int rc = local.Resolve(nullptr, "546", hints);
+    if (rc != 0 || local.First() == nullptr)
+        return fail(QStringLiteral("getaddrinfo(NULL..)"), platform::ResolverErrorNumber(rc), 502);
+
+    // Destination: All_DHCP_Relay_Agents_and_Servers, port 547.
+    hints = addrinfo{};
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_DGRAM;
+    platform::CAddrInfo destination;
+    rc = destination.Resolve("ff02::1:2", "547", hints);
+    if (rc != 0 || destination.First() == nullptr)
+        return fail(QStringLiteral("getaddrinfo"), platform::ResolverErrorNumber(rc), 502);
+    const addrinfo* to = destination.First();
+
+    platform::CSocket socket;
+    if (!socket.Open(to->ai_family, to->ai_socktype, to->ai_protocol))
+        return fail(QStringLiteral("socket"), errno, 502);
+    if (!SetReceiveTimeout(socket.Get(), m_nNetworkWaitMs))
+        return fail(QStringLiteral("setsockoptTimeout"), errno, 502);
+    // Exclusive use of the port: address and port sharing stay off, so that the bind below
+    // fails while another socket holds port 546 and no other socket can join ours.
+    const int off = 0;
+    if (::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &off, sizeof(off)) != 0 ||
+        ::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEPORT, &off, sizeof(off)) != 0)
+        return fail(QStringLiteral("setsockoptReuse"), errno, 502);
+    if (::bind(socket.Get(), local.First()->ai_addr, local.First()->ai_addrlen) != 0)
+        return fail(QStringLiteral("bind"), errno, 502);
+
+    // The Information-request: Client Identifier and Elapsed Time, sent once.
+    std::array<std::uint8_t, 3> transactionId{};
+    {
+        CDhcp request;
+        request.m_byMessageType = kInformationRequest;
+        request.GenerateTransactionId();
+        transactionId = request.m_byTransactionId;
+        CDhcpOptionClientId clientId;
+        clientId.GenerateTime();
+        clientId.GenerateLinkLayerAddress();
+        clientId.GeneratePacket();
+        request.AddOption(clientId);
+        CDhcpOptionElapsedTime elapsed;
+        elapsed.GeneratePacket();
+        request.AddOption(elapsed);
+        const std::uint8_t* packet = request.GetPacket();
+        const int length = request.GetPacketLength();
+        const ssize_t sent =
+            ::sendto(socket.Get(), packet, std::size_t(length), 0, to->ai_addr, to->ai_addrlen);
+        const int sendError = errno;
+        request.Release();
+        if (sent <= 0) return fail(QStringLiteral("sendto"), sent < 0 ? sendError : 0, 515);
+    }
+
+    // The answer is the first datagram carrying our transaction id. Anything else is dropped
+    // and the wait goes on until the whole wait has passed.
+    std::vector<std::uint8_t> buffer(kReceiveBuffer);
+    int received = 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(m_nNetworkWaitMs, 1));
+    for (;;) {
+        std::fill(buffer.begin(), buffer.end(), 0);
+        sockaddr_in6 from{};
+        socklen_t fromLength = sizeof(from);
+        const ssize_t n = ::recvfrom(socket.Get(), buffer.data(), kReceiveBuffer - 1, 0,
+                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
+        const int receiveError = errno;
+        if (n >= 4 && std::equal(transactionId.begin(), transactionId.end(), buffer.begin() + 1)) {
+            received = int(n);
+            break;
+        }
+        if (n < 0 && receiveError != EINTR)
+            return fail(QStringLiteral("recvfrom"), receiveError, 503);
+        if (n >= 0) log.TraceValue(QStringLiteral("bTransactionId"), QStringLiteral("FALSE"));
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return fail(QStringLiteral("recvfrom"), EAGAIN, 503);
+        if (!SetReceiveTimeout(socket.Get(), int(left.count())))
+            return fail(QStringLiteral("setsockoptTimeout"), errno, 503);
+    }
+    socket.Close();
+    destination.Free();
+    local.Free();
+
+    CDhcp reply;
+    reply.ParsePacket(received, buffer.data());
+    if (reply.m_byMessageType != kReply) {
+        reply.Release();
+        log.ShowMessageId(504, LOG_ERROR);
+        return 0;
+    }
+    for (const CDhcpOption& option : reply.m_clOption) {
+        const int code =
+            m_pApp->GetProfileInt(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"), 27);
+        if (std::uint16_t(code) == option.m_sCode) {
+            CDhcpOptionPrefixPolicy policy;
+            policy.ParsePolicy(option, list);
+        }
+    }
+    reply.Release();
+    busy.Clear();
+    log.TraceEnd(kClass, kMethod);
+    return 1;
+}

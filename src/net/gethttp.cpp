@@ -1,0 +1,98 @@
+// CPolicyListManager::GetHttp: rows from the HTTP policy server.
+#include "app/zarntoolapp.h"
+#include "net/httpexchange.h"
+#include "net/networkuse.h"
+#include "platform/codepage.h"
+#include "policy/policylistmanager.h"
+
+int CPolicyListManager::GetHttp(CPolicyList& list) {
+    const QString kClass = QStringLiteral("CPolicyListManager");
+    const QString kMethod = QStringLiteral("GetHttp");
+    if (m_pApp == nullptr) return 0;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, kMethod);
+    if (m_pApp->m_bNetworkUse) {
+        log.TraceValue(QStringLiteral("m_bNetworkUse"), QStringLiteral("TRUE"));
+        log.TraceEnd(kClass, kMethod);
+        return 1;
+    }
+    log.TraceValue(QStringLiteral("m_bNetworkUse"), QStringLiteral("FALSE"));
+    net::CNetworkUse busy(*m_pApp);
+
+    const QString csAddress = m_pApp->GetProfileString(QStringLiteral("APPLICATION"),
+                                                       QStringLiteral("ADDRESS"), QString());
+    log.TraceValue(QStringLiteral("csAddress"), csAddress);
+    const QByteArray address = platform::ToCp932(csAddress);
+
+    // The request is checked before anything goes on the wire.
+    const QByteArray request = net::BuildHttpRequest(address);
+    if (request.size() > net::kMaxHttpRequestBytes) {
+        log.TraceValue(QStringLiteral("nRequestLength"), QString::number(request.size()));
+        log.ShowMessageId(502, LOG_ERROR);
+        return 0;
+    }
+
+    net::CHttpResponse response;
+    const net::CHttpExchangeResult result =
+        net::ExchangeHttp(address, request, m_nNetworkWaitMs, response);
+    const QString error = QString::number(result.error);
+    switch (result.outcome) {
+        case net::HttpOutcome::Complete:
+            break;
+        case net::HttpOutcome::ResolveFailed:
+            log.TraceValue(QStringLiteral("getaddrinfo"), error);
+            log.ShowMessageId(502, LOG_ERROR);
+            return 0;
+        case net::HttpOutcome::SocketFailed:
+            log.TraceValue(QStringLiteral("socket"), error);
+            log.ShowMessageId(502, LOG_ERROR);
+            return 0;
+        case net::HttpOutcome::ConnectFailed:
+            log.TraceValue(QStringLiteral("connect"), error);
+            log.ShowMessageId(502, LOG_ERROR);
+            return 0;
+        case net::HttpOutcome::SendFailed:
+            log.TraceValue(QStringLiteral("send"), error);
+            log.ShowMessageId(502, LOG_ERROR);
+            return 0;
+        case net::HttpOutcome::TimedOut:
+            log.ShowMessageId(503, LOG_ERROR);
+            return 0;
+        case net::HttpOutcome::WaitFailed:
+            log.TraceValue(QStringLiteral("poll"), error);
+            log.ShowMessageId(503, LOG_ERROR);
+            return 0;
+        case net::HttpOutcome::ReceiveFailed:
+            log.TraceValue(QStringLiteral("recv"), error);
+            log.ShowMessageId(504, LOG_ERROR);
+            return 0;
+        case net::HttpOutcome::ClosedEarly:
+            log.TraceValue(QStringLiteral("nTotal"), QString::number(response.Total()));
+            log.ShowMessageId(504, LOG_ERROR);
+            return 0;
+        case net::HttpOutcome::TooLarge:
+            log.TraceValue(QStringLiteral("nTotal"),
+                           QStringLiteral(">") + QString::number(net::kMaxHttpResponseBytes));
+            log.ShowMessageId(504, LOG_ERROR);
+            return 0;
+    }
+
+    const QString csStatus = response.Status();
+    if (!response.IsStatusOk()) {
+        log.TraceValue(QStringLiteral("csStatus"), csStatus);
+        log.ShowMessageId(504, LOG_ERROR);
+        return 0;
+    }
+
+    const QStringList elements = response.BodyElements();
+    list.reserve(list.size() + std::max<qsizetype>(0, elements.size() - 1));
+    for (qsizetype i = 1; i < elements.size(); ++i) {
+        CPolicy row;
+        row.SetStringHttp(elements[i]);
+        list.append(row);
+    }
+
+    busy.Clear();
+    log.TraceEnd(kClass, kMethod);
+    return 1;
+}

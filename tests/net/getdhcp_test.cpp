@@ -1,0 +1,380 @@
+// GetDhcp across a real link: the code under test runs in one network namespace, a responder
+// joined to ff02::1:2 in another, the two joined by a veth pair.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <future>
+
+#include "net/dhcp.h"
+#include "netns.h"
+#include "platform/hwaddr.h"
+#include "platform/socket.h"
+#include "policy/policylistmanager.h"
+#include "support/testsupport.h"
+
+namespace {
+
+using nettest::CVethLink;
+using testsupport::CTestApp;
+
+constexpr int kWaitMs = 3000;
+constexpr int kShortWaitMs = 800;
+
+QByteArray Option(std::uint16_t code, const QByteArray& data) {
+    QByteArray o;
+    o += char(code >> 8);
+    o += char(code & 0xFF);
+    o += char(data.size() >> 8);
+    o += char(data.size() & 0xFF);
+    return o + data;
+}
+
+// A message of the type with the request's transaction id (or another one) and the options.
+QByteArray Message(std::uint8_t type, const QByteArray& request, const QByteArray& options,
+                   bool otherId = false) {
+    QByteArray m;
+    m += char(type);
+    QByteArray id = request.mid(1, 3);
+    if (otherId) id[2] = char(id[2] ^ 0x5A);
+    return m + id + options;
+}
+
+const QByteArray kEntryA = QByteArray::fromHex("0a28003020010db80001");  // 2001:db8:1::/48
+const QByteArray kEntryB = QByteArray::fromHex("01020000");              // ::/0
+const QByteArray kEntryC = QByteArray::fromHex("05060007fc00");          // fc00::/7
+
+// Listens on [::]:547 in the server namespace, joined to ff02::1:2 on its link, takes one
+// request and sends back what the script makes of it, to the sender's address and port.
+class CResponder {
+public:
+    using Script = std::function<QList<QByteArray>(const QByteArray& request)>;
+
+    void Start(const QString& netns, Script script) {
+        auto ready = std::make_shared<std::promise<bool>>();
+        auto readyFuture = ready->get_future();
+        m_thread = CVethLink::StartIn(netns, [this, script, ready] {
+            platform::CSocket s;
+            bool ok = s.Open(AF_INET6, SOCK_DGRAM, 0);
+            sockaddr_in6 local{};
+            local.sin6_family = AF_INET6;
+            local.sin6_port = htons(547);
+            local.sin6_addr = in6addr_any;
+            ok = ok && ::bind(s.Get(), reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0;
+            ipv6_mreq group{};
+            ::inet_pton(AF_INET6, "ff02::1:2", &group.ipv6mr_multiaddr);
+            group.ipv6mr_interface =
+                ::if_nametoindex(CVethLink::ServerInterface().toLatin1().constData());
+            ok = ok &&
+                 ::setsockopt(s.Get(), IPPROTO_IPV6, IPV6_JOIN_GROUP, &group, sizeof(group)) == 0;
+            ready->set_value(ok);
+            if (!ok) return;
+            pollfd pfd{s.Get(), POLLIN, 0};
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!m_stop && std::chrono::steady_clock::now() < until) {
+                if (::poll(&pfd, 1, 20) <= 0) continue;
+                char buffer[2048];
+                sockaddr_in6 from{};
+                socklen_t fromLength = sizeof(from);
+                const ssize_t n = ::recvfrom(s.Get(), buffer, sizeof(buffer), 0,
+                                             reinterpret_cast<sockaddr*>(&from), &fromLength);
+                if (n < 0) continue;
+                m_request = QByteArray(buffer, n);
+                m_sourcePort = ntohs(from.sin6_port);
+                char text[INET6_ADDRSTRLEN] = {};
+                ::inet_ntop(AF_INET6, &from.sin6_addr, text, sizeof(text));
+                m_source = QString::fromLatin1(text);
+                for (const QByteArray& answer : script(m_request))
+                    ::sendto(s.Get(), answer.constData(), std::size_t(answer.size()), 0,
+                             reinterpret_cast<sockaddr*>(&from), fromLength);
+                break;
+            }
+        });
+        m_ready = readyFuture.get();
+    }
+    void Join() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+    ~CResponder() { Join(); }
+
+    bool m_ready = false;
+    QByteArray m_request;
+    int m_sourcePort = 0;
+    QString m_source;
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+};
+
+class GetDhcpOnALink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const QString unavailable = nettest::NamespaceTestsUnavailable();
+        if (!unavailable.isEmpty()) GTEST_SKIP() << unavailable.toStdString();
+        QString reason;
+        ASSERT_TRUE(link.Create(&reason)) << reason.toStdString();
+    }
+
+    // Runs GetDhcp in the client namespace while the responder answers with the script.
+    int Exchange(CResponder::Script script, int waitMs = kWaitMs) {
+        responder.Start(link.ServerNamespace(), std::move(script));
+        EXPECT_TRUE(responder.m_ready);
+        int result = -1;
+        CVethLink::RunIn(link.ClientNamespace(), [&] {
+            CPolicyListManager manager;
+            manager.SetNetworkWaitForTesting(waitMs);
+            result = manager.GetDhcp(rows);
+        });
+        responder.Join();
+        return result;
+    }
+
+    bool LogHas(const QString& text) {
+        for (const QString& l : app.LogLines())
+            if (l.endsWith(u',' + text)) return true;
+        return false;
+    }
+    void ExpectMessage(int id) {
+        ASSERT_EQ(app.Boxes().shown.size(), 1);
+        EXPECT_EQ(app.Boxes().shown[0].text, app.App().LoadString(id));
+        EXPECT_EQ(app.Boxes().shown[0].kind, LOG_ERROR);
+    }
+
+    CTestApp app;
+    CVethLink link;
+    CResponder responder;
+    CPolicyList rows;
+};
+
+TEST_F(GetDhcpOnALink, SendsOneInformationRequestFromPort546) {
+    const std::time_t before = std::time(nullptr);
+    Exchange([](const QByteArray& r) { return QList<QByteArray>{Message(7, r, {})}; });
+    const QByteArray& request = responder.m_request;
+    ASSERT_EQ(request.size(), 28);
+    EXPECT_EQ(std::uint8_t(request[0]), 11);
+    EXPECT_EQ(request.mid(4, 8).toHex(), QByteArray("0001000e00010001"));
+    const std::uint32_t time = (std::uint32_t(std::uint8_t(request[12])) << 24) |
+                               (std::uint32_t(std::uint8_t(request[13])) << 16) |
+                               (std::uint32_t(std::uint8_t(request[14])) << 8) |
+                               std::uint8_t(request[15]);
+    EXPECT_GE(time, CDhcpOptionClientId::SecondsSince2000(before));
+    EXPECT_LE(time, CDhcpOptionClientId::SecondsSince2000(before) + 5);
+    // The first adapter of the client's namespace is its end of the link.
+    EXPECT_EQ(request.mid(16, 6).toHex(), link.ClientMac().toHex());
+    EXPECT_EQ(request.mid(22).toHex(), QByteArray("000800020000"));
+    EXPECT_EQ(responder.m_sourcePort, 546);
+    EXPECT_TRUE(responder.m_source.startsWith(QStringLiteral("fe80:")));
+}
+
+TEST_F(GetDhcpOnALink, ReplyWithThePolicyOptionOfTheDefaultCode) {
+    const int result = Exchange([](const QByteArray& r) {
+        return QList<QByteArray>{
+            Message(7, r, Option(2, "server") + Option(27, kEntryA + kEntryB))};
+    });
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("2001:db8:1::/48"));
+    EXPECT_EQ(rows[0].m_csLabel, QStringLiteral("10"));
+    EXPECT_EQ(rows[0].m_csPriority, QStringLiteral("40"));
+    EXPECT_EQ(rows[0].m_nSource, 1);
+    EXPECT_TRUE(rows[0].m_bDisabled);
+    EXPECT_EQ(rows[0].m_csNetworkName, QStringLiteral("Network(DHCP_DEFAULT)"));
+    EXPECT_EQ(rows[1].m_csAddress, QStringLiteral("::/0"));
+    EXPECT_TRUE(app.Boxes().shown.isEmpty());
+    EXPECT_FALSE(app.App().m_bNetworkUse);
+    EXPECT_TRUE(LogHas(QStringLiteral("CPolicyListManagerクラスのGetDhcpの処理を終了します。")));
+}
+
+TEST_F(GetDhcpOnALink, DefaultCodeWithoutAnyDchpSection) {
+    // A settings file without the section: the code is 27; the "DHCP" section is not asked.
+    QByteArray ini = testsupport::ReadFile(app.Install().Conf(QStringLiteral("zarntool.ini")));
+    ini.replace("[DCHP]\r\nOPTION_CODE=27", "[DHCP]\r\nOPTION_CODE=99");
+    ini.replace("[DCHP]\nOPTION_CODE=27", "[DHCP]\nOPTION_CODE=99");
+    ASSERT_TRUE(testsupport::WriteFile(app.Install().Conf(QStringLiteral("zarntool.ini")), ini));
+    ASSERT_FALSE(ini.contains("[DCHP]"));
+    const int result = Exchange([](const QByteArray& r) {
+        return QList<QByteArray>{Message(7, r, Option(99, kEntryC) + Option(27, kEntryA))};
+    });
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("2001:db8:1::/48"));
+}
+
+TEST_F(GetDhcpOnALink, ReplyWithAConfiguredCode) {
+    app.SetSetting(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"), QStringLiteral("250"));
+    app.SetSetting(QStringLiteral("DHCP"), QStringLiteral("NETWORK_NAME"), QStringLiteral("拠点"));
+    const int result = Exchange([](const QByteArray& r) {
+        return QList<QByteArray>{Message(7, r, Option(27, kEntryA) + Option(250, kEntryC))};
+    });
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("fc00::/7"));
+    EXPECT_EQ(rows[0].m_csNetworkName, QStringLiteral("拠点"));
+}
+
+TEST_F(GetDhcpOnALink, ReplyWithoutThePolicyOption) {
+    const int result = Exchange([](const QByteArray& r) {
+        return QList<QByteArray>{
+            Message(7, r, Option(2, "server") + Option(13, QByteArray(2, '\0')))};
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(rows.isEmpty());
+    EXPECT_TRUE(app.Boxes().shown.isEmpty());
+}
+
+TEST_F(GetDhcpOnALink, ReplyWithTwoPolicyOptions) {
+    const int result = Exchange([](const QByteArray& r) {
+        return QList<QByteArray>{
+            Message(7, r, Option(27, kEntryC) + Option(3, "x") + Option(27, kEntryA + kEntryB))};
+    });
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("fc00::/7"));
+    EXPECT_EQ(rows[1].m_csAddress, QStringLiteral("2001:db8:1::/48"));
+    EXPECT_EQ(rows[2].m_csAddress, QStringLiteral("::/0"));
+}
+
+TEST_F(GetDhcpOnALink, AnAdvertiseIsNotAnAnswer) {
+    const int result = Exchange(
+        [](const QByteArray& r) { return QList<QByteArray>{Message(2, r, Option(27, kEntryA))}; });
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(rows.isEmpty());
+    ExpectMessage(504);
+    EXPECT_FALSE(app.App().m_bNetworkUse);
+}
+
+TEST_F(GetDhcpOnALink, AWrongTransactionIdIsDroppedAndTheRightOneTaken) {
+    const int result = Exchange([](const QByteArray& r) {
+        return QList<QByteArray>{Message(7, r, Option(27, kEntryC), /*otherId=*/true),
+                                 Message(7, r, Option(27, kEntryA))};
+    });
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("2001:db8:1::/48"));
+    EXPECT_TRUE(LogHas(QStringLiteral("bTransactionId=FALSE")));
+}
+
+TEST_F(GetDhcpOnALink, OnlyAWrongTransactionIdTimesOut) {
+    const auto start = std::chrono::steady_clock::now();
+    const int result = Exchange(
+        [](const QByteArray& r) {
+            return QList<QByteArray>{Message(7, r, Option(27, kEntryC), /*otherId=*/true),
+                                     QByteArray("\x07\x01", 2)};
+        },
+        kShortWaitMs);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(rows.isEmpty());
+    EXPECT_GE(took, std::chrono::milliseconds(kShortWaitMs - 50));
+    EXPECT_TRUE(LogHas(QStringLiteral("bTransactionId=FALSE")));
+    EXPECT_TRUE(LogHas(QStringLiteral("recvfrom=11")));
+    ExpectMessage(503);
+}
+
+TEST_F(GetDhcpOnALink, NoAnswerTimesOut) {
+    const auto start = std::chrono::steady_clock::now();
+    const int result =
+        Exchange([](const QByteArray&) { return QList<QByteArray>{}; }, kShortWaitMs);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(responder.m_request.size(), 28);  // the request did go out
+    EXPECT_GE(took, std::chrono::milliseconds(kShortWaitMs - 50));
+    EXPECT_TRUE(LogHas(QStringLiteral("recvfrom=11")));
+    ExpectMessage(503);
+    EXPECT_FALSE(app.App().m_bNetworkUse);
+    EXPECT_FALSE(LogHas(QStringLiteral("CPolicyListManagerクラスのGetDhcpの処理を終了します。")));
+}
+
+TEST_F(GetDhcpOnALink, Port546AlreadyBound) {
+    int result = -1;
+    CVethLink::RunIn(link.ClientNamespace(), [&] {
+        platform::CSocket holder;
+        ASSERT_TRUE(holder.Open(AF_INET6, SOCK_DGRAM, 0));
+        sockaddr_in6 local{};
+        local.sin6_family = AF_INET6;
+        local.sin6_port = htons(546);
+        ASSERT_EQ(::bind(holder.Get(), reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
+        CPolicyListManager manager;
+        manager.SetNetworkWaitForTesting(kShortWaitMs);
+        result = manager.GetDhcp(rows);
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(LogHas(QStringLiteral("bind=98")));
+    ExpectMessage(502);
+    EXPECT_FALSE(app.App().m_bNetworkUse);
+}
+
+TEST_F(GetDhcpOnALink, ThePortIsNotSharedWhileTheExchangeRuns) {
+    // While GetDhcp waits, another socket that asks to share the port is refused.
+    std::atomic<int> bindResult{0};
+    std::atomic<int> bindError{0};
+    std::thread intruder;
+    const int result = [&] {
+        responder.Start(link.ServerNamespace(), [&](const QByteArray& r) {
+            // The request arrived, so the client is bound and waiting now.
+            CVethLink::RunIn(link.ClientNamespace(), [&] {
+                platform::CSocket other;
+                other.Open(AF_INET6, SOCK_DGRAM, 0);
+                const int one = 1;
+                ::setsockopt(other.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+                ::setsockopt(other.Get(), SOL_SOCKET, SO_REUSEPORT, &one, sizeof(one));
+                sockaddr_in6 local{};
+                local.sin6_family = AF_INET6;
+                local.sin6_port = htons(546);
+                bindResult =
+                    ::bind(other.Get(), reinterpret_cast<sockaddr*>(&local), sizeof(local));
+                bindError = errno;
+            });
+            return QList<QByteArray>{Message(7, r, Option(27, kEntryB))};
+        });
+        int r = -1;
+        CVethLink::RunIn(link.ClientNamespace(), [&] {
+            CPolicyListManager manager;
+            manager.SetNetworkWaitForTesting(kWaitMs);
+            r = manager.GetDhcp(rows);
+        });
+        responder.Join();
+        return r;
+    }();
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(rows.size(), 1);
+    EXPECT_EQ(bindResult.load(), -1);
+    EXPECT_EQ(bindError.load(), EADDRINUSE);
+}
+
+TEST_F(GetDhcpOnALink, TheFirstAdapterOfTheNamespaceIsItsLinkEnd) {
+    platform::CHardwareAddress address;
+    bool ok = false;
+    CVethLink::RunIn(link.ClientNamespace(), [&] {
+        int error = 0;
+        ok = platform::FirstAdapterHardwareAddress(&address, &error);
+    });
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(address.length, 6);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(address.bytes.data()), 6).toHex(),
+              link.ClientMac().toHex());
+}
+
+// Needs no link: a fetch already running makes the call return at once.
+TEST(GetDhcp, ASecondFetchWhileOneRunsDoesNothing) {
+    CTestApp app;
+    app.App().m_bNetworkUse = true;
+    CPolicyListManager manager;
+    CPolicyList rows;
+    EXPECT_EQ(manager.GetDhcp(rows), 1);
+    EXPECT_TRUE(rows.isEmpty());
+    EXPECT_TRUE(app.App().m_bNetworkUse);
+    EXPECT_TRUE(app.Boxes().shown.isEmpty());
+    EXPECT_TRUE(app.LogLines().filter(QStringLiteral("m_bNetworkUse=TRUE")).size() == 1);
+}
+
+}  // namespace
