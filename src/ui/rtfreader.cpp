@@ -495,6 +495,12 @@ void Reader::ApplyPara() {
     m_blockFormat.setLeftMargin(p.leftIndent / 15.0);
     m_blockFormat.setRightMargin(p.rightIndent / 15.0);
     m_blockFormat.setTextIndent(p.firstIndent / 15.0);
+    // A hanging first line (list items: "1." tab text) tabs to the left indent. Tab positions
+    // count from the start of the line, which the hanging indent moves left.
+    QList<QTextOption::Tab> tabs;
+    if (p.firstIndent < 0 && p.leftIndent > 0)
+        tabs.append(QTextOption::Tab(qMin(-p.firstIndent, p.leftIndent) / 15.0, QTextOption::LeftTab));
+    m_blockFormat.setTabPositions(tabs);
     m_cursor.setBlockFormat(m_blockFormat);
     m_blockPara = p;
 }
