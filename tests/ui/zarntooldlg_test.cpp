@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QWindow>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -582,6 +583,23 @@ TEST_F(EditorTest, WidthStaysAndHeightNeverGoesBelowTheOpeningSize) {
     EXPECT_EQ(dlg->size(), opening);
     EXPECT_EQ(dlg->m_rcInitWindow.Width(), opening.width());
     EXPECT_EQ(dlg->m_rcInitWindow.Height(), opening.height());
+}
+
+TEST_F(EditorTest, SizeImposedByTheWindowSystemIsCorrected) {
+    WriteConf({});
+    Open();
+    const QSize opening = dlg->size();
+    const QRect listBefore = List().geometry();
+    // Sizes set on the native window bypass the widget's own limits, as a window system
+    // without a window manager delivers them.
+    dlg->windowHandle()->resize(QSize(opening.width() - 60, opening.height() - 40));
+    QApplication::processEvents();
+    EXPECT_EQ(dlg->size(), opening);
+    EXPECT_EQ(List().geometry(), listBefore);
+    dlg->windowHandle()->resize(QSize(opening.width() + 50, opening.height() + 80));
+    QApplication::processEvents();
+    EXPECT_EQ(dlg->width(), opening.width());
+    EXPECT_GE(dlg->height(), opening.height());
 }
 
 // --- Appearance --------------------------------------------------------------------------------
