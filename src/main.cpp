@@ -5,6 +5,7 @@
 #include "ui/runmodes.h"
 #include "ui/uisetup.h"
 #include "ui/versionresource.h"
+#include "ui/zarntooldlg.h"
 
 // The program file's version resource.
 CORVANE_EMBED_VERSION_RESOURCE();
@@ -18,7 +19,7 @@ int main(int argc, char** argv) {
     options.releaseUi = uisetup::ReleaseUi;
     options.frameworkMessage = uisetup::FrameworkMessage;
     options.run = [](CZarntoolApp& app, const CZarnCommandLineInfo& cmd) {
-        runmodes::Run(app, cmd);
+        runmodes::Run(app, cmd, [] { return std::make_unique<CZarntoolDlg>(); });
     };
     CZarntoolApp app(options);
     app.InitInstance(argc, argv);

@@ -1,0 +1,750 @@
+#include "ui/policylistctrl.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionHeader>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <algorithm>
+#include <climits>
+#include <ctime>
+
+#include "app/zarntoolapp.h"
+#include "ui/dialogex.h"
+#include "ui/waitcursor.h"
+
+namespace {
+
+const QString kClass = QStringLiteral("CPolicyListCtrl");
+
+// Reads a cell text as a 32-bit integer: leading blanks skipped, an optional sign, then the
+// leading decimal digits; 0 when there are none; values beyond the range saturate.
+int ToInt32Saturated(const QString& text) {
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n) {
+        const char16_t c = text[i].unicode();
+        if (c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r')
+            ++i;
+        else
+            break;
+    }
+    bool negative = false;
+    if (i < n && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    long long value = 0;
+    bool saturated = false;
+    for (; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9') break;
+        if (!saturated) {
+            value = value * 10 + (c - u'0');
+            if (value > static_cast<long long>(INT_MAX) + 1) saturated = true;
+        }
+    }
+    if (negative) {
+        if (saturated || value > static_cast<long long>(INT_MAX) + 1) return INT_MIN;
+        return static_cast<int>(-value);
+    }
+    if (saturated || value > INT_MAX) return INT_MAX;
+    return static_cast<int>(value);
+}
+
+int Sign(int v) { return (v > 0) - (v < 0); }
+
+// Draws the check box of column 0 without its text: the text (the address space) is there for
+// the duplicate search, and the narrow column would only show it cut off.
+class CPolicyListDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.column() == 0) {
+            option->text.clear();
+            option->features &= ~QStyleOptionViewItem::HasDisplay;
+        }
+    }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// CPolicyListHeaderCtrl
+
+CPolicyListHeaderCtrl::CPolicyListHeaderCtrl(QWidget* parent)
+    : QHeaderView(Qt::Horizontal, parent) {
+    setSectionsClickable(true);
+    setSectionsMovable(false);
+    setSortIndicatorShown(true);
+    setSortIndicator(-1, Qt::DescendingOrder);
+    setStretchLastSection(false);
+    setMinimumSectionSize(0);
+    setDefaultSectionSize(0);
+    setSectionResizeMode(QHeaderView::Fixed);
+    setHighlightSections(false);
+    setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+int CPolicyListHeaderCtrl::GetSortColumn() const { return sortIndicatorSection(); }
+
+bool CPolicyListHeaderCtrl::IsAscending() const {
+    if (GetSortColumn() < 0) return false;
+    return sortIndicatorOrder() == Qt::AscendingOrder;
+}
+
+void CPolicyListHeaderCtrl::SetSortColumn(int column, bool ascending) {
+    setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+bool CPolicyListHeaderCtrl::IsOnDivider(int x) const {
+    const int grip = style()->pixelMetric(QStyle::PM_HeaderGripMargin, nullptr, this);
+    bool seenVisible = false;
+    for (int visual = 0; visual < count(); ++visual) {
+        const int logical = logicalIndex(visual);
+        if (isSectionHidden(logical)) continue;
+        const int left = sectionViewportPosition(logical);
+        const int right = left + sectionSize(logical);
+        // The left edge of the first visible section is the header's border, not a divider.
+        if (seenVisible && x >= left - grip && x <= left + grip) return true;
+        if (x >= right - grip && x <= right + grip) return true;
+        seenVisible = true;
+    }
+    return false;
+}
+
+void CPolicyListHeaderCtrl::mousePressEvent(QMouseEvent* event) {
+    // A press on a divider would start a drag: refused, and it is no click either.
+    if (IsOnDivider(event->position().toPoint().x())) {
+        event->accept();
+        return;
+    }
+    QHeaderView::mousePressEvent(event);
+}
+
+void CPolicyListHeaderCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
+    // A double click on a divider would fit the column to its content: refused.
+    if (IsOnDivider(event->position().toPoint().x())) {
+        event->accept();
+        return;
+    }
+    QHeaderView::mouseDoubleClickEvent(event);
+}
+
+void CPolicyListHeaderCtrl::mouseMoveEvent(QMouseEvent* event) {
+    QHeaderView::mouseMoveEvent(event);
+    KeepArrowCursor();
+}
+
+bool CPolicyListHeaderCtrl::viewportEvent(QEvent* event) {
+    const bool handled = QHeaderView::viewportEvent(event);
+    if (event->type() == QEvent::CursorChange) KeepArrowCursor();
+    return handled;
+}
+
+bool CPolicyListHeaderCtrl::event(QEvent* event) {
+    const bool handled = QHeaderView::event(event);
+    if (event->type() == QEvent::CursorChange) KeepArrowCursor();
+    return handled;
+}
+
+void CPolicyListHeaderCtrl::initStyleOptionForIndex(QStyleOptionHeader* option,
+                                                    int logicalIndex) const {
+    QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+    // The sort mark is drawn by paintSection, above the title, so that it never covers the
+    // title of a narrow column.
+    option->sortIndicator = QStyleOptionHeader::None;
+}
+
+void CPolicyListHeaderCtrl::paintSection(QPainter* painter, const QRect& rect,
+                                         int logicalIndex) const {
+    QHeaderView::paintSection(painter, rect, logicalIndex);
+    if (!isSortIndicatorShown() || logicalIndex != sortIndicatorSection() || !rect.isValid())
+        return;
+    // A small caret centred over the title: pointing up for ascending, down for descending.
+    const int half = 4;
+    const int height = 3;
+    const int cx = rect.center().x();
+    const int top = rect.top() + 1;
+    QPolygon caret;
+    if (sortIndicatorOrder() == Qt::AscendingOrder)
+        caret << QPoint(cx - half, top + height) << QPoint(cx + half, top + height)
+              << QPoint(cx, top);
+    else
+        caret << QPoint(cx - half, top) << QPoint(cx + half, top) << QPoint(cx, top + height);
+    painter->save();
+    // The style may leave a clip behind; the caret belongs to this section only.
+    painter->setClipRect(rect);
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(palette().color(QPalette::Dark));
+    painter->drawPolygon(caret);
+    painter->restore();
+}
+
+void CPolicyListHeaderCtrl::KeepArrowCursor() {
+    // The pointer keeps its ordinary shape over the whole header.
+    if (testAttribute(Qt::WA_SetCursor)) unsetCursor();
+    if (viewport() && viewport()->testAttribute(Qt::WA_SetCursor)) viewport()->unsetCursor();
+}
+
+// ---------------------------------------------------------------------------------------------
+// CPolicyListModel
+
+CPolicyListModel::CPolicyListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+CPolicyListModel::~CPolicyListModel() = default;
+
+int CPolicyListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Count();
+}
+
+int CPolicyListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_titles.size());
+}
+
+QVariant CPolicyListModel::data(const QModelIndex& index, int role) const {
+    const Row* row = At(index.row());
+    if (!row || index.column() < 0 || index.column() >= kColumns) return {};
+    switch (role) {
+        case Qt::DisplayRole:
+            return row->text[index.column()];
+        case Qt::CheckStateRole:
+            if (index.column() == 0) return row->checked ? Qt::Checked : Qt::Unchecked;
+            return {};
+        case Qt::DecorationRole:
+            if (index.column() == 1 && m_pImages && row->image >= 0 &&
+                row->image < m_pImages->size())
+                return m_pImages->at(row->image);
+            return {};
+        default:
+            return {};
+    }
+}
+
+bool CPolicyListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::CheckStateRole || index.column() != 0 || !At(index.row())) return false;
+    SetCheck(index.row(), value.toInt() == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags CPolicyListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (index.column() == 0) f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+QVariant CPolicyListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < m_titles.size())
+        return m_titles[section];
+    return {};
+}
+
+void CPolicyListModel::SetTitles(const QStringList& titles) {
+    const int old = static_cast<int>(m_titles.size());
+    if (old > 0) {
+        beginRemoveColumns({}, 0, old - 1);
+        m_titles.clear();
+        endRemoveColumns();
+    }
+    const int count = static_cast<int>(std::min<qsizetype>(titles.size(), kColumns));
+    if (count > 0) {
+        beginInsertColumns({}, 0, count - 1);
+        m_titles = titles.mid(0, count);
+        endInsertColumns();
+    }
+}
+
+void CPolicyListModel::SetImages(const QList<QIcon>* images) {
+    m_pImages = images;
+    if (Count() > 0 && m_titles.size() > 1)
+        emit dataChanged(index(0, 1), index(Count() - 1, 1), {Qt::DecorationRole});
+}
+
+const CPolicyListModel::Row* CPolicyListModel::At(int row) const {
+    if (row < 0 || row >= Count()) return nullptr;
+    return m_rows[static_cast<size_t>(row)].get();
+}
+
+std::uint32_t CPolicyListModel::NewKey(int insertIndex) const {
+    // Insertion index plus the current time in whole seconds; moved on while it repeats the
+    // key of another row.
+    std::uint32_t key = static_cast<std::uint32_t>(insertIndex) +
+                        static_cast<std::uint32_t>(std::time(nullptr));
+    while (m_byKey.contains(key)) ++key;
+    return key;
+}
+
+std::uint32_t CPolicyListModel::InsertRow(int row, const QString& firstText) {
+    row = std::clamp(row, 0, Count());
+    auto item = std::make_unique<Row>();
+    item->key = NewKey(row);
+    item->text[0] = firstText;
+    Row* p = item.get();
+    if (m_nBatch == 0) beginInsertRows({}, row, row);
+    m_rows.insert(m_rows.begin() + row, std::move(item));
+    m_byKey.insert(p->key, p);
+    const QString folded = FoldKey(firstText);
+    if (!m_byFirstText.contains(folded)) m_byFirstText.insert(folded, p);
+    if (m_nBatch == 0) endInsertRows();
+    return p->key;
+}
+
+bool CPolicyListModel::DeleteRow(int row) {
+    if (!At(row)) return false;
+    DeleteRows(row, row);
+    return true;
+}
+
+void CPolicyListModel::DeleteRows(int first, int last) {
+    first = std::max(first, 0);
+    last = std::min(last, Count() - 1);
+    if (first > last) return;
+    if (m_nBatch == 0) beginRemoveRows({}, first, last);
+    for (int i = first; i <= last; ++i) {
+        Row* p = m_rows[static_cast<size_t>(i)].get();
+        m_byKey.remove(p->key);
+        auto it = m_byFirstText.find(FoldKey(p->text[0]));
+        if (it != m_byFirstText.end() && it.value() == p) m_byFirstText.erase(it);
+    }
+    m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
+    if (m_nBatch == 0) endRemoveRows();
+}
+
+void CPolicyListModel::DeleteAll() {
+    if (m_nBatch == 0) beginResetModel();
+    m_rows.clear();
+    m_byKey.clear();
+    m_byFirstText.clear();
+    if (m_nBatch == 0) endResetModel();
+}
+
+void CPolicyListModel::SetCheck(int row, bool checked) {
+    Row* p = const_cast<Row*>(At(row));
+    if (!p) return;
+    p->checked = checked;
+    if (m_nBatch == 0) emit dataChanged(index(row, 0), index(row, 0), {Qt::CheckStateRole});
+}
+
+void CPolicyListModel::SetText(int row, int column, const QString& text, int image) {
+    Row* p = const_cast<Row*>(At(row));
+    if (!p || column < 0 || column >= kColumns) return;
+    if (column == 0) {
+        auto it = m_byFirstText.find(FoldKey(p->text[0]));
+        if (it != m_byFirstText.end() && it.value() == p) m_byFirstText.erase(it);
+        const QString folded = FoldKey(text);
+        if (!m_byFirstText.contains(folded)) m_byFirstText.insert(folded, p);
+    }
+    p->text[column] = text;
+    if (column == 1) p->image = image;
+    if (m_nBatch == 0 && column < m_titles.size())
+        emit dataChanged(index(row, column), index(row, column),
+                         {Qt::DisplayRole, Qt::DecorationRole});
+}
+
+const CPolicyListModel::Row* CPolicyListModel::FindByFirstText(const QString& text) const {
+    return m_byFirstText.value(FoldKey(text), nullptr);
+}
+
+const CPolicyListModel::Row* CPolicyListModel::FindByKey(std::uint32_t key) const {
+    return m_byKey.value(key, nullptr);
+}
+
+void CPolicyListModel::Reorder(const std::vector<int>& order) {
+    if (order.size() != m_rows.size()) return;
+    if (m_nBatch == 0) emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<std::unique_ptr<Row>> sorted;
+    sorted.reserve(m_rows.size());
+    std::vector<int> newPosition(m_rows.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        newPosition[static_cast<size_t>(order[i])] = static_cast<int>(i);
+        sorted.push_back(std::move(m_rows[static_cast<size_t>(order[i])]));
+    }
+    m_rows = std::move(sorted);
+    if (m_nBatch == 0) {
+        const QModelIndexList from = persistentIndexList();
+        QModelIndexList to;
+        to.reserve(from.size());
+        for (const QModelIndex& idx : from) {
+            if (idx.row() >= 0 && idx.row() < static_cast<int>(newPosition.size()))
+                to.append(index(newPosition[static_cast<size_t>(idx.row())], idx.column()));
+            else
+                to.append(QModelIndex());
+        }
+        changePersistentIndexList(from, to);
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
+}
+
+void CPolicyListModel::BeginBatch() {
+    if (m_nBatch++ == 0) beginResetModel();
+}
+
+void CPolicyListModel::EndBatch() {
+    if (m_nBatch > 0 && --m_nBatch == 0) endResetModel();
+}
+
+// ---------------------------------------------------------------------------------------------
+// CPolicyListCtrl
+
+CPolicyListCtrl::CPolicyListCtrl(QWidget* parent) : QTableView(parent), CMovableObject(this) {
+    m_pApp = CZarntoolApp::Current();
+    Trace("CPolicyListCtrl", false);
+    auto title = [this](int id) { return m_pApp ? m_pApp->LoadString(id) : QString(); };
+    m_clColumns = {
+        {title(204), 35},  {title(200), 133}, {title(201), 40},
+        {title(202), 48},  {title(203), 110}, {title(200), 0},
+    };
+
+    m_pModel = new CPolicyListModel(this);
+    setModel(m_pModel);
+    // The list's own header control takes the place of the default one.
+    m_clHeader = new CPolicyListHeaderCtrl(this);
+    setHorizontalHeader(m_clHeader);
+    setItemDelegate(new CPolicyListDelegate(this));
+
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    const int rowHeight = std::max(16, fontMetrics().height()) + 4;
+    verticalHeader()->setMinimumSectionSize(0);
+    verticalHeader()->setDefaultSectionSize(rowHeight);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    setIconSize(QSize(16, 16));
+    setCornerButtonEnabled(false);
+
+    connect(m_clHeader, &QHeaderView::sectionClicked, this, &CPolicyListCtrl::OnHeaderClicked);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CPolicyListCtrl::OnSelectionChanged);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &CPolicyListCtrl::OnCurrentChanged);
+    connect(m_pModel, &QAbstractItemModel::dataChanged, this, &CPolicyListCtrl::OnDataChanged);
+    Trace("CPolicyListCtrl", true);
+}
+
+CPolicyListCtrl::~CPolicyListCtrl() = default;
+
+void CPolicyListCtrl::Trace(const char* operation, bool end) const {
+    if (!m_pApp) return;
+    const QString op = QString::fromLatin1(operation);
+    if (end)
+        m_pApp->m_clLog.TraceEnd(kClass, op);
+    else
+        m_pApp->m_clLog.TraceStart(kClass, op);
+}
+
+void CPolicyListCtrl::Init() {
+    Trace("Init", false);
+    // Report view: one row per entry, whole-row selection, one row at a time, grid lines;
+    // the selection stays shown when the list loses the focus.
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setShowGrid(true);
+    // The list sorts itself (Sort); the view's own sorting stays off, the sort mark stays on.
+    setSortingEnabled(false);
+    m_clHeader->setSortIndicatorShown(true);
+
+    QStringList titles;
+    for (const CPolicyHeader& column : m_clColumns) titles << column.m_csTitle;
+    m_pModel->SetTitles(titles);
+    for (int i = 0; i < m_clColumns.size() && i < m_clHeader->count(); ++i) {
+        m_clHeader->setSectionResizeMode(i, QHeaderView::Fixed);
+        m_clHeader->resizeSection(i, m_clColumns[i].m_nWidth);
+        // A column of width 0 stays out of sight for good.
+        m_clHeader->setSectionHidden(i, m_clColumns[i].m_nWidth == 0);
+    }
+    // Room above the titles for the sort mark.
+    m_clHeader->setFixedHeight(m_clHeader->sizeHint().height() + 4);
+    Trace("Init", true);
+}
+
+bool CPolicyListCtrl::UpdateItem(int index, const CPolicy& row) {
+    Trace("UpdateItem", false);
+    const int count = GetItemCount();
+    // An index outside the rows appends: no existing row is replaced by mistake.
+    if (index < 0 || index > count) index = count;
+
+    const CPolicyListModel::Row* match = m_pModel->FindByFirstText(row.m_csAddress);
+    if (match && (index >= count || m_pModel->At(index) != match)) {
+        if (m_pApp)
+            m_pApp->m_clLog.TraceValue(QStringLiteral("iItemIndex"), QStringLiteral("!-1"));
+        return false;
+    }
+
+    if (index < count) DeleteItems(index, index);
+    m_pModel->InsertRow(index, row.m_csAddress);
+    m_pModel->SetCheck(index, !row.m_bDisabled);
+    const int image = (row.m_nSource >= 0 && row.m_nSource <= 2) ? row.m_nSource : -1;
+    m_pModel->SetText(index, 1, row.m_csNetworkName, image);
+    m_pModel->SetText(index, 2, row.m_csLabel);
+    m_pModel->SetText(index, 3, row.m_csPriority);
+    m_pModel->SetText(index, 4, row.m_csAddress);
+    m_pModel->SetText(index, 5, QString::number(row.m_nSource));
+    Trace("UpdateItem", true);
+    return true;
+}
+
+void CPolicyListCtrl::DeleteItems(int first, int last) {
+    if (first < 0 || last >= GetItemCount() || first > last) return;
+    // A deleted row takes its focus with it and hands its selection to no other row; the
+    // item view would otherwise select a neighbour in single-selection mode.
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && current.row() >= first && current.row() <= last)
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    m_pModel->DeleteRows(first, last);
+}
+
+void CPolicyListCtrl::SetRedraw(bool on) {
+    if (on) {
+        m_pModel->EndBatch();
+        setUpdatesEnabled(true);
+    } else {
+        setUpdatesEnabled(false);
+        m_pModel->BeginBatch();
+    }
+}
+
+void CPolicyListCtrl::AddAll(const CPolicyList& rows) {
+    Trace("AddAll", false);
+    SetRedraw(false);
+    m_pModel->DeleteAll();
+    for (const CPolicy& row : rows) UpdateItem(GetItemCount(), row);
+    SetRedraw(true);
+    Trace("AddAll", true);
+}
+
+void CPolicyListCtrl::Remove(int index) {
+    Trace("Remove", false);
+    DeleteItems(index, index);
+    for (int id : {kIdNetworkName, kIdLabel, kIdPriority, kIdAddress}) {
+        if (auto* edit = qobject_cast<QLineEdit*>(ParentControl(id))) edit->setText(QString());
+    }
+    for (int id : {kIdModify, kIdRemove}) {
+        if (QWidget* button = ParentControl(id)) button->setEnabled(false);
+    }
+    Trace("Remove", true);
+}
+
+void CPolicyListCtrl::RemoveAllNetwork() {
+    Trace("RemoveAllNetwork", false);
+    setUpdatesEnabled(false);
+    // From the last row to the first; adjacent network rows go in one step.
+    int last = -1;
+    for (int i = GetItemCount() - 1; i >= 0; --i) {
+        const bool network =
+            GetItemText(i, 5).compare(QStringLiteral("1"), Qt::CaseInsensitive) == 0;
+        if (network) {
+            if (last < 0) last = i;
+        } else if (last >= 0) {
+            DeleteItems(i + 1, last);
+            last = -1;
+        }
+    }
+    if (last >= 0) DeleteItems(0, last);
+    setUpdatesEnabled(true);
+    Trace("RemoveAllNetwork", true);
+}
+
+void CPolicyListCtrl::GetPolicyList(CPolicyList& out) const {
+    Trace("GetPolicyList", false);
+    const int count = GetItemCount();
+    out.reserve(out.size() + count);
+    for (int i = 0; i < count; ++i) {
+        const CPolicyListModel::Row* r = m_pModel->At(i);
+        CPolicy policy;
+        policy.m_bDisabled = !r->checked;
+        const QString& source = r->text[5];
+        if (source.compare(QStringLiteral("0"), Qt::CaseInsensitive) == 0)
+            policy.m_nSource = 0;
+        else if (source.compare(QStringLiteral("1"), Qt::CaseInsensitive) == 0)
+            policy.m_nSource = 1;
+        else if (source.compare(QStringLiteral("2"), Qt::CaseInsensitive) == 0)
+            policy.m_nSource = 2;
+        policy.m_csNetworkName = r->text[1];
+        policy.m_csLabel = r->text[2];
+        policy.m_csPriority = r->text[3];
+        policy.m_csAddress = r->text[4];
+        out.append(policy);
+    }
+    Trace("GetPolicyList", true);
+}
+
+void CPolicyListCtrl::Resort() {
+    Trace("Resort", false);
+    int column = m_clHeader->GetSortColumn();
+    const bool ascending = m_clHeader->IsAscending();
+    if (column < 0) column = 3;  // priority, highest first, until a header is clicked
+    Sort(column, ascending, false);
+    Trace("Resort", true);
+}
+
+void CPolicyListCtrl::Sort(int column, bool ascending, bool /*add*/) {
+    CWaitCursor wait;
+    m_bSorting = true;
+    m_clHeader->SetSortColumn(column, ascending);
+    m_iSortColumn = column;
+    m_bSortAscending = ascending;
+
+    const int count = GetItemCount();
+    std::vector<std::uint32_t> keys(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) keys[static_cast<size_t>(i)] = m_pModel->At(i)->key;
+    std::vector<int> order(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) order[static_cast<size_t>(i)] = i;
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        int r = OnCompareItems(keys[static_cast<size_t>(a)], keys[static_cast<size_t>(b)], column);
+        if (!ascending) r = -r;
+        return r < 0;
+    });
+    m_pModel->Reorder(order);
+    m_bSorting = false;
+}
+
+int CPolicyListCtrl::OnCompareItems(std::uint32_t key1, std::uint32_t key2, int column) {
+    const CPolicyListModel::Row* r1 = m_pModel->FindByKey(key1);
+    const CPolicyListModel::Row* r2 = m_pModel->FindByKey(key2);
+    if (!r1 || !r2 || column < 0 || column >= CPolicyListModel::kColumns) return 0;
+    switch (column) {
+        case 0:
+            return static_cast<int>(r1->checked) - static_cast<int>(r2->checked);
+        case 2:
+        case 3: {
+            const int a = ToInt32Saturated(r1->text[column]);
+            const int b = ToInt32Saturated(r2->text[column]);
+            return (a > b) - (a < b);
+        }
+        default:
+            return Sign(QString::compare(r1->text[column], r2->text[column], Qt::CaseSensitive));
+    }
+}
+
+void CPolicyListCtrl::SetImageList(const QList<QIcon>* images) { m_pModel->SetImages(images); }
+
+QString CPolicyListCtrl::GetItemText(int row, int column) const {
+    const CPolicyListModel::Row* r = m_pModel->At(row);
+    if (!r || column < 0 || column >= CPolicyListModel::kColumns) return {};
+    return r->text[column];
+}
+
+bool CPolicyListCtrl::GetCheck(int row) const {
+    const CPolicyListModel::Row* r = m_pModel->At(row);
+    return r && r->checked;
+}
+
+void CPolicyListCtrl::SetCheck(int row, bool checked) { m_pModel->SetCheck(row, checked); }
+
+int CPolicyListCtrl::GetItemImage(int row, int column) const {
+    const CPolicyListModel::Row* r = m_pModel->At(row);
+    if (!r || column != 1) return -1;
+    return r->image;
+}
+
+std::uint32_t CPolicyListCtrl::GetItemData(int row) const {
+    const CPolicyListModel::Row* r = m_pModel->At(row);
+    return r ? r->key : 0;
+}
+
+int CPolicyListCtrl::GetFirstSelected() const {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    int first = -1;
+    for (const QModelIndex& idx : rows)
+        if (first < 0 || idx.row() < first) first = idx.row();
+    if (first >= 0) return first;
+    // Rows are selected whole; a selection that has no complete row still names its row.
+    for (const QModelIndex& idx : selectionModel()->selectedIndexes())
+        if (first < 0 || idx.row() < first) first = idx.row();
+    return first;
+}
+
+void CPolicyListCtrl::SelectAndFocus(int row) {
+    if (row < 0 || row >= GetItemCount()) return;
+    const QModelIndex idx = m_pModel->index(row, 0);
+    selectionModel()->setCurrentIndex(
+        idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(idx);
+}
+
+void CPolicyListCtrl::keyPressEvent(QKeyEvent* event) {
+    // The space bar switches the check box of the focused row, whichever cell has the focus.
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        const QModelIndex current = currentIndex();
+        if (current.isValid()) SetCheck(current.row(), !GetCheck(current.row()));
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void CPolicyListCtrl::OnHeaderClicked(int column) {
+    // A new column sorts ascending first; the sorted column reverses its direction.
+    const bool ascending = (column == m_iSortColumn) ? !m_bSortAscending : true;
+    Sort(column, ascending, false);
+}
+
+void CPolicyListCtrl::OnSelectionChanged(const QItemSelection& selected,
+                                         const QItemSelection& /*deselected*/) {
+    if (m_bSorting) return;
+    const int current = currentIndex().isValid() ? currentIndex().row() : -1;
+    for (const QItemSelectionRange& range : selected) {
+        if (current >= range.top() && current <= range.bottom())
+            OnLvnItemchanged(current, kStateSelected | kStateFocused);
+    }
+}
+
+void CPolicyListCtrl::OnCurrentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    if (m_bSorting || !current.isValid()) return;
+    if (previous.isValid() && previous.row() == current.row()) return;
+    if (selectionModel()->isRowSelected(current.row(), {}))
+        OnLvnItemchanged(current.row(), kStateSelected | kStateFocused);
+}
+
+void CPolicyListCtrl::OnDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                                    const QList<int>& roles) {
+    if (!roles.contains(Qt::CheckStateRole) || topLeft.column() != 0) return;
+    for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+        OnLvnItemchanged(row, StateImage(GetCheck(row) ? 2 : 1));
+}
+
+void CPolicyListCtrl::OnLvnItemchanged(int index, unsigned newState) {
+    if (index == -1) return;
+    const unsigned image = newState & kStateImageMask;
+    if ((image == StateImage(1) || image == StateImage(2)) && isVisible()) {
+        if (QWidget* save = ParentControl(kIdSave)) save->setEnabled(true);
+    }
+    if (newState == (kStateSelected | kStateFocused) && isVisible() &&
+        GetFirstSelected() == index) {
+        const int ids[] = {kIdNetworkName, kIdLabel, kIdPriority, kIdAddress};
+        for (int i = 0; i < 4; ++i) {
+            if (auto* edit = qobject_cast<QLineEdit*>(ParentControl(ids[i])))
+                edit->setText(GetItemText(index, i + 1));
+        }
+        for (int id : {kIdModify, kIdRemove}) {
+            if (QWidget* button = ParentControl(id)) button->setEnabled(true);
+        }
+    }
+}
+
+QWidget* CPolicyListCtrl::ParentControl(int id) const {
+    // The dialog the list lives in, reached through its controls by id.
+    for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
+        if (auto* dialog = qobject_cast<CDialogEx*>(w)) return dialog->GetDlgItem(id);
+    }
+    // Outside a dialog of the layer: the control carrying the id in the same window.
+    QWidget* owner = window();
+    if (!owner || owner == this) return nullptr;
+    const QList<QWidget*> children = owner->findChildren<QWidget*>();
+    for (QWidget* w : children) {
+        bool ok = false;
+        if (w->property("dlgCtrlId").toInt(&ok) == id && ok) return w;
+    }
+    return nullptr;
+}

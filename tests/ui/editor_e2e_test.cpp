@@ -1,0 +1,113 @@
+// The staged program end to end on a private X server: "/e", the agreement accepted, one row
+// typed into the four fields and added, the table registered; then the netsh stand-in's table
+// and conf/policytable.conf hold what the window showed.
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include "app/resourceset.h"
+#include "platform/codepage.h"
+#include "support/testsupport.h"
+#include "ui/dialogex.h"
+#include "ui/xsession.h"
+
+namespace {
+
+// The centre of control `id` of dialog `templateId`, in the dialog's client coordinates, or of
+// its left edge for a check box (where its box is).
+QPoint ControlPoint(int templateId, int id) {
+    const CDialogTemplate* t = CResourceSet::ProgramSet().Dialog(templateId);
+    if (!t) return {};
+    const CDialogControl* c = t->Control(id);
+    if (!c) return {};
+    const QSize base = CDialogEx::DialogBaseUnits(CDialogEx::TemplateFont(*t));
+    const QRect r = CDialogEx::MapDialogRect(c->rect, base);
+    if (c->kind == QLatin1String("checkbox")) return QPoint(r.left() + 7, r.center().y());
+    return r.center();
+}
+
+}  // namespace
+
+TEST(EditorEndToEnd, TypedRowIsAddedAndRegisteredIntoTheTableAndTheFile) {
+    if (!xsession::ToolsAvailable()) GTEST_SKIP() << "needs Xvfb and xdotool";
+    xsession::CStagedCopy install(testsupport::StageDir());
+    ASSERT_TRUE(install.IsValid());
+    const QString dir = install.Dir();
+    ASSERT_TRUE(testsupport::WriteFile(dir + "conf/policytable.conf",
+                                       "1,0,Loopback,0,50,::1/128\r\n0,1,Fetched,3,20,fc00::/7\r\n"));
+    const QString table = dir + "netsh.table";
+    ASSERT_TRUE(QDir().mkpath(dir + "run"));
+
+    xsession::CXvfb x;
+    ASSERT_TRUE(x.IsRunning()) << "Xvfb did not start";
+    xsession::CXdo xdo(x.Display());
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", x.Display());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("NETSH_PREFIXPOLICY_FILE", table);
+    env.insert("XDG_RUNTIME_DIR", dir + "run");
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(dir + "zarntool", {"/e"});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    // The agreement: tick the box, then "利用する".
+    const QStringList agreement = xdo.WaitForWindows("Corvane", 1);
+    ASSERT_EQ(agreement.size(), 1) << program.readAll().toStdString();
+    xdo.Focus(agreement[0]);
+    xdo.ClickAt(agreement[0], ControlPoint(139, 1013));
+    xdo.ClickAt(agreement[0], ControlPoint(139, 1));
+
+    // The main window: the focus starts on "キャンセル"; Tab leads through "登録" and the list
+    // to the four fields, then past the disabled "削除" to "追加".
+    QString main;
+    QElapsedTimer clock;
+    clock.start();
+    while (main.isEmpty() && clock.elapsed() < 30000) {
+        for (const QString& id : xdo.WaitForWindows("Corvane", 1, 1000))
+            if (id != agreement[0]) main = id;
+    }
+    ASSERT_FALSE(main.isEmpty()) << program.readAll().toStdString();
+    xdo.Focus(main);
+    xdo.Key({"Tab", "Tab", "Tab"});
+    xdo.Type("E2E net");
+    xdo.Key({"Tab"});
+    xdo.Type("7");
+    xdo.Key({"Tab"});
+    xdo.Type("45");
+    xdo.Key({"Tab"});
+    xdo.Type("2001:db8:e2e::/48");
+    xdo.Key({"Tab", "space"});
+    // From "追加" on: "変更", then round to "キャンセル" and "登録".
+    xdo.Key({"Tab", "Tab", "Tab", "space"});
+
+    // Box 404, then the program ends.
+    clock.restart();
+    QString box;
+    while (box.isEmpty() && clock.elapsed() < 30000 && program.state() == QProcess::Running) {
+        for (const QString& id : xdo.WaitForWindows("Corvane", 1, 1000))
+            if (id != agreement[0] && id != main) box = id;
+    }
+    ASSERT_FALSE(box.isEmpty()) << program.readAll().toStdString();
+    xdo.Focus(box);
+    xdo.Key({"Return"});
+    ASSERT_TRUE(program.waitForFinished(30000)) << "the program did not end";
+
+    // The stand-in's table holds the switched-on rows, the file every row in display order.
+    QStringList entries;
+    for (const QString& line : QString::fromUtf8(testsupport::ReadFile(table)).split(u'\n'))
+        if (!line.trimmed().isEmpty() && !line.startsWith(u'#')) entries << line.simplified();
+    EXPECT_EQ(entries, (QStringList{"50 0 ::1/128", "45 7 2001:db8:e2e::/48"}));
+    EXPECT_EQ(platform::FromCp932(testsupport::ReadFile(dir + "conf/policytable.conf")),
+              QStringLiteral("1,0,Loopback,0,50,::1/128\r\n1,2,E2E net,7,45,2001:db8:e2e::/48\r\n"
+                             "0,1,Fetched,3,20,fc00::/7\r\n"));
+    const QString log = platform::FromCp932(testsupport::ReadFile(dir + "zarntool.log"));
+    EXPECT_TRUE(log.contains(QStringLiteral("ポリシ設定画面を表示しました。")));
+    EXPECT_TRUE(log.contains(QStringLiteral("OSへの設定が完了しました。")));
+    EXPECT_TRUE(log.contains(QStringLiteral("ポリシ設定画面を閉じました。")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Corvaneを終了しました。")));
+}
