@@ -29,6 +29,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "common/consoletext.h"
 #include "platform/codepage.h"
 #include "platform/fileutil.h"
 #include "platform/selfpath.h"
@@ -118,29 +119,7 @@ QStringList GroupHelp(const QString& verb) {
 
 // ---- output ----
 
-class COutput {
-public:
-    void Line(const QString& text = QString()) {
-        m_text += text;
-        m_text += u"\r\n";
-    }
-    void Lines(const QStringList& lines) {
-        for (const QString& l : lines) Line(l);
-    }
-    void Flush() {
-        const QByteArray bytes = platform::ToCp932(m_text);
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
-            done += n;
-        }
-    }
-
-private:
-    QString m_text;
-};
+using COutput = CConsoleText;
 
 // ---- the table ----
 
