@@ -1,8 +1,27 @@
 // Corvane: edits the IPv6 default-address-selection policy table and installs it.
+#include "app/commandline.h"
 #include "app/zarntoolapp.h"
+#include "ui/messagepresenter.h"
+#include "ui/runmodes.h"
+#include "ui/uisetup.h"
+#include "ui/versionresource.h"
+#include "ui/zarntooldlg.h"
+
+// The program file's version resource.
+CORVANE_EMBED_VERSION_RESOURCE();
 
 int main(int argc, char** argv) {
-    CZarntoolApp app;
+    CQtMessagePresenter presenter;
+    CZarntoolApp::Options options;
+    options.makeQtApp = uisetup::MakeQtApp;
+    options.presenter = &presenter;
+    options.prepareUi = uisetup::PrepareUi;
+    options.releaseUi = uisetup::ReleaseUi;
+    options.frameworkMessage = uisetup::FrameworkMessage;
+    options.run = [](CZarntoolApp& app, const CZarnCommandLineInfo& cmd) {
+        runmodes::Run(app, cmd, [] { return std::make_unique<CZarntoolDlg>(); });
+    };
+    CZarntoolApp app(options);
     app.InitInstance(argc, argv);
     app.ExitInstance();
     return 0;

@@ -3,12 +3,17 @@
 // DEBUG, as in a run with the shipped settings.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <cstdio>
 
 #include "app/zarntoolapp.h"
 #include "platform/codepage.h"
+#include "ui/dialogex.h"
+#include "ui/xsession.h"
 #include "ui/zarntooldlg.h"
 
 namespace {
@@ -96,6 +101,84 @@ void BM_EditorRegistersThroughNetsh(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_EditorRegistersThroughNetsh)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The staged program on a private X server: from the process start to the agreement on the
+// screen, plus from the click on "利用する" to the main window on the screen, with a 10,000-row
+// policy table file. The time the agreement waits for the click is not counted.
+void BM_EditorProcessStartToWindowShown(benchmark::State& state) {
+    if (!xsession::ToolsAvailable()) {
+        state.SkipWithError("needs Xvfb and xdotool");
+        return;
+    }
+    xsession::CStagedCopy install(QStringLiteral(CORVANE_STAGE_DIR));
+    if (!install.IsValid() || !QFile::exists(install.Dir() + "zarntool")) {
+        state.SkipWithError("no staged program");
+        return;
+    }
+    {
+        BenchInstall rows;
+        rows.WriteTable(static_cast<int>(state.range(0)));
+        QFile::remove(install.Dir() + "conf/policytable.conf");
+        QFile::copy(rows.Dir() + "conf/policytable.conf", install.Dir() + "conf/policytable.conf");
+    }
+    QDir().mkpath(install.Dir() + "run");
+    xsession::CXvfb x;
+    if (!x.IsRunning()) {
+        state.SkipWithError("Xvfb did not start");
+        return;
+    }
+    xsession::CXdo xdo(x.Display());
+    const CDialogTemplate* agreementTemplate = CResourceSet::ProgramSet().Dialog(139);
+    const QSize base = CDialogEx::DialogBaseUnits(CDialogEx::TemplateFont(*agreementTemplate));
+    const QRect check = CDialogEx::MapDialogRect(agreementTemplate->Control(1013)->rect, base);
+    const QRect use = CDialogEx::MapDialogRect(agreementTemplate->Control(1)->rect, base);
+
+    for (auto _ : state) {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", x.Display());
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("NETSH_PREFIXPOLICY_FILE", install.Dir() + "netsh.table");
+        env.insert("XDG_RUNTIME_DIR", install.Dir() + "run");
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        QElapsedTimer clock;
+        clock.start();
+        program.start(install.Dir() + "zarntool", {"/e"});
+        const QStringList agreement = xdo.WaitForWindows("Corvane", 1);
+        const double toAgreement = clock.nsecsElapsed() / 1e9;
+        if (agreement.size() != 1) {
+            program.kill();
+            program.waitForFinished(5000);
+            fprintf(stderr, "%s\n", program.readAll().constData());
+            state.SkipWithError("no agreement window");
+            break;
+        }
+        xdo.Focus(agreement[0]);
+        xdo.ClickAt(agreement[0], QPoint(check.left() + 7, check.center().y()));
+        clock.restart();
+        xdo.ClickAt(agreement[0], use.center());
+        QString main;
+        while (main.isEmpty() && clock.elapsed() < 60000)
+            for (const QString& id : xdo.WaitForWindows("Corvane", 1, 1000))
+                if (id != agreement[0]) main = id;
+        const double toMain = clock.nsecsElapsed() / 1e9;
+        state.SetIterationTime(toAgreement + toMain);
+        state.counters["to_agreement_ms"] = toAgreement * 1000;
+        state.counters["accept_to_main_ms"] = toMain * 1000;
+        program.kill();
+        program.waitForFinished(5000);
+        if (main.isEmpty()) {
+            state.SkipWithError("no main window");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_EditorProcessStartToWindowShown)
+    ->Arg(10000)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -50,9 +50,18 @@ int CAppLog::AppendLog(int level, const QString& text) {
         DebugOutput(QStringLiteral("AppendLogのログレベルが不正です"));
         return 0;
     }
-    QString escaped = text;
-    escaped.replace(u',', QStringLiteral("\\,"));
-    escaped.replace(u'\n', QStringLiteral("\\n"));
+    // One pass: commas become "\," and line feeds the two characters "\n".
+    QString escaped;
+    escaped.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        if (c == u',') {
+            escaped += QStringLiteral("\\,");
+        } else if (c == u'\n') {
+            escaped += QStringLiteral("\\n");
+        } else {
+            escaped += c;
+        }
+    }
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QByteArray line = platform::ToCp932(stamp);
     line += ',';
@@ -105,6 +114,7 @@ QString CAppLog::FormatMessage(const QString& text, const QStringList& inserts) 
 int CAppLog::LogString(int id) { return AppendLog(LOG_DEBUG, LoadString(id)); }
 
 int CAppLog::LogFormat(const QStringList& inserts, int id, int level) {
+    if (m_nLogLevel > level) return 1;  // filtered out: no need to load and format the text
     return AppendLog(level, FormatMessage(LoadString(id), inserts));
 }
 

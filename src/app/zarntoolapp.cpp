@@ -132,7 +132,8 @@ bool CZarntoolApp::RunStartup(const QStringList& arguments) {
             Stop();
             return false;
         case platform::CInstanceLock::Result::Failed:
-            m_clLog.TraceValue(QStringLiteral("CreateMutexW"), QString::number(m_hMutex.LastError()));
+            m_clLog.TraceValue(QStringLiteral("CInstanceLock::Acquire"),
+                               QString::number(m_hMutex.LastError()));
             break;
     }
 

@@ -173,10 +173,10 @@ void CDhcpOptionElapsedTime::GeneratePacket() {
 void CDhcpOptionPrefixPolicy::ParsePolicy(const CDhcpOption& option, CPolicyList& rows) {
     TraceOp(m_pApp, kClassPrefixPolicy, "ParsePolicy", true);
     const QString networkName =
-        m_pApp != nullptr ? m_pApp->GetProfileString(QStringLiteral("DHCP"),
-                                                     QStringLiteral("NETWORK_NAME"),
-                                                     QStringLiteral("Network(DHCP_DEFAULT)"))
-                          : QStringLiteral("Network(DHCP_DEFAULT)");
+        m_pApp != nullptr
+            ? m_pApp->GetProfileString(QStringLiteral("DHCP"), QStringLiteral("NETWORK_NAME"),
+                                       QStringLiteral("Network(DHCP_DEFAULT)"))
+            : QStringLiteral("Network(DHCP_DEFAULT)");
 
     // The walk never passes the declared total nor the bytes actually held.
     const QByteArray& raw = option.Packet();

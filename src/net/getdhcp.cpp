@@ -1,10 +1,11 @@
 // CPolicyListManager::GetDhcp: rows from a DHCPv6 server on the local link.
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <vector>
 
 #include "app/zarntoolapp.h"
@@ -125,7 +126,8 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
             received = int(n);
             break;
         }
-        if (n < 0 && receiveError != EINTR) return fail(QStringLiteral("recvfrom"), receiveError, 503);
+        if (n < 0 && receiveError != EINTR)
+            return fail(QStringLiteral("recvfrom"), receiveError, 503);
         if (n >= 0) log.TraceValue(QStringLiteral("bTransactionId"), QStringLiteral("FALSE"));
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
@@ -145,7 +147,8 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
         return 0;
     }
     for (const CDhcpOption& option : reply.m_clOption) {
-        const int code = m_pApp->GetProfileInt(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"), 27);
+        const int code =
+            m_pApp->GetProfileInt(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"), 27);
         if (std::uint16_t(code) == option.m_sCode) {
             CDhcpOptionPrefixPolicy policy;
             policy.ParsePolicy(option, list);

@@ -19,8 +19,8 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
     log.TraceValue(QStringLiteral("m_bNetworkUse"), QStringLiteral("FALSE"));
     net::CNetworkUse busy(*m_pApp);
 
-    const QString csAddress =
-        m_pApp->GetProfileString(QStringLiteral("APPLICATION"), QStringLiteral("ADDRESS"), QString());
+    const QString csAddress = m_pApp->GetProfileString(QStringLiteral("APPLICATION"),
+                                                       QStringLiteral("ADDRESS"), QString());
     log.TraceValue(QStringLiteral("csAddress"), csAddress);
     const QByteArray address = platform::ToCp932(csAddress);
 
@@ -71,8 +71,8 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
             log.ShowMessageId(504, LOG_ERROR);
             return 0;
         case net::HttpOutcome::TooLarge:
-            log.TraceValue(QStringLiteral("nTotal"), QStringLiteral(">") +
-                                                         QString::number(net::kMaxHttpResponseBytes));
+            log.TraceValue(QStringLiteral("nTotal"),
+                           QStringLiteral(">") + QString::number(net::kMaxHttpResponseBytes));
             log.ShowMessageId(504, LOG_ERROR);
             return 0;
     }

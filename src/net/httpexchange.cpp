@@ -1,10 +1,12 @@
 #include "net/httpexchange.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -76,9 +78,8 @@ std::optional<qint64> CHttpResponse::ParseContentLength(QByteArrayView header) {
         if (lineEnd < 0) lineEnd = header.size();
         const QByteArrayView line = header.sliced(lineStart, lineEnd - lineStart);
         const qsizetype colon = line.indexOf(':');
-        if (colon >= 0 &&
-            line.first(colon).trimmed().compare(QByteArrayView("content-length"),
-                                                Qt::CaseInsensitive) == 0) {
+        if (colon >= 0 && line.first(colon).trimmed().compare(QByteArrayView("content-length"),
+                                                              Qt::CaseInsensitive) == 0) {
             qsizetype i = colon + 1;
             auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
             while (i < line.size() && isBlank(line[i])) ++i;
@@ -113,16 +114,86 @@ QString CHttpResponse::Status() const {
     return platform::FromCp932(line.sliced(first + 1, next - first - 1));
 }
 
+namespace {
+
+// Bytes that the code page layer maps to the same UTF-16 value as Latin-1 does: the ASCII range
+// except the three control codes its converter swaps.
+bool IsPlainAscii(QByteArrayView bytes) {
+    if (!QtPrivate::isAscii(QLatin1StringView(bytes.data(), bytes.size()))) return false;
+    for (char c : {'\x1A', '\x1C', '\x7F'})
+        if (bytes.contains(c)) return false;
+    return true;
+}
+
+// Drops NUL bytes and turns "\r\n" into "\n", copying the runs between them in one piece.
+QByteArray NormaliseLineEnds(QByteArrayView raw) {
+    QByteArray out(raw.size(), Qt::Uninitialized);
+    char* to = out.data();
+    const char* p = raw.data();
+    const char* const end = p + raw.size();
+    while (p < end) {
+        const char* stop = p;
+        while (stop < end && *stop != '\r' && *stop != '\0') ++stop;
+        std::memcpy(to, p, std::size_t(stop - p));
+        to += stop - p;
+        p = stop;
+        if (p == end) break;
+        if (*p == '\0') {
+            ++p;
+            continue;
+        }
+        // A CR: dropped when the next byte other than NUL is an LF.
+        const char* next = p + 1;
+        while (next < end && *next == '\0') ++next;
+        if (next == end || *next != '\n') *to++ = '\r';
+        p = next;
+    }
+    out.truncate(to - out.data());
+    return out;
+}
+
+// The lines of an ASCII body without NUL bytes, as SplitString would give them after "\r\n"
+// has become "\n": empty lines are kept, an empty remainder after the last line feed is not.
+QStringList SplitAsciiLines(QByteArrayView raw) {
+    const char* p = raw.data();
+    const char* const end = p + raw.size();
+    qsizetype count = 1;
+    for (const char* q = p;
+         (q = static_cast<const char*>(std::memchr(q, '\n', std::size_t(end - q)))); ++q)
+        ++count;
+    QStringList lines;
+    lines.reserve(count);
+    while (p < end) {
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+        if (lf == nullptr) {
+            lines.append(QString::fromLatin1(p, end - p));
+            break;
+        }
+        const char* stop = (lf > p && lf[-1] == '\r') ? lf - 1 : lf;
+        lines.append(QString::fromLatin1(p, stop - p));
+        p = lf + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
 QStringList CHttpResponse::BodyElements() const {
     if (m_headerLength < 0) return {};
     qsizetype bodyLength = m_bytes.size() - m_headerLength;
     if (m_contentLength && *m_contentLength >= 0 && *m_contentLength < bodyLength)
         bodyLength = qsizetype(*m_contentLength);
-    QByteArray body = m_bytes.sliced(m_headerLength, bodyLength);
-    body.removeIf([](char c) { return c == '\0'; });
-    QString text = platform::FromCp932(body);
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    return SplitString(text, QStringLiteral("\n"));
+    const QByteArrayView raw = QByteArrayView(m_bytes).sliced(m_headerLength, bodyLength);
+
+    // The usual body, plain ASCII without NUL bytes, is cut into lines straight from the bytes:
+    // the same lines as below, without the intermediate copies.
+    if (!raw.contains('\0') && IsPlainAscii(raw)) return SplitAsciiLines(raw);
+
+    // NUL bytes dropped and "\r\n" turned into "\n" on the bytes: neither CR nor LF is ever
+    // the second byte of a CP932 character, so this is the same as doing it on the text.
+    const QByteArray body = NormaliseLineEnds(raw);
+    // Converted in one piece, so that no double-byte character is cut.
+    return SplitString(platform::FromCp932(body), QStringLiteral("\n"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -155,8 +226,8 @@ CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request,
     // away gives an error, not a signal that ends the program.
     qsizetype sent = 0;
     while (sent < request.size()) {
-        const ssize_t n = ::send(socket.Get(), request.data() + sent, std::size_t(request.size() - sent),
-                                 MSG_NOSIGNAL);
+        const ssize_t n = ::send(socket.Get(), request.data() + sent,
+                                 std::size_t(request.size() - sent), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return {HttpOutcome::SendFailed, n < 0 ? errno : 0};
         sent += n;

@@ -48,7 +48,9 @@ public:
     // The status text: between the first blank of the status line and the next blank (or the
     // end of that line). Empty when there is none.
     QString Status() const;
-    bool IsStatusOk() const { return Status().compare(QLatin1String("200"), Qt::CaseInsensitive) == 0; }
+    bool IsStatusOk() const {
+        return Status().compare(QLatin1String("200"), Qt::CaseInsensitive) == 0;
+    }
 
     // The body converted from CP932 in one piece (NUL bytes dropped), "\r\n" turned into "\n",
     // split at "\n" with SplitString. Limited to Content-Length bytes when the header gives a

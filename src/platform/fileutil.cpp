@@ -1,13 +1,13 @@
 #include "platform/fileutil.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <cerrno>
 
 namespace platform {
 namespace {
@@ -100,8 +100,8 @@ bool AppendToFile(const QString& path, const QByteArray& data) {
         // Missing: create it, unless its folder is read-only.
         const QString dir = QFileInfo(path).absolutePath();
         if (!DirectoryExists(dir) || !ModeAllowsWrite(dir)) return false;
-        CFd created(::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY,
-                           0644));
+        CFd created(
+            ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
         if (created.Get() < 0) return false;
         return WriteAll(created.Get(), data) && created.Close();
     }

@@ -1,13 +1,14 @@
 #include "platform/hwaddr.h"
 
+#include <ifaddrs.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <ifaddrs.h>
-#include <linux/if_packet.h>
 #include <memory>
-#include <net/if.h>
-#include <sys/socket.h>
 
 namespace platform {
 namespace {
@@ -34,8 +35,8 @@ bool FirstAdapterHardwareAddress(CHardwareAddress* address, int* error) {
         const auto* ll = reinterpret_cast<const sockaddr_ll*>(it->ifa_addr);
         const int length = std::min<int>(ll->sll_halen, int(sizeof(ll->sll_addr)));
         if (length <= 0) continue;
-        const bool allZero =
-            std::all_of(ll->sll_addr, ll->sll_addr + length, [](unsigned char b) { return b == 0; });
+        const bool allZero = std::all_of(ll->sll_addr, ll->sll_addr + length,
+                                         [](unsigned char b) { return b == 0; });
         if (allZero) continue;
         if (ll->sll_ifindex >= bestIndex) continue;
         bestIndex = ll->sll_ifindex;

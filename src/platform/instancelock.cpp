@@ -1,12 +1,12 @@
 #include "platform/instancelock.h"
 
-#include <QFile>
-
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QFile>
+#include <cerrno>
 
 namespace platform {
 namespace {
@@ -30,7 +30,8 @@ CInstanceLock::Result CInstanceLock::Acquire(const QString& name, const QString&
     Release();
     m_lastError = 0;
     const QString dir = directory.isEmpty() ? DefaultDirectory() : directory;
-    const QString path = dir + u'/' + name + u'-' + QString::number(::geteuid()) + QStringLiteral(".lock");
+    const QString path =
+        dir + u'/' + name + u'-' + QString::number(::geteuid()) + QStringLiteral(".lock");
     const QByteArray native = QFile::encodeName(path);
     // O_NOFOLLOW: the folder may be shared (/tmp); never follow a planted link.
     const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);

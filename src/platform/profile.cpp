@@ -1,6 +1,12 @@
 #include "platform/profile.h"
 
 #include <QByteArrayList>
+#include <QFile>
+#include <QHash>
+#include <QMutex>
+#include <QSet>
+
+#include <sys/stat.h>
 #include <algorithm>
 #include <climits>
 #include <optional>
@@ -40,9 +46,7 @@ QList<Line> SplitLines(const QByteArray& data) {
 
 // Blanks around names and values: ASCII white space only, so that a full-width space that is
 // part of a Japanese value survives.
-bool IsBlank(QChar c) {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f';
-}
+bool IsBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f'; }
 
 QString TrimBlanks(const QString& text) {
     qsizetype begin = 0;
@@ -90,23 +94,97 @@ Parsed ParseLine(const QByteArray& bytes) {
     return {};
 }
 
-std::optional<QString> FindValue(const QString& path, const QString& section, const QString& key) {
-    QByteArray data;
-    if (!ReadWholeFile(path, &data)) return std::nullopt;
-    bool inSection = false;
-    bool sectionSeen = false;
+// The parsed content of one settings file: for each section (first occurrence only, names in
+// lower case) its keys (first occurrence only) and values.
+using SectionMap = QHash<QString, QHash<QString, QString>>;
+
+SectionMap ParseFile(const QByteArray& data) {
+    SectionMap sections;
+    QSet<QString> seen;
+    QHash<QString, QString>* current = nullptr;
     for (const Line& line : SplitLines(data)) {
         const Parsed p = ParseLine(line.bytes);
         if (p.kind == Kind::Section) {
-            if (inSection) return std::nullopt;  // the first matching section only
-            inSection = !sectionSeen && p.name.compare(section, Qt::CaseInsensitive) == 0;
-            sectionSeen = sectionSeen || inSection;
-        } else if (p.kind == Kind::Entry && inSection &&
-                   p.name.compare(key, Qt::CaseInsensitive) == 0) {
-            return p.value;
+            const QString name = p.name.toLower();
+            current = seen.contains(name) ? nullptr : &sections[name];
+            seen.insert(name);
+        } else if (p.kind == Kind::Entry && current) {
+            const QString key = p.name.toLower();
+            if (!current->contains(key)) current->insert(key, p.value);
         }
     }
-    return std::nullopt;
+    return sections;
+}
+
+// The settings are read from the file at every use, so that a value saved elsewhere takes
+// effect at once. Parsing is kept for the last file read and reused only while the file is
+// provably the same one: same device, inode, size, modification and change times. Every write
+// of this program replaces the file (new inode), so no change can be missed.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{};
+    timespec changed{};
+    bool operator==(const FileIdentity& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+bool Identify(const QString& path, FileIdentity* id) {
+    struct stat st {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) return false;
+    *id = {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    return true;
+}
+
+struct ParsedCache {
+    QMutex mutex;
+    QString path;
+    FileIdentity identity;
+    SectionMap sections;
+    bool valid = false;
+};
+
+ParsedCache& Cache() {
+    static ParsedCache cache;
+    return cache;
+}
+
+std::optional<QString> FindValue(const QString& path, const QString& section, const QString& key) {
+    FileIdentity before;
+    if (!Identify(path, &before)) return std::nullopt;
+    ParsedCache& cache = Cache();
+    QMutexLocker lock(&cache.mutex);
+    if (!cache.valid || cache.path != path || !(cache.identity == before)) {
+        QByteArray data;
+        if (!ReadWholeFile(path, &data)) return std::nullopt;
+        FileIdentity after;
+        const bool stable = Identify(path, &after) && after == before;
+        SectionMap sections = ParseFile(data);
+        cache.valid = stable;  // a file changing while read is parsed but not kept
+        cache.path = path;
+        cache.identity = before;
+        cache.sections = std::move(sections);
+        if (!stable) {
+            const auto s = cache.sections.constFind(section.toLower());
+            std::optional<QString> result;
+            if (s != cache.sections.cend()) {
+                const auto k = s->constFind(key.toLower());
+                if (k != s->cend()) result = *k;
+            }
+            cache.sections.clear();
+            return result;
+        }
+    }
+    const auto s = cache.sections.constFind(section.toLower());
+    if (s == cache.sections.cend()) return std::nullopt;
+    const auto k = s->constFind(key.toLower());
+    if (k == s->cend()) return std::nullopt;
+    return *k;
 }
 
 // A section or key name that reads back as itself: not blank-padded or empty, on one line, not
@@ -146,7 +224,8 @@ int GetProfileInt(const QString& path, const QString& section, const QString& ke
 
 bool WriteProfileString(const QString& path, const QString& section, const QString& key,
                         const QString& value) {
-    if (path.isEmpty() || !IsWritableName(section, u"]") || !IsWritableName(key, u"=")) return false;
+    if (path.isEmpty() || !IsWritableName(section, u"]") || !IsWritableName(key, u"="))
+        return false;
     // A line break in the value would plant further lines (keys, sections) in the file.
     if (value.contains(u'\n') || value.contains(u'\r')) return false;
     if (!IsWritableTarget(path)) return false;
@@ -156,8 +235,8 @@ bool WriteProfileString(const QString& path, const QString& section, const QStri
     QList<Line> lines = SplitLines(data);
     const QByteArray newEntry = ToCp932(key) + '=' + ToCp932(value);
 
-    qsizetype sectionLine = -1;   // index of the matching section header
-    qsizetype lastContent = -1;   // last non-blank line inside that section
+    qsizetype sectionLine = -1;  // index of the matching section header
+    qsizetype lastContent = -1;  // last non-blank line inside that section
     qsizetype keyLine = -1;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const Parsed p = ParseLine(lines[i].bytes);

@@ -1,8 +1,9 @@
 #include "platform/socket.h"
 
-#include <cerrno>
-#include <unistd.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace platform {
 

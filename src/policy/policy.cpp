@@ -115,15 +115,21 @@ CPolicy& CPolicy::operator=(const CPolicy& other) {
         m_csPriority = other.m_csPriority;
         m_csAddress = other.m_csAddress;
         m_pApp = other.m_pApp;
-        m_stError = ErrorInfo();
     }
+    m_stError = ErrorInfo();
     return *this;
 }
 
-void CPolicy::SetError(const ErrorInfo& error) { m_stError = error; }
+void CPolicy::SetError(const ErrorInfo& error) {
+    TraceStart(m_pApp, QStringLiteral("SetError"));
+    m_stError = error;
+    TraceEnd(m_pApp, QStringLiteral("SetError"));
+}
 
 int CPolicy::SetAddress(const QString& text) {
+    TraceStart(m_pApp, QStringLiteral("SetAddress"));
     m_csAddress = text;
+    TraceEnd(m_pApp, QStringLiteral("SetAddress"));
     return 1;
 }
 
@@ -306,21 +312,30 @@ const QString kCommaPlaceholder = QStringLiteral("&canma;");
 constexpr char16_t kGuard = u'|';
 const QString kGuardMark = QStringLiteral("|");
 
-// Replaces every occurrence of `before` (not empty) in one left-to-right pass. Linear in the
-// text, unlike repeated in-place replacement, so a huge line costs no more than its length.
-QString ReplaceAll(QStringView text, QStringView before, QStringView after) {
-    qsizetype found = text.indexOf(before);
-    if (found < 0) return text.toString();
+// Replaces every occurrence of `before` (a short, non-empty text) in one left-to-right pass:
+// linear in the text, unlike repeated in-place replacement, so a huge line costs no more than
+// its length. Occurrences are found by their first character, then compared in full.
+QString ReplaceAll(const QString& text, QStringView before, QStringView after) {
+    const QStringView all(text);
+    const QChar first = before.front();
+    const auto find = [&](qsizetype from) {
+        for (qsizetype at = all.indexOf(first, from); at >= 0; at = all.indexOf(first, at + 1))
+            if (all.sliced(at).startsWith(before)) return at;
+        return qsizetype(-1);
+    };
+    const qsizetype firstFound = find(0);
+    if (firstFound < 0) return text;  // shared, not copied
+    qsizetype count = 0;
+    for (qsizetype at = firstFound; at >= 0; at = find(at + before.size())) ++count;
     QString out;
-    out.reserve(text.size() + (after.size() > before.size() ? text.size() / 2 : 0));
+    out.reserve(text.size() + count * (after.size() - before.size()));
     qsizetype from = 0;
-    while (found >= 0) {
-        out.append(text.mid(from, found - from));
+    for (qsizetype at = firstFound; at >= 0; at = find(from)) {
+        out.append(all.sliced(from, at - from));
         out.append(after);
-        from = found + before.size();
-        found = text.indexOf(before, from);
+        from = at + before.size();
     }
-    out.append(text.mid(from));
+    out.append(all.sliced(from));
     return out;
 }
 

@@ -13,6 +13,16 @@ const QString kClass = QStringLiteral("CPolicyListManager");
 CPolicyListManager::CPolicyListManager()
     : m_pApp(CZarntoolApp::Current()), m_csNetshPrefix(QStringLiteral("netsh interface ipv6 ")) {}
 
+// Reads the policy table file: one row per line, in file order, every line a row whether or not
+// SetStringCsv accepts it (a rejected line gives a switched-off row with origin 0 and empty
+// texts). Whatever the bytes, the result is 1 with those rows, or 0 when the file cannot be
+// opened (missing, a folder, not a regular file, unreadable):
+// - the whole file is decoded from CP932 at once; a byte sequence that is not CP932 becomes a
+//   substitute character (U+001A, or U+FFFD for a lead byte cut off at the end) and the rest of
+//   the line is kept; NUL bytes stay in the text;
+// - lines end in LF or CR LF; a CR elsewhere is text;
+// - a long line costs time linear in its length (no repeated in-place replacement), and a
+//   file of many short lines costs time linear in their number.
 int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path) {
     CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
     if (log) log->TraceStart(kClass, QStringLiteral("GetPolicyFile"));

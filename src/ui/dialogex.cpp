@@ -49,6 +49,8 @@ bool IsWindowsDialogFace(const QString& face) {
 }
 
 const char* const kIdProperty = "dlgCtrlId";
+// Set on the controls the layer made itself (and so may delete).
+const char* const kMadeByLayer = "dlgMadeByLayer";
 
 }  // namespace
 
@@ -199,8 +201,11 @@ bool CDialogEx::BuildWindow() {
                 widget->setParent(m_pClient);
             }
         }
-        if (!widget) widget = CreateControl(c, m_pClient);
-        if (!widget) widget = new QWidget(m_pClient);
+        if (!widget) {
+            widget = CreateControl(c, m_pClient);
+            if (!widget) widget = new QWidget(m_pClient);
+            widget->setProperty(kMadeByLayer, true);
+        }
         if (widget->parentWidget() != m_pClient) widget->setParent(m_pClient);
         SetupControl(c, widget);
         PlaceControl(c, widget);
@@ -432,10 +437,14 @@ void CDialogEx::SubclassDlgItem(int id, QWidget* control) {
         if (old) {
             control->setEnabled(old->isEnabled());
             control->stackUnder(old);
-            // A member control of a derived dialog is left to its owner; other controls were
-            // made by the layer and go now.
-            if (!m_subclassed.values().contains(old)) delete old;
-            else old->hide();
+            if (old->property(kMadeByLayer).toBool()) {
+                delete old;
+            } else {
+                // Someone else's control (a member of the derived dialog): let it go, unharmed.
+                disconnect(old, nullptr, this, nullptr);
+                old->hide();
+                old->setParent(nullptr);
+            }
         }
         control->show();
         e.widget = control;

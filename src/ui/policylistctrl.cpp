@@ -471,7 +471,8 @@ void CPolicyListCtrl::Init() {
 bool CPolicyListCtrl::UpdateItem(int index, const CPolicy& row) {
     Trace("UpdateItem", false);
     const int count = GetItemCount();
-    index = std::clamp(index, 0, count);
+    // An index outside the rows appends: no existing row is replaced by mistake.
+    if (index < 0 || index > count) index = count;
 
     const CPolicyListModel::Row* match = m_pModel->FindByFirstText(row.m_csAddress);
     if (match && (index >= count || m_pModel->At(index) != match)) {

@@ -17,6 +17,17 @@ namespace {
 
 enum class Dest { Text, Skip, FontTable, ColorTable };
 
+// Paragraph formatting; distances in twips.
+struct Para {
+    Qt::Alignment align = Qt::AlignLeft;
+    int spaceBefore = 0;
+    int spaceAfter = 0;
+    int leftIndent = 0;
+    int rightIndent = 0;
+    int firstIndent = 0;
+    bool operator==(const Para&) const = default;
+};
+
 struct State {
     Dest dest = Dest::Text;
     bool bold = false;
@@ -27,7 +38,7 @@ struct State {
     int color = 0;
     int font = -1;
     int uc = 1;
-    Qt::Alignment align = Qt::AlignLeft;
+    Para para;
 };
 
 // Control words whose group is a destination the view does not show.
@@ -75,6 +86,7 @@ public:
     Reader(QByteArrayView data, QTextDocument* doc) : m_data(data), m_cursor(doc) {
         m_cursor.movePosition(QTextCursor::End);
         m_blockFormat = m_cursor.blockFormat();
+        m_blockPara.align = m_blockFormat.alignment();
     }
 
     bool Run();
@@ -105,6 +117,8 @@ private:
     qsizetype m_pos = 0;
     QTextCursor m_cursor;
     QTextBlockFormat m_blockFormat;
+    Para m_blockPara;  // what the current block was given
+    void ApplyPara();
 
     State m_state;
     QList<State> m_stack;
@@ -290,6 +304,7 @@ void Reader::ControlWord(const QByteArray& word, bool hasParam, int param) {
         return;
     }
     if (word == "u") {
+        if (!hasParam) return;  // not a Unicode escape without its number
         if (m_state.dest == Dest::Text && m_ucSkip == 0) {
             const int unit = param < 0 ? param + 65536 : param;
             AddChar(QChar(static_cast<char16_t>(unit & 0xFFFF)));
@@ -395,11 +410,17 @@ void Reader::ControlWord(const QByteArray& word, bool hasParam, int param) {
         return;
     }
     // Paragraph formatting.
-    if (word == "pard") { set(m_state.align, Qt::Alignment(Qt::AlignLeft)); return; }
-    if (word == "ql") { set(m_state.align, Qt::Alignment(Qt::AlignLeft)); return; }
-    if (word == "qc") { set(m_state.align, Qt::Alignment(Qt::AlignHCenter)); return; }
-    if (word == "qr") { set(m_state.align, Qt::Alignment(Qt::AlignRight)); return; }
-    if (word == "qj") { set(m_state.align, Qt::Alignment(Qt::AlignJustify)); return; }
+    const int twips = hasParam ? qBound(-31680, param, 31680) : 0;  // at most 22 inches
+    if (word == "pard") { set(m_state.para, Para()); return; }
+    if (word == "ql") { set(m_state.para.align, Qt::Alignment(Qt::AlignLeft)); return; }
+    if (word == "qc") { set(m_state.para.align, Qt::Alignment(Qt::AlignHCenter)); return; }
+    if (word == "qr") { set(m_state.para.align, Qt::Alignment(Qt::AlignRight)); return; }
+    if (word == "qj") { set(m_state.para.align, Qt::Alignment(Qt::AlignJustify)); return; }
+    if (word == "sb") { set(m_state.para.spaceBefore, qMax(0, twips)); return; }
+    if (word == "sa") { set(m_state.para.spaceAfter, qMax(0, twips)); return; }
+    if (word == "li") { set(m_state.para.leftIndent, qMax(0, twips)); return; }
+    if (word == "ri") { set(m_state.para.rightIndent, qMax(0, twips)); return; }
+    if (word == "fi") { set(m_state.para.firstIndent, twips); return; }
     // Every other word is ignored.
 }
 
@@ -464,13 +485,30 @@ QTextCharFormat Reader::CharFormat() const {
     return f;
 }
 
+void Reader::ApplyPara() {
+    if (m_blockPara == m_state.para) return;
+    // Twips to pixels at 96 dots per inch: 1440 twips per inch.
+    const Para& p = m_state.para;
+    m_blockFormat.setAlignment(p.align);
+    m_blockFormat.setTopMargin(p.spaceBefore / 15.0);
+    m_blockFormat.setBottomMargin(p.spaceAfter / 15.0);
+    m_blockFormat.setLeftMargin(p.leftIndent / 15.0);
+    m_blockFormat.setRightMargin(p.rightIndent / 15.0);
+    m_blockFormat.setTextIndent(p.firstIndent / 15.0);
+    // A hanging first line (list items: "1." tab text) tabs to the left indent. Tab positions
+    // count from the start of the line, which the hanging indent moves left.
+    QList<QTextOption::Tab> tabs;
+    if (p.firstIndent < 0 && p.leftIndent > 0)
+        tabs.append(QTextOption::Tab(qMin(-p.firstIndent, p.leftIndent) / 15.0, QTextOption::LeftTab));
+    m_blockFormat.setTabPositions(tabs);
+    m_cursor.setBlockFormat(m_blockFormat);
+    m_blockPara = p;
+}
+
 void Reader::FlushText() {
     FlushBytes();
     if (m_text.isEmpty()) return;
-    if (m_blockFormat.alignment() != m_state.align) {
-        m_blockFormat.setAlignment(m_state.align);
-        m_cursor.setBlockFormat(m_blockFormat);
-    }
+    ApplyPara();
     m_cursor.insertText(m_text, CharFormat());
     m_text.clear();
 }
@@ -478,8 +516,7 @@ void Reader::FlushText() {
 void Reader::EndParagraph() {
     if (m_state.dest != Dest::Text) return;
     FlushText();
-    m_blockFormat.setAlignment(m_state.align);
-    m_cursor.setBlockFormat(m_blockFormat);
+    ApplyPara();
     m_cursor.insertBlock(m_blockFormat, CharFormat());
 }
 

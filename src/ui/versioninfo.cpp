@@ -1,6 +1,7 @@
 #include "ui/versioninfo.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <cstdint>
 #include <cstring>
@@ -20,7 +21,7 @@ struct Section {
 
 class ElfFile {
 public:
-    explicit ElfFile(const QString& path) : m_file(path) {}
+    explicit ElfFile(QIODevice& file) : m_file(file) {}
 
     // Finds the section called `name`; false when the file is no readable ELF file or has no
     // such section with contents.
@@ -37,7 +38,7 @@ private:
         return v;
     }
 
-    QFile m_file;
+    QIODevice& m_file;
     bool m_bigEndian = false;
     std::uint64_t m_fileSize = 0;
 };
@@ -51,8 +52,8 @@ QByteArray ElfFile::Read(std::uint64_t offset, std::uint64_t size) {
 }
 
 bool ElfFile::FindSection(const char* name, Section* found) {
-    if (!m_file.open(QIODevice::ReadOnly)) return false;
-    m_fileSize = static_cast<std::uint64_t>(m_file.size());
+    if (!m_file.isOpen() || !m_file.isReadable() || m_file.isSequential()) return false;
+    m_fileSize = static_cast<std::uint64_t>(qMax<qint64>(0, m_file.size()));
     const QByteArray ident = Read(0, 16);
     if (ident.size() != 16 || !ident.startsWith("\x7f" "ELF")) return false;
     const auto* id = reinterpret_cast<const unsigned char*>(ident.constData());
@@ -137,7 +138,15 @@ bool LooksLikeResource(const QByteArray& data) {
 }  // namespace
 
 bool GetFileVersionInfo(const QString& path, QByteArray* data) {
-    ElfFile elf(path);
+    // Only a regular file: a pipe or device could block or never end.
+    if (!QFileInfo(path).isFile()) return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    return GetFileVersionInfo(file, data);
+}
+
+bool GetFileVersionInfo(QIODevice& device, QByteArray* data) {
+    ElfFile elf(device);
     Section section;
     if (!elf.FindSection(CORVANE_VERSION_SECTION, &section)) return false;
     if (section.size == 0 || section.size > static_cast<std::uint64_t>(kMaxResourceBytes))

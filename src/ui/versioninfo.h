@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QIODevice;
+
 #define CORVANE_VERSION_SECTION ".corvane.version"
 
 namespace verinfo {
@@ -20,6 +22,8 @@ qint64 GetFileVersionInfoSize(const QString& path);
 
 // Reads the version resource of `path` into `data`; false when there is none.
 bool GetFileVersionInfo(const QString& path, QByteArray* data);
+// The same for a program file's bytes behind an open, seekable device.
+bool GetFileVersionInfo(QIODevice& device, QByteArray* data);
 
 // Looks up `subBlock` (a value path, compared without regard to case) in a resource read by
 // GetFileVersionInfo; false when the entry is missing.

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QResizeEvent>
+#include <algorithm>
 
 #include "app/zarntoolapp.h"
 #include "platform/fileutil.h"
@@ -191,6 +192,18 @@ void CZarntoolDlg::OnSize(int /*width*/, int height) {
         }
     }
     update();
+}
+
+void CZarntoolDlg::resizeEvent(QResizeEvent* event) {
+    CDialogEx::resizeEvent(event);
+    // Size limits: the width stays the opening width and the height never goes below the
+    // opening height. The window system is told so in advance; a size it imposes all the same
+    // is corrected once (a window system that insists is not fought).
+    if (m_rcInitWindow.Width() <= 0) return;
+    const QSize limited(m_rcInitWindow.Width(), std::max(height(), m_rcInitWindow.Height()));
+    if (size() == limited || size() == m_szRefused) return;
+    m_szRefused = size();
+    resize(limited);
 }
 
 bool CZarntoolDlg::eventFilter(QObject* watched, QEvent* event) {

@@ -4,6 +4,7 @@
 // system and write every row to the policy table file. Every way of closing asks first.
 #include <QIcon>
 #include <QList>
+#include <QSize>
 #include <memory>
 
 #include "policy/policy.h"
@@ -112,6 +113,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // The movable controls whose rectangles are recorded, the list first.
@@ -120,4 +122,5 @@ private:
     void CloseMainWindow();
 
     bool m_bPostNcDestroyed = false;
+    QSize m_szRefused;  // the last size imposed from outside and corrected
 };

@@ -1,12 +1,11 @@
 // The log and message-box object: line format, levels and threshold, escaping, code page, the
 // read-only log, formatting with inserts, and message boxes logged after they are answered.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
-
-#include <sys/stat.h>
 
 #include "logtestutil.h"
 #include "support/testsupport.h"
@@ -53,8 +52,10 @@ TEST_F(AppLog, WritesStampWordAndTextWithCrLf) {
     EXPECT_EQ(bytes.count('\n'), 1);
     const QList<CLogLine> lines = Lines();
     ASSERT_EQ(lines.size(), 1);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{8}-\\d{6}$")).match(lines[0].stamp).hasMatch());
-    const QDateTime stamp = QDateTime::fromString(lines[0].stamp, QStringLiteral("yyyyMMdd-HHmmss"));
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^\\d{8}-\\d{6}$")).match(lines[0].stamp).hasMatch());
+    const QDateTime stamp =
+        QDateTime::fromString(lines[0].stamp, QStringLiteral("yyyyMMdd-HHmmss"));
     EXPECT_GE(stamp.toSecsSinceEpoch(), before.toSecsSinceEpoch());
     EXPECT_LE(stamp.toSecsSinceEpoch(), after.toSecsSinceEpoch());
 }
@@ -62,11 +63,13 @@ TEST_F(AppLog, WritesStampWordAndTextWithCrLf) {
 TEST_F(AppLog, EachLevelHasItsWord) {
     for (int level = LOG_DEBUG; level <= LOG_FATAL; ++level)
         ASSERT_EQ(Log().AppendLog(level, QStringLiteral("L%1").arg(level)), 1);
-    EXPECT_EQ(Texts(), (QStringList{"DEBUG,L0", "DEBUG,L1", "INFO,L2", "WARN,L3", "ERROR,L4", "FATAL,L5"}));
+    EXPECT_EQ(Texts(),
+              (QStringList{"DEBUG,L0", "DEBUG,L1", "INFO,L2", "WARN,L3", "ERROR,L4", "FATAL,L5"}));
 }
 
 TEST_F(AppLog, InfoThresholdInAnyCaseFiltersDebugAndQuestionLines) {
-    for (const QString& word : {QStringLiteral("info"), QStringLiteral("Info"), QStringLiteral("INFO")}) {
+    for (const QString& word :
+         {QStringLiteral("info"), QStringLiteral("Info"), QStringLiteral("INFO")}) {
         Log().m_nLogLevel = LOG_DEBUG;
         Log().SetLogLevel(word);
         EXPECT_EQ(Log().m_nLogLevel, LOG_INFO) << qPrintable(word);
@@ -181,7 +184,8 @@ TEST_F(AppLog, FileIsClosedBetweenLines) {
     // Moved away between two lines: the next line starts a new file under the name.
     ASSERT_TRUE(QFile::rename(LogPath(), LogPath() + QStringLiteral(".old")));
     ASSERT_EQ(Log().AppendLog(LOG_INFO, QStringLiteral("second")), 1);
-    EXPECT_EQ(WordsAndTexts(ReadLog(LogPath() + QStringLiteral(".old"))), QStringList{"INFO,first"});
+    EXPECT_EQ(WordsAndTexts(ReadLog(LogPath() + QStringLiteral(".old"))),
+              QStringList{"INFO,first"});
     EXPECT_EQ(Texts(), QStringList{"INFO,second"});
 }
 
@@ -189,7 +193,8 @@ TEST_F(AppLog, LogStringTakesTheTextFromTheActiveSetAtDebug) {
     ASSERT_EQ(Log().LogString(300), 1);
     ASSERT_EQ(Log().LogString(301), 1);
     ASSERT_EQ(Log().LogString(99999), 1);  // a missing id gives an empty text
-    EXPECT_EQ(Texts(), (QStringList{"DEBUG,Corvaneを起動しました。", "DEBUG,Corvaneを終了しました。", "DEBUG,"}));
+    EXPECT_EQ(Texts(), (QStringList{"DEBUG,Corvaneを起動しました。",
+                                    "DEBUG,Corvaneを終了しました。", "DEBUG,"}));
 }
 
 TEST_F(AppLog, TraceLinesUseStrings304To306) {
@@ -209,13 +214,15 @@ TEST_F(AppLog, LogFormatInsertsOneToFourAndOtherwiseNone) {
     Log().LogFormat({"1", "2", "3", "4", "5"}, 306, LOG_INFO);
     Log().LogFormat({"%2", "x"}, 306, LOG_WARN);  // an insert is never expanded again
     Log().LogFormat({QStringLiteral("アドレス空間")}, 505, LOG_FATAL);
-    EXPECT_EQ(Texts(), (QStringList{"ERROR,netshコマンドの発行に失敗しました。", "INFO,%1=%2", "INFO,%1=%2",
-                                    "WARN,%2=x",
-                                    "FATAL,アドレス空間は必須です。アドレス空間を入力して下さい。"}));
+    EXPECT_EQ(
+        Texts(),
+        (QStringList{"ERROR,netshコマンドの発行に失敗しました。", "INFO,%1=%2", "INFO,%1=%2",
+                     "WARN,%2=x", "FATAL,アドレス空間は必須です。アドレス空間を入力して下さい。"}));
 }
 
 TEST(AppLogFormat, FollowsTheMessageInsertRules) {
-    EXPECT_EQ(CAppLog::FormatMessage(QStringLiteral("%1-%2-%3-%4"), {"a", "b", "c", "d"}), QStringLiteral("a-b-c-d"));
+    EXPECT_EQ(CAppLog::FormatMessage(QStringLiteral("%1-%2-%3-%4"), {"a", "b", "c", "d"}),
+              QStringLiteral("a-b-c-d"));
     EXPECT_EQ(CAppLog::FormatMessage(QStringLiteral("%1%%"), {"a"}), QStringLiteral("a%"));
     EXPECT_EQ(CAppLog::FormatMessage(QStringLiteral("%1 %3"), {"a"}), QStringLiteral("a %3"));
     EXPECT_EQ(CAppLog::FormatMessage(QStringLiteral("%1"), {}), QStringLiteral("%1"));
@@ -244,23 +251,29 @@ TEST_F(AppLog, MessageBoxIsShownFirstAndLoggedAtItsKindAfterTheAnswer) {
         EXPECT_EQ(boxes.requests[i].owner, &owner);
     }
     EXPECT_EQ(boxes.requests[0].kind, LOG_CONFIRM);
-    EXPECT_EQ(boxes.requests[0].text, QStringLiteral("ポリシテーブル設定ツールを終了してもよろしいですか？"));
-    EXPECT_EQ(Texts(), (QStringList{"DEBUG,ポリシテーブル設定ツールを終了してもよろしいですか？", "DEBUG,kind 0",
-                                    "INFO,kind 2", "WARN,kind 3", "ERROR,kind 4", "FATAL,kind 5"}));
+    EXPECT_EQ(boxes.requests[0].text,
+              QStringLiteral("ポリシテーブル設定ツールを終了してもよろしいですか？"));
+    EXPECT_EQ(Texts(), (QStringList{"DEBUG,ポリシテーブル設定ツールを終了してもよろしいですか？",
+                                    "DEBUG,kind 0", "INFO,kind 2", "WARN,kind 3", "ERROR,kind 4",
+                                    "FATAL,kind 5"}));
 }
 
 TEST_F(AppLog, InfoThresholdShowsQuestionBoxesWithoutLoggingThem) {
     Log().SetLogLevel(QStringLiteral("INFO"));
     EXPECT_EQ(Log().ShowMessageId(401, LOG_CONFIRM), IDYES);
     Log().ShowMessageId(404, LOG_INFO);
-    Log().ShowMessageFormat({QStringLiteral("netsh interface ipv6 show prefixpolicies")}, 517, LOG_ERROR);
+    Log().ShowMessageFormat({QStringLiteral("netsh interface ipv6 show prefixpolicies")}, 517,
+                            LOG_ERROR);
     ASSERT_EQ(m_t.Boxes().shown.size(), 3);
     EXPECT_EQ(m_t.Boxes().shown[2].text,
-              QStringLiteral("netsh interface ipv6 show prefixpoliciesコマンドの発行に失敗しました。\nご利用頂いているOSを"
+              QStringLiteral("netsh interface ipv6 show "
+                             "prefixpoliciesコマンドの発行に失敗しました。\nご利用頂いているOSを"
                              "ご確認のうえ、再度ダウンロードから実施して下さい。"));
-    EXPECT_EQ(Texts(), (QStringList{"INFO,OSへの設定が完了しました。",
-                                    "ERROR,netsh interface ipv6 show prefixpoliciesコマンドの発行に失敗しました。\\n"
-                                    "ご利用頂いているOSをご確認のうえ、再度ダウンロードから実施して下さい。"}));
+    EXPECT_EQ(Texts(),
+              (QStringList{
+                  "INFO,OSへの設定が完了しました。",
+                  "ERROR,netsh interface ipv6 show prefixpoliciesコマンドの発行に失敗しました。\\n"
+                  "ご利用頂いているOSをご確認のうえ、再度ダウンロードから実施して下さい。"}));
 }
 
 TEST_F(AppLog, WithoutAPresenterBoxesTakeTheirDefaultButtonAndAreStillLogged) {

@@ -1,7 +1,8 @@
 // Command-line words: /e and -E select editor mode, /g records the word after it.
+#include "app/commandline.h"
+
 #include <gtest/gtest.h>
 
-#include "app/commandline.h"
 #include "logtestutil.h"
 #include "support/testsupport.h"
 
@@ -14,7 +15,9 @@ protected:
         info.ParseCommandLine(words);
         return info;
     }
-    QStringList Log() const { return WordsAndTexts(ReadLog(m_t.Dir() + QStringLiteral("zarntool.log"))); }
+    QStringList Log() const {
+        return WordsAndTexts(ReadLog(m_t.Dir() + QStringLiteral("zarntool.log")));
+    }
     testsupport::CTestApp m_t;
 };
 
@@ -90,9 +93,12 @@ TEST_F(CommandLine, OtherFlagsOnlyCount) {
 
 TEST_F(CommandLine, TracesEachWordAndEachFlagText) {
     Parse({"/E", "word", "-g"});
-    const QString start = QStringLiteral("DEBUG,CZarnCommandLineInfoクラスのParseParamの処理を開始します。");
-    const QString end = QStringLiteral("DEBUG,CZarnCommandLineInfoクラスのParseParamの処理を終了します。");
-    EXPECT_EQ(Log(), (QStringList{start, "DEBUG,strOption=E", end, start, end, start, "DEBUG,strOption=g", end}));
+    const QString start =
+        QStringLiteral("DEBUG,CZarnCommandLineInfoクラスのParseParamの処理を開始します。");
+    const QString end =
+        QStringLiteral("DEBUG,CZarnCommandLineInfoクラスのParseParamの処理を終了します。");
+    EXPECT_EQ(Log(), (QStringList{start, "DEBUG,strOption=E", end, start, end, start,
+                                  "DEBUG,strOption=g", end}));
 }
 
 TEST_F(CommandLine, ParamCallsMarkFlagsAndTheLastWord) {

@@ -2,10 +2,10 @@
 //   instancehelper <program folder> <lock folder> [command-line words...]
 // Runs start-up on the given installation tree; when it reaches the run, prints "running" and
 // stays in the run until its standard input closes. Message boxes go to standard error.
-#include <QCoreApplication>
-
-#include <cstdio>
 #include <unistd.h>
+
+#include <QCoreApplication>
+#include <cstdio>
 
 #include "app/commandline.h"
 #include "app/zarntoolapp.h"

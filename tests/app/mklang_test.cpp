@@ -22,8 +22,9 @@ protected:
     int Run(const QByteArray& overlay, QString* errors = nullptr) {
         EXPECT_TRUE(WriteFile(m_dir.path() + QStringLiteral("/overlay.json"), overlay));
         QProcess p;
-        p.start(QStringLiteral(CORVANE_MKLANG), {testsupport::SourceDir() + QStringLiteral("/res/zarntool.json"),
-                                                 m_dir.path() + QStringLiteral("/overlay.json"), Out()});
+        p.start(QStringLiteral(CORVANE_MKLANG),
+                {testsupport::SourceDir() + QStringLiteral("/res/zarntool.json"),
+                 m_dir.path() + QStringLiteral("/overlay.json"), Out()});
         EXPECT_TRUE(p.waitForFinished(30000));
         if (errors) *errors = QString::fromUtf8(p.readAllStandardError());
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -50,12 +51,15 @@ TEST_F(MkLang, AppliesTheOverlayAndCopiesTheIcons) {
     EXPECT_TRUE(menu->popups[0].items.last().separator);
     for (int id : {128, 135, 136, 137}) {
         EXPECT_TRUE(set.IconPath(id).startsWith(Out())) << id;
-        EXPECT_EQ(ReadFile(set.IconPath(id)), ReadFile(CResourceSet::ProgramSet().IconPath(id))) << id;
+        EXPECT_EQ(ReadFile(set.IconPath(id)), ReadFile(CResourceSet::ProgramSet().IconPath(id)))
+            << id;
     }
 }
 
 TEST_F(MkLang, ShippedOverlayBuildsWhatTheStageHolds) {
-    ASSERT_EQ(Run(ReadFile(testsupport::SourceDir() + QStringLiteral("/conf/langs/Japanese/lang.overlay.json"))), 0);
+    ASSERT_EQ(Run(ReadFile(testsupport::SourceDir() +
+                           QStringLiteral("/conf/langs/Japanese/lang.overlay.json"))),
+              0);
     EXPECT_EQ(ReadFile(Out() + QStringLiteral("/lang.json")),
               ReadFile(testsupport::StageDir() + QStringLiteral("/conf/langs/Japanese/lang.json")));
 }

@@ -24,9 +24,11 @@ struct CExpectedControl {
     const char* kind;
     int rect[4];
     const char16_t* text;
-    std::initializer_list<const char*> flags;  // exactly these of "default" and "group"; others at least
+    std::initializer_list<const char*>
+        flags;  // exactly these of "default" and "group"; others at least
 };
 
+// clang-format off
 const CExpectedString kStrings[] = {
     {101, u"バージョン情報 Corvane(&A)..."},
     {104, u"Windows ソケットの初期化に失敗しました。"},
@@ -149,6 +151,8 @@ const CExpectedDialog kDialogs[] = {
     {139, 284, 217, 8, "MS Shell Dlg", {"caption", "sysmenu"}, "fixed", 0, kDialog139, Count(kDialog139)},
 };
 
+// clang-format on
+
 QString Q(const char16_t* s) { return QString::fromUtf16(s); }
 
 void ExpectStrings(const CResourceSet& set) {
@@ -170,8 +174,9 @@ void ExpectDialogs(const CResourceSet& set) {
         EXPECT_EQ(dlg->fontFace, QString::fromLatin1(d.face));
         EXPECT_EQ(dlg->fontPoints, d.points);
         EXPECT_TRUE(dlg->HasFrame(QString::fromLatin1(d.sizing)));
-        EXPECT_FALSE(dlg->HasFrame(QString::fromLatin1(d.sizing) == u"fixed" ? QStringLiteral("resizable")
-                                                                              : QStringLiteral("fixed")));
+        EXPECT_FALSE(dlg->HasFrame(QString::fromLatin1(d.sizing) == u"fixed"
+                                       ? QStringLiteral("resizable")
+                                       : QStringLiteral("fixed")));
         for (const char* f : d.frame) EXPECT_TRUE(dlg->HasFrame(QString::fromLatin1(f))) << f;
         if (d.id != 103) {
             EXPECT_FALSE(dlg->HasFrame(QStringLiteral("visible")));
@@ -191,7 +196,8 @@ void ExpectDialogs(const CResourceSet& set) {
             for (const char* f : e.flags) expected << QString::fromLatin1(f);
             for (const QString& f : expected) EXPECT_TRUE(c.HasStyle(f)) << qPrintable(f);
             for (const char* exact : {"default", "group"})
-                EXPECT_EQ(c.HasStyle(QString::fromLatin1(exact)), expected.contains(QString::fromLatin1(exact)))
+                EXPECT_EQ(c.HasStyle(QString::fromLatin1(exact)),
+                          expected.contains(QString::fromLatin1(exact)))
                     << exact;
         }
     }
@@ -248,21 +254,31 @@ CResourceSet LoadShippedLanguage() {
 
 }  // namespace
 
-TEST(ProgramResourceSet, HoldsEveryStringWithItsExactText) { ExpectStrings(CResourceSet::ProgramSet()); }
+TEST(ProgramResourceSet, HoldsEveryStringWithItsExactText) {
+    ExpectStrings(CResourceSet::ProgramSet());
+}
 
-TEST(ProgramResourceSet, HoldsTheFourDialogTemplatesWithEveryControl) { ExpectDialogs(CResourceSet::ProgramSet()); }
+TEST(ProgramResourceSet, HoldsTheFourDialogTemplatesWithEveryControl) {
+    ExpectDialogs(CResourceSet::ProgramSet());
+}
 
 TEST(ProgramResourceSet, MenuCarriesExportRestoreQuitHelpAndVersion) {
     const CMenuTemplate* menu = CResourceSet::ProgramSet().Menu(130);
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(menu->popups.size(), 2);
     ExpectPopup(menu->popups[0], u"ファイル(&F)",
-                {{32779, u"エクスポート(&E)\tCtrl+E"}, {0, nullptr}, {32782, u"初期値に戻す"}, {0, nullptr},
+                {{32779, u"エクスポート(&E)\tCtrl+E"},
+                 {0, nullptr},
+                 {32782, u"初期値に戻す"},
+                 {0, nullptr},
                  {32787, u"終了(&Q)\tCtrl+Q"}});
-    ExpectPopup(menu->popups[1], u"ヘルプ(&H)", {{32785, u"ツールの使い方"}, {32783, u"バージョン情報"}});
+    ExpectPopup(menu->popups[1], u"ヘルプ(&H)",
+                {{32785, u"ツールの使い方"}, {32783, u"バージョン情報"}});
 }
 
-TEST(ProgramResourceSet, HoldsAcceleratorsAndIcons) { ExpectAcceleratorsAndIcons(CResourceSet::ProgramSet()); }
+TEST(ProgramResourceSet, HoldsAcceleratorsAndIcons) {
+    ExpectAcceleratorsAndIcons(CResourceSet::ProgramSet());
+}
 
 TEST(JapaneseLanguageLibrary, CarriesTheSameStringsDialogsAcceleratorsAndIcons) {
     const CResourceSet set = LoadShippedLanguage();
@@ -279,10 +295,16 @@ TEST(JapaneseLanguageLibrary, MenuAddsNetworkFetchAndSettings) {
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(menu->popups.size(), 2);
     ExpectPopup(menu->popups[0], u"ファイル(&F)",
-                {{32781, u"ネットワークからポリシを取得(&N)"}, {32786, u"環境設定(&S)..."}, {0, nullptr},
-                 {32779, u"エクスポート(&E)\tCtrl+E"}, {0, nullptr}, {32782, u"初期値に戻す"}, {0, nullptr},
+                {{32781, u"ネットワークからポリシを取得(&N)"},
+                 {32786, u"環境設定(&S)..."},
+                 {0, nullptr},
+                 {32779, u"エクスポート(&E)\tCtrl+E"},
+                 {0, nullptr},
+                 {32782, u"初期値に戻す"},
+                 {0, nullptr},
                  {32787, u"終了(&Q)\tCtrl+Q"}});
-    ExpectPopup(menu->popups[1], u"ヘルプ(&H)", {{32785, u"ツールの使い方"}, {32783, u"バージョン情報"}});
+    ExpectPopup(menu->popups[1], u"ヘルプ(&H)",
+                {{32785, u"ツールの使い方"}, {32783, u"バージョン情報"}});
 }
 
 namespace {
@@ -320,7 +342,9 @@ QString RtfText(const QByteArray& rtf, int* boldRuns) {
             qsizetype j = i + 1;
             while (j < rtf.size() && std::isalpha(static_cast<unsigned char>(rtf[j]))) ++j;
             const QByteArray word = rtf.mid(i + 1, j - i - 1);
-            while (j < rtf.size() && (std::isdigit(static_cast<unsigned char>(rtf[j])) || rtf[j] == '-')) ++j;
+            while (j < rtf.size() &&
+                   (std::isdigit(static_cast<unsigned char>(rtf[j])) || rtf[j] == '-'))
+                ++j;
             if (j < rtf.size() && rtf[j] == ' ') ++j;
             if (n == '*' || word == "fonttbl") {
                 if (skipBelow < 0) skipBelow = depth - 1;
@@ -343,7 +367,8 @@ QString RtfText(const QByteArray& rtf, int* boldRuns) {
 }  // namespace
 
 TEST(JapaneseLanguageLibrary, ShipsTermsOfUseAsCp932Rtf) {
-    const QString path = testsupport::StageDir() + QStringLiteral("/conf/langs/Japanese/license.rtf");
+    const QString path =
+        testsupport::StageDir() + QStringLiteral("/conf/langs/Japanese/license.rtf");
     const QByteArray rtf = testsupport::ReadFile(path);
     ASSERT_FALSE(rtf.isEmpty());
     EXPECT_LE(rtf.size(), 100000);  // the agreement dialog shows documents up to this size
@@ -356,6 +381,7 @@ TEST(JapaneseLanguageLibrary, ShipsTermsOfUseAsCp932Rtf) {
     EXPECT_TRUE(text.contains(QStringLiteral("Corvane 利用規約")));
     EXPECT_TRUE(text.contains(QStringLiteral("上記内容について同意します。")));
     EXPECT_GE(boldRuns, 2);
-    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("\\n1\\.\\t[^\\n]+\\n2\\.\\t[^\\n]+\\n3\\.\\t"))));
+    EXPECT_TRUE(text.contains(
+        QRegularExpression(QStringLiteral("\\n1\\.\\t[^\\n]+\\n2\\.\\t[^\\n]+\\n3\\.\\t"))));
     EXPECT_FALSE(text.contains(QStringLiteral("MS UI Gothic")));  // the font table is no text
 }

@@ -1,9 +1,10 @@
 // Loading resource sets: good files load, bad ones are told apart with a reason, never a crash.
+#include "app/resourceset.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 
-#include "app/resourceset.h"
 #include "support/testsupport.h"
 
 using testsupport::ReadFile;
@@ -25,7 +26,9 @@ protected:
     QString m_reason;
 };
 
-QByteArray ShippedJson() { return ReadFile(testsupport::SourceDir() + QStringLiteral("/res/zarntool.json")); }
+QByteArray ShippedJson() {
+    return ReadFile(testsupport::SourceDir() + QStringLiteral("/res/zarntool.json"));
+}
 
 }  // namespace
 
@@ -71,23 +74,32 @@ TEST_F(ResourceLoader, BadFilesAreNotLoadableWithAReason) {
         {"string id is a word", "{\"strings\": {\"start\": \"x\"}}"},
         {"dialogs is a list", "{\"strings\": {}, \"dialogs\": []}"},
         {"dialog without size", "{\"strings\": {}, \"dialogs\": {\"100\": {\"caption\": \"x\"}}}"},
-        {"dialog size of words", "{\"strings\": {}, \"dialogs\": {\"100\": {\"size\": [\"a\", \"b\"]}}}"},
-        {"control not an object", "{\"strings\": {}, \"dialogs\": {\"100\": {\"size\": [1, 2], \"controls\": [5]}}}"},
+        {"dialog size of words",
+         "{\"strings\": {}, \"dialogs\": {\"100\": {\"size\": [\"a\", \"b\"]}}}"},
+        {"control not an object",
+         "{\"strings\": {}, \"dialogs\": {\"100\": {\"size\": [1, 2], \"controls\": [5]}}}"},
         {"control without kind",
-         "{\"strings\": {}, \"dialogs\": {\"100\": {\"size\": [1, 2], \"controls\": [{\"rect\": [1, 2, 3, 4]}]}}}"},
+         "{\"strings\": {}, \"dialogs\": {\"100\": {\"size\": [1, 2], \"controls\": [{\"rect\": "
+         "[1, 2, 3, 4]}]}}}"},
         {"control with short rect",
-         "{\"strings\": {}, \"dialogs\": {\"100\": {\"size\": [1, 2], \"controls\": [{\"kind\": \"static\", "
+         "{\"strings\": {}, \"dialogs\": {\"100\": {\"size\": [1, 2], \"controls\": [{\"kind\": "
+         "\"static\", "
          "\"rect\": [1, 2, 3]}]}}}"},
         {"style not a list",
-         "{\"strings\": {}, \"dialogs\": {\"100\": {\"size\": [1, 2], \"controls\": [{\"kind\": \"static\", "
+         "{\"strings\": {}, \"dialogs\": {\"100\": {\"size\": [1, 2], \"controls\": [{\"kind\": "
+         "\"static\", "
          "\"rect\": [1, 2, 3, 4], \"style\": \"default\"}]}}}"},
         {"menus is a list", "{\"strings\": {}, \"menus\": []}"},
         {"menu without popups", "{\"strings\": {}, \"menus\": {\"130\": 1}}"},
-        {"menu item without id", "{\"strings\": {}, \"menus\": {\"130\": {\"popups\": [{\"text\": \"F\", \"items\": "
-                                 "[{\"text\": \"x\"}]}]}}}"},
-        {"popup items not a list", "{\"strings\": {}, \"menus\": {\"130\": {\"popups\": [{\"items\": 3}]}}}"},
-        {"accelerators not a list", "{\"strings\": {}, \"accelerators\": {\"138\": {\"key\": \"E\"}}}"},
-        {"accelerator without key", "{\"strings\": {}, \"accelerators\": {\"138\": [{\"command\": 32779}]}}"},
+        {"menu item without id",
+         "{\"strings\": {}, \"menus\": {\"130\": {\"popups\": [{\"text\": \"F\", \"items\": "
+         "[{\"text\": \"x\"}]}]}}}"},
+        {"popup items not a list",
+         "{\"strings\": {}, \"menus\": {\"130\": {\"popups\": [{\"items\": 3}]}}}"},
+        {"accelerators not a list",
+         "{\"strings\": {}, \"accelerators\": {\"138\": {\"key\": \"E\"}}}"},
+        {"accelerator without key",
+         "{\"strings\": {}, \"accelerators\": {\"138\": [{\"command\": 32779}]}}"},
         {"icon without file", "{\"strings\": {}, \"icons\": {\"128\": 7}}"},
     };
     for (const auto& c : cases) {
@@ -106,7 +118,8 @@ TEST_F(ResourceLoader, AFailedLoadLeavesNothingOfAnEarlierSet) {
 }
 
 TEST_F(ResourceLoader, ASetLackingIdsLoadsAndMissingIdsGiveNothing) {
-    ASSERT_EQ(LoadBytes("{\"strings\": {\"701\": \"Corvane\"}}"), Status::Loaded) << qPrintable(m_reason);
+    ASSERT_EQ(LoadBytes("{\"strings\": {\"701\": \"Corvane\"}}"), Status::Loaded)
+        << qPrintable(m_reason);
     EXPECT_EQ(m_set.String(701), QStringLiteral("Corvane"));
     EXPECT_TRUE(m_set.String(300).isEmpty());
     EXPECT_FALSE(m_set.HasString(300));

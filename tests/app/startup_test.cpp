@@ -29,16 +29,19 @@ class Startup : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_install.IsValid());
-        ASSERT_TRUE(WriteFile(m_install.Conf(QStringLiteral("policytable.conf")),
-                              ReadFile(m_install.Conf(QStringLiteral("policytable.conf.default")))));
+        ASSERT_TRUE(
+            WriteFile(m_install.Conf(QStringLiteral("policytable.conf")),
+                      ReadFile(m_install.Conf(QStringLiteral("policytable.conf.default")))));
     }
 
     QString Dir() const { return m_install.Dir(); }
-    QString Conf(const char* relative) const { return m_install.Conf(QString::fromLatin1(relative)); }
+    QString Conf(const char* relative) const {
+        return m_install.Conf(QString::fromLatin1(relative));
+    }
     QString LangJson() const { return Conf("langs/Japanese/lang.json"); }
     void SetSetting(const char* key, const QString& value) {
-        ASSERT_TRUE(platform::WriteProfileString(Conf("zarntool.ini"), QStringLiteral("APPLICATION"),
-                                                 QString::fromLatin1(key), value));
+        ASSERT_TRUE(platform::WriteProfileString(
+            Conf("zarntool.ini"), QStringLiteral("APPLICATION"), QString::fromLatin1(key), value));
     }
 
     CZarntoolApp::Options Options() {
@@ -76,17 +79,21 @@ protected:
         return result;
     }
 
-    QStringList Log() const { return WordsAndTexts(ReadLog(Dir() + QStringLiteral("zarntool.log"))); }
+    QStringList Log() const {
+        return WordsAndTexts(ReadLog(Dir() + QStringLiteral("zarntool.log")));
+    }
     // The log without the command-line trace lines.
     QStringList LogWithoutParse() const {
         QStringList out;
         for (const QString& l : Log())
-            if (!l.contains(QStringLiteral("CZarnCommandLineInfoクラス")) && !l.startsWith(QStringLiteral("DEBUG,strOption=")))
+            if (!l.contains(QStringLiteral("CZarnCommandLineInfoクラス")) &&
+                !l.startsWith(QStringLiteral("DEBUG,strOption=")))
                 out << l;
         return out;
     }
     QString LangTrace(const QString& lang) const {
-        return QStringLiteral("DEBUG,cs_LangDll=") + Dir() + QStringLiteral("conf/langs/") + lang + QStringLiteral("/lang.json");
+        return QStringLiteral("DEBUG,cs_LangDll=") + Dir() + QStringLiteral("conf/langs/") + lang +
+               QStringLiteral("/lang.json");
     }
     void ExpectOneFatalBox(int id, const QString& text) {
         ASSERT_EQ(m_boxes.shown.size(), 1) << "message " << id;
@@ -126,10 +133,11 @@ TEST_F(Startup, RunStepWithoutAnInstalledRunOnlyTracesThatItWasReached) {
     CZarntoolApp::Options o = Options();
     o.run = nullptr;
     EXPECT_FALSE(StartWith(o, {QStringLiteral("/e")}));
-    EXPECT_EQ(LogWithoutParse(), (QStringList{LangTrace(QStringLiteral("Japanese")), k300,
-                                              "DEBUG,CZarntoolAppクラスのRunの処理を開始します。",
-                                              "DEBUG,m_bOptionE=TRUE",
-                                              "DEBUG,CZarntoolAppクラスのRunの処理を終了します。", k301}));
+    EXPECT_EQ(
+        LogWithoutParse(),
+        (QStringList{LangTrace(QStringLiteral("Japanese")), k300,
+                     "DEBUG,CZarntoolAppクラスのRunの処理を開始します。", "DEBUG,m_bOptionE=TRUE",
+                     "DEBUG,CZarntoolAppクラスのRunの処理を終了します。", k301}));
 }
 
 TEST_F(Startup, TextsComeFromTheLanguageLibraryOnceItIsLoaded) {
@@ -138,7 +146,8 @@ TEST_F(Startup, TextsComeFromTheLanguageLibraryOnceItIsLoaded) {
     json.replace("\"701\": \"Corvane\"", "\"701\": \"Corvane-JA\"");
     ASSERT_TRUE(WriteFile(LangJson(), json));
     Start();
-    EXPECT_EQ(Log(), (QStringList{LangTrace(QStringLiteral("Japanese")), "DEBUG,LANGUAGE-300", k301}));
+    EXPECT_EQ(Log(),
+              (QStringList{LangTrace(QStringLiteral("Japanese")), "DEBUG,LANGUAGE-300", k301}));
     EXPECT_EQ(m_appName, QStringLiteral("Corvane-JA"));
 }
 
@@ -147,7 +156,8 @@ TEST_F(Startup, MissingSettingsFileShows602) {
     EXPECT_FALSE(Start());
     ExpectOneFatalBox(602, QStringLiteral("設定ファイルが存在しません。起動できません。"));
     // No settings: nothing is read, the language is not loaded, the help path takes the default.
-    EXPECT_EQ(Log(), (QStringList{k300, "FATAL,設定ファイルが存在しません。起動できません。", k301}));
+    EXPECT_EQ(Log(),
+              (QStringList{k300, "FATAL,設定ファイルが存在しません。起動できません。", k301}));
     EXPECT_FALSE(m_languageLoaded);
     EXPECT_TRUE(m_profile.isEmpty());
     EXPECT_EQ(m_help, Dir() + QStringLiteral("conf/langs/Japanese/help.chm"));
@@ -162,7 +172,8 @@ TEST_F(Startup, NoLanguageFolderShows603) {
     ASSERT_EQ(log.size(), 5);
     EXPECT_EQ(log[0], LangTrace(QStringLiteral("Japanese")));
     EXPECT_TRUE(log[1].startsWith(QStringLiteral("DEBUG,csError=")));
-    EXPECT_EQ(log.mid(2), (QStringList{k300, "FATAL,言語ファイルが存在しません。起動できません。", k301}));
+    EXPECT_EQ(log.mid(2),
+              (QStringList{k300, "FATAL,言語ファイルが存在しません。起動できません。", k301}));
 }
 
 TEST_F(Startup, EmptyLanguageFolderOrOneWithOnlyFilesShows603) {
@@ -180,13 +191,17 @@ TEST_F(Startup, EmptyLanguageFolderOrOneWithOnlyFilesShows603) {
 TEST_F(Startup, MissingLangKeyShows604WithTheEmptyLanguageInThePath) {
     ASSERT_TRUE(WriteFile(Conf("zarntool.ini"), "[APPLICATION]\r\nLOG_LEVEL=DEBUG\r\n"));
     Start();
-    ExpectOneFatalBox(604, QStringLiteral("設定された言語の言語ファイルが存在しません。起動できません。"));
+    ExpectOneFatalBox(
+        604, QStringLiteral("設定された言語の言語ファイルが存在しません。起動できません。"));
     const QStringList log = Log();
     ASSERT_EQ(log.size(), 5);
     EXPECT_EQ(log[0], LangTrace(QString()));  // ".../conf/langs//lang.json"
     EXPECT_TRUE(log[0].endsWith(QStringLiteral("conf/langs//lang.json")));
     EXPECT_TRUE(log[1].startsWith(QStringLiteral("DEBUG,csError=")));
-    EXPECT_EQ(log.mid(2), (QStringList{k300, "FATAL,設定された言語の言語ファイルが存在しません。起動できません。", k301}));
+    EXPECT_EQ(
+        log.mid(2),
+        (QStringList{k300, "FATAL,設定された言語の言語ファイルが存在しません。起動できません。",
+                     k301}));
     EXPECT_EQ(m_help, Dir() + QStringLiteral("conf/langs/Japanese/help.chm"));
 }
 
@@ -194,7 +209,8 @@ TEST_F(Startup, LanguageFolderWithoutItsLibraryShows604) {
     SetSetting("LANG", QStringLiteral("English"));
     ASSERT_TRUE(WriteFile(Conf("langs/English/license.rtf"), "{\\rtf1}"));
     Start();
-    ExpectOneFatalBox(604, QStringLiteral("設定された言語の言語ファイルが存在しません。起動できません。"));
+    ExpectOneFatalBox(
+        604, QStringLiteral("設定された言語の言語ファイルが存在しません。起動できません。"));
     EXPECT_EQ(Log().first(), LangTrace(QStringLiteral("English")));
     EXPECT_EQ(m_help, Dir() + QStringLiteral("conf/langs/English/help.chm"));
 }
@@ -217,13 +233,17 @@ TEST_F(Startup, UnloadableLibraryShows605AfterTracingTheReason) {
         ASSERT_TRUE(WriteFile(LangJson(), c.bytes));
         EXPECT_FALSE(Start());
         // The box text comes from the program's own set: the library never loaded.
-        ExpectOneFatalBox(605, QStringLiteral("設定された言語の言語ファイルが認識できません。起動できません。"));
+        ExpectOneFatalBox(
+            605, QStringLiteral("設定された言語の言語ファイルが認識できません。起動できません。"));
         const QStringList log = Log();
         ASSERT_EQ(log.size(), 5);
         EXPECT_EQ(log[0], LangTrace(QStringLiteral("Japanese")));
         EXPECT_TRUE(log[1].startsWith(QStringLiteral("DEBUG,csError=")));
         EXPECT_GT(log[1].size(), QStringLiteral("DEBUG,csError=").size());
-        EXPECT_EQ(log.mid(2), (QStringList{k300, "FATAL,設定された言語の言語ファイルが認識できません。起動できません。", k301}));
+        EXPECT_EQ(log.mid(2),
+                  (QStringList{
+                      k300, "FATAL,設定された言語の言語ファイルが認識できません。起動できません。",
+                      k301}));
         EXPECT_FALSE(m_languageLoaded);
     }
 }
@@ -234,7 +254,8 @@ TEST_F(Startup, LibraryLackingIdsStartsWithEmptyTexts) {
     EXPECT_TRUE(m_boxes.shown.isEmpty());
     EXPECT_EQ(m_events, (QStringList{"prepare", "run", "release"}));
     EXPECT_TRUE(m_appName.isEmpty());
-    EXPECT_EQ(Log(), (QStringList{LangTrace(QStringLiteral("Japanese")), "DEBUG,started", "DEBUG,"}));
+    EXPECT_EQ(Log(),
+              (QStringList{LangTrace(QStringLiteral("Japanese")), "DEBUG,started", "DEBUG,"}));
 }
 
 TEST_F(Startup, SocketFailureShowsTheFrameworkBox104WithoutLogging) {
@@ -250,10 +271,13 @@ TEST_F(Startup, SocketFailureShowsTheFrameworkBox104WithoutLogging) {
 TEST_F(Startup, ApplyModeWithoutPolicyTableShows606AndEditorModeDoesNot) {
     ASSERT_TRUE(QFile::remove(Conf("policytable.conf")));
     Start(QStringList{"/g", "http"});
-    ExpectOneFatalBox(606, QStringLiteral("ポリシテーブル設定ファイルが存在しません。起動できません。"));
+    ExpectOneFatalBox(606,
+                      QStringLiteral("ポリシテーブル設定ファイルが存在しません。起動できません。"));
     EXPECT_TRUE(m_events.isEmpty());  // 606 comes before the user interface is prepared
-    EXPECT_EQ(LogWithoutParse(), (QStringList{LangTrace(QStringLiteral("Japanese")), k300,
-                                              "FATAL,ポリシテーブル設定ファイルが存在しません。起動できません。", k301}));
+    EXPECT_EQ(
+        LogWithoutParse(),
+        (QStringList{LangTrace(QStringLiteral("Japanese")), k300,
+                     "FATAL,ポリシテーブル設定ファイルが存在しません。起動できません。", k301}));
     // The command line was parsed before the check.
     EXPECT_TRUE(Log().contains(QStringLiteral("DEBUG,strOption=g")));
 
@@ -278,7 +302,8 @@ TEST_F(Startup, CommandLineChoosesTheMode) {
 
 TEST_F(Startup, SecondInstanceInTheSameUserShows600) {
     platform::CInstanceLock other;
-    ASSERT_EQ(other.Acquire(QStringLiteral("zarntool"), m_locks.path()), platform::CInstanceLock::Result::Acquired);
+    ASSERT_EQ(other.Acquire(QStringLiteral("zarntool"), m_locks.path()),
+              platform::CInstanceLock::Result::Acquired);
     EXPECT_FALSE(Start());
     ExpectOneFatalBox(600, QStringLiteral("ポリシテーブル設定ツールは既に起動されています。"));
     EXPECT_EQ(Log(), (QStringList{LangTrace(QStringLiteral("Japanese")), k300,
@@ -286,13 +311,15 @@ TEST_F(Startup, SecondInstanceInTheSameUserShows600) {
     // The other instance keeps its lock.
     EXPECT_TRUE(other.IsHeld());
     platform::CInstanceLock probe;
-    EXPECT_EQ(probe.Acquire(QStringLiteral("zarntool"), m_locks.path()), platform::CInstanceLock::Result::AlreadyHeld);
+    EXPECT_EQ(probe.Acquire(QStringLiteral("zarntool"), m_locks.path()),
+              platform::CInstanceLock::Result::AlreadyHeld);
 }
 
 TEST_F(Startup, InfoLevelHidesStartAndEndButNot600) {
     SetSetting("LOG_LEVEL", QStringLiteral("Info"));
     platform::CInstanceLock other;
-    ASSERT_EQ(other.Acquire(QStringLiteral("zarntool"), m_locks.path()), platform::CInstanceLock::Result::Acquired);
+    ASSERT_EQ(other.Acquire(QStringLiteral("zarntool"), m_locks.path()),
+              platform::CInstanceLock::Result::Acquired);
     Start();
     EXPECT_EQ(m_level, LOG_INFO);
     EXPECT_EQ(Log(), QStringList{"FATAL,ポリシテーブル設定ツールは既に起動されています。"});
@@ -309,13 +336,26 @@ TEST_F(Startup, LogLevelWordFromTheSettingsFile) {
     EXPECT_EQ(Log(), (QStringList{LangTrace(QStringLiteral("Japanese")), k300, k301}));
 }
 
+TEST_F(Startup, LockThatCannotBeTakenAtAllIsTracedAndStartUpGoesOn) {
+    CZarntoolApp::Options o = Options();
+    o.lockDir = m_locks.path() + QStringLiteral("/missing");
+    EXPECT_FALSE(StartWith(o));
+    EXPECT_TRUE(m_boxes.shown.isEmpty());
+    EXPECT_EQ(m_events, (QStringList{"prepare", "run", "release"}));
+    EXPECT_EQ(Log(),
+              (QStringList{LangTrace(QStringLiteral("Japanese")), k300,
+                           QStringLiteral("DEBUG,CInstanceLock::Acquire=%1").arg(ENOENT), k301}));
+}
+
 TEST_F(Startup, ShutdownGivesTheLockBack) {
     CZarntoolApp app(Options());
     app.InitInstance(QStringList());
     platform::CInstanceLock probe;
-    EXPECT_EQ(probe.Acquire(QStringLiteral("zarntool"), m_locks.path()), platform::CInstanceLock::Result::AlreadyHeld);
+    EXPECT_EQ(probe.Acquire(QStringLiteral("zarntool"), m_locks.path()),
+              platform::CInstanceLock::Result::AlreadyHeld);
     app.ExitInstance();
-    EXPECT_EQ(probe.Acquire(QStringLiteral("zarntool"), m_locks.path()), platform::CInstanceLock::Result::Acquired);
+    EXPECT_EQ(probe.Acquire(QStringLiteral("zarntool"), m_locks.path()),
+              platform::CInstanceLock::Result::Acquired);
 }
 
 TEST_F(Startup, WithoutAProgramFolderPathsAreRelativeToTheCurrentFolder) {
@@ -342,7 +382,9 @@ TEST_F(Startup, ProductionTakesTheProgramFolderFromTheProgramFile) {
     CZarntoolApp::Options o;  // as main() builds it, apart from the lock folder and the boxes
     o.lockDir = m_locks.path();
     o.presenter = &m_boxes;
-    o.run = [this](CZarntoolApp&, const CZarnCommandLineInfo&) { m_events << QStringLiteral("run"); };
+    o.run = [this](CZarntoolApp&, const CZarnCommandLineInfo&) {
+        m_events << QStringLiteral("run");
+    };
     CZarntoolApp app(o);
     EXPECT_EQ(app.m_pszExeName, QStringLiteral("test_app"));
     app.InitInstance(QStringList());
@@ -350,7 +392,8 @@ TEST_F(Startup, ProductionTakesTheProgramFolderFromTheProgramFile) {
     EXPECT_EQ(app.m_szAppDir, QCoreApplication::applicationDirPath() + u'/');
     // The test binary's folder holds no installation: start-up stops at 602.
     ASSERT_EQ(m_boxes.shown.size(), 1);
-    EXPECT_EQ(m_boxes.shown[0].text, QStringLiteral("設定ファイルが存在しません。起動できません。"));
+    EXPECT_EQ(m_boxes.shown[0].text,
+              QStringLiteral("設定ファイルが存在しません。起動できません。"));
     QFile::remove(app.m_szAppDir + QStringLiteral("zarntool.log"));
 }
 
@@ -385,11 +428,13 @@ TEST_F(Startup, TwoProcessesAtOnceTheSecondShows600AndTheFirstKeepsRunning) {
 
     // A second process on the same tree.
     QProcess second;
-    second.start(QStringLiteral(CORVANE_INSTANCE_HELPER), {Dir(), m_locks.path(), QStringLiteral("/e")});
+    second.start(QStringLiteral(CORVANE_INSTANCE_HELPER),
+                 {Dir(), m_locks.path(), QStringLiteral("/e")});
     ASSERT_TRUE(second.waitForFinished(20000));
     EXPECT_TRUE(second.readAllStandardOutput().isEmpty());  // never reached its run
-    EXPECT_TRUE(QString::fromUtf8(second.readAllStandardError())
-                    .contains(QStringLiteral("Corvane: ポリシテーブル設定ツールは既に起動されています。")));
+    EXPECT_TRUE(
+        QString::fromUtf8(second.readAllStandardError())
+            .contains(QStringLiteral("Corvane: ポリシテーブル設定ツールは既に起動されています。")));
 
     // And this process, in-process, also sees the running instance.
     EXPECT_FALSE(Start());

@@ -25,7 +25,8 @@ CDhcpOptionClientId ClientId(std::uint32_t time, const QByteArray& address) {
     CDhcpOptionClientId id;
     id.m_nTime = time;
     id.m_nLinkLayerAddressLength = int(address.size());
-    for (qsizetype i = 0; i < address.size(); ++i) id.m_byLinkLayerAddress[i] = std::uint8_t(address[i]);
+    for (qsizetype i = 0; i < address.size(); ++i)
+        id.m_byLinkLayerAddress[i] = std::uint8_t(address[i]);
     id.GeneratePacket();
     return id;
 }
@@ -33,7 +34,8 @@ CDhcpOptionClientId ClientId(std::uint32_t time, const QByteArray& address) {
 // Parses a reply and returns its rows from every option with the code.
 CPolicyList RowsOf(const QByteArray& reply, std::uint16_t code = 27) {
     CDhcp message;
-    message.ParsePacket(int(reply.size()), reinterpret_cast<const std::uint8_t*>(reply.constData()));
+    message.ParsePacket(int(reply.size()),
+                        reinterpret_cast<const std::uint8_t*>(reply.constData()));
     CPolicyList rows;
     for (const CDhcpOption& option : message.m_clOption) {
         if (option.m_sCode != code) continue;
@@ -69,12 +71,11 @@ TEST(DhcpRequest, WithSixByteAddressIs28BytesByteForByte) {
     message.AddOption(elapsed);
 
     EXPECT_EQ(message.GetPacketLength(), 28);
-    EXPECT_EQ(Packet(message).toHex(),
-              QByteArray("0b123456"
-                         "0001000e00010001"
-                         "2a3b4c5d"
-                         "0011223344aa"
-                         "000800020000"));
+    EXPECT_EQ(Packet(message).toHex(), QByteArray("0b123456"
+                                                  "0001000e00010001"
+                                                  "2a3b4c5d"
+                                                  "0011223344aa"
+                                                  "000800020000"));
     message.Release();
 }
 
@@ -94,13 +95,17 @@ TEST(DhcpRequest, ClientIdOfAnotherDuidTypeLeavesTheTimeOut) {
     id.m_byLinkLayerAddress[0] = 0xAB;
     id.m_byLinkLayerAddress[1] = 0xCD;
     id.GeneratePacket();
-    EXPECT_EQ(id.Packet().toHex(), QByteArray("00010006" "0003" "0001" "abcd"));
+    EXPECT_EQ(id.Packet().toHex(), QByteArray("00010006"
+                                              "0003"
+                                              "0001"
+                                              "abcd"));
 }
 
 TEST(DhcpRequest, ClientIdOfEightByteAddress) {
     CTestApp app;
     CDhcpOptionClientId id = ClientId(0, Bytes("0102030405060708"));
-    EXPECT_EQ(id.Packet().toHex(), QByteArray("000100100001000100000000" "0102030405060708"));
+    EXPECT_EQ(id.Packet().toHex(), QByteArray("000100100001000100000000"
+                                              "0102030405060708"));
 }
 
 TEST(DhcpRequest, ElapsedTimeIsSixBytes) {
@@ -119,12 +124,15 @@ TEST(DhcpRequest, ClientIdTracesDuidTypeOne) {
 // --- Transaction id and time -------------------------------------------------------------------
 
 TEST(DhcpTransactionId, IsTheLow24BitsOfTheProductMostSignificantFirst) {
-    EXPECT_EQ(CDhcp::TransactionIdFromDraws(256, 255), (std::array<std::uint8_t, 3>{0x00, 0xFF, 0x00}));
+    EXPECT_EQ(CDhcp::TransactionIdFromDraws(256, 255),
+              (std::array<std::uint8_t, 3>{0x00, 0xFF, 0x00}));
     // 32767 * 32767 = 0x3FFF0001: the top byte is cut off.
-    EXPECT_EQ(CDhcp::TransactionIdFromDraws(32767, 32767), (std::array<std::uint8_t, 3>{0xFF, 0x00, 0x01}));
+    EXPECT_EQ(CDhcp::TransactionIdFromDraws(32767, 32767),
+              (std::array<std::uint8_t, 3>{0xFF, 0x00, 0x01}));
     EXPECT_EQ(CDhcp::TransactionIdFromDraws(0, 12345), (std::array<std::uint8_t, 3>{0, 0, 0}));
     // 0x1234 * 0x11 = 0x135774
-    EXPECT_EQ(CDhcp::TransactionIdFromDraws(0x1234, 0x11), (std::array<std::uint8_t, 3>{0x01, 0x35, 0x74}));
+    EXPECT_EQ(CDhcp::TransactionIdFromDraws(0x1234, 0x11),
+              (std::array<std::uint8_t, 3>{0x01, 0x35, 0x74}));
 }
 
 TEST(DhcpTransactionId, EveryMessageDrawsAFreshId) {
@@ -159,7 +167,10 @@ TEST(DhcpTime, IsTheSameInEveryTimeZone) {
         values[i] = id.m_nTime - CDhcpOptionClientId::SecondsSince2000(before);
         EXPECT_LE(values[i], 1u) << zones[i];
     }
-    if (saved.isNull()) qunsetenv("TZ"); else qputenv("TZ", saved);
+    if (saved.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", saved);
     tzset();
 }
 
@@ -167,9 +178,14 @@ TEST(DhcpTime, IsTheSameInEveryTimeZone) {
 
 TEST(DhcpParse, ReadsTypeIdAndOptionsInOrder) {
     CTestApp app;
-    const QByteArray reply = Bytes("07abcdef" "000100020102" "001b0000" "00080002ffff");
+    const QByteArray reply = Bytes(
+        "07abcdef"
+        "000100020102"
+        "001b0000"
+        "00080002ffff");
     CDhcp message;
-    message.ParsePacket(int(reply.size()), reinterpret_cast<const std::uint8_t*>(reply.constData()));
+    message.ParsePacket(int(reply.size()),
+                        reinterpret_cast<const std::uint8_t*>(reply.constData()));
     EXPECT_EQ(message.m_byMessageType, 7);
     EXPECT_EQ(message.m_byTransactionId, (std::array<std::uint8_t, 3>{0xAB, 0xCD, 0xEF}));
     EXPECT_EQ(message.m_nPacketLength, reply.size());
@@ -187,7 +203,8 @@ TEST(DhcpParse, FourBytesOrFewerHaveNoOptions) {
     CTestApp app;
     for (const QByteArray& reply : {Bytes("07010203"), Bytes("0701"), QByteArray()}) {
         CDhcp message;
-        message.ParsePacket(int(reply.size()), reinterpret_cast<const std::uint8_t*>(reply.constData()));
+        message.ParsePacket(int(reply.size()),
+                            reinterpret_cast<const std::uint8_t*>(reply.constData()));
         EXPECT_TRUE(message.m_clOption.isEmpty());
         EXPECT_EQ(message.m_byMessageType, reply.isEmpty() ? 0 : 7);
     }
@@ -195,9 +212,13 @@ TEST(DhcpParse, FourBytesOrFewerHaveNoOptions) {
 
 TEST(DhcpParse, AHeaderCutByTheEndStopsTheWalk) {
     CTestApp app;
-    const QByteArray reply = Bytes("07000001" "000100020102" "001b00");
+    const QByteArray reply = Bytes(
+        "07000001"
+        "000100020102"
+        "001b00");
     CDhcp message;
-    message.ParsePacket(int(reply.size()), reinterpret_cast<const std::uint8_t*>(reply.constData()));
+    message.ParsePacket(int(reply.size()),
+                        reinterpret_cast<const std::uint8_t*>(reply.constData()));
     ASSERT_EQ(message.m_clOption.size(), 1);
     EXPECT_EQ(message.m_clOption[0].m_sCode, 1);
 }
@@ -205,9 +226,14 @@ TEST(DhcpParse, AHeaderCutByTheEndStopsTheWalk) {
 TEST(DhcpParse, DataPassingTheEndStopsTheWalk) {
     CTestApp app;
     // The second option claims 16 data bytes; 3 arrived.
-    const QByteArray reply = Bytes("07000001" "000100020102" "001b0010" "0a2800");
+    const QByteArray reply = Bytes(
+        "07000001"
+        "000100020102"
+        "001b0010"
+        "0a2800");
     CDhcp message;
-    message.ParsePacket(int(reply.size()), reinterpret_cast<const std::uint8_t*>(reply.constData()));
+    message.ParsePacket(int(reply.size()),
+                        reinterpret_cast<const std::uint8_t*>(reply.constData()));
     ASSERT_EQ(message.m_clOption.size(), 1);
     EXPECT_TRUE(RowsOf(reply).isEmpty());
 }
@@ -215,7 +241,10 @@ TEST(DhcpParse, DataPassingTheEndStopsTheWalk) {
 TEST(DhcpParse, CountBelowTheBufferIsRespected) {
     CTestApp app;
     // The buffer holds a whole option, the count says only part of it was received.
-    const QByteArray buffer = Bytes("07000001" "001b000a" "0a28003020010db80001");
+    const QByteArray buffer = Bytes(
+        "07000001"
+        "001b000a"
+        "0a28003020010db80001");
     CDhcp message;
     message.ParsePacket(10, reinterpret_cast<const std::uint8_t*>(buffer.constData()));
     EXPECT_TRUE(message.m_clOption.isEmpty());
@@ -254,8 +283,11 @@ TEST(DhcpPolicy, OneEntryGivesOneSwitchedOffNetworkRow) {
 
 TEST(DhcpPolicy, NetworkNameComesFromTheSettings) {
     CTestApp app;
-    app.SetSetting(QStringLiteral("DHCP"), QStringLiteral("NETWORK_NAME"), QStringLiteral("社内網"));
-    const CPolicyList rows = RowsOf(ReplyWith("0a2800302001 0db80001" "00000000"));
+    app.SetSetting(QStringLiteral("DHCP"), QStringLiteral("NETWORK_NAME"),
+                   QStringLiteral("社内網"));
+    const CPolicyList rows =
+        RowsOf(ReplyWith("0a2800302001 0db80001"
+                         "00000000"));
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0].m_csNetworkName, QStringLiteral("社内網"));
     EXPECT_EQ(rows[1].m_csNetworkName, QStringLiteral("社内網"));
@@ -263,7 +295,9 @@ TEST(DhcpPolicy, NetworkNameComesFromTheSettings) {
 
 TEST(DhcpPolicy, PrefixLengthZeroCarriesNoBytes) {
     CTestApp app;
-    const CPolicyList rows = RowsOf(ReplyWith("00000000" "01020010fe80"));
+    const CPolicyList rows =
+        RowsOf(ReplyWith("00000000"
+                         "01020010fe80"));
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("::/0"));
     EXPECT_EQ(rows[0].m_csLabel, QStringLiteral("0"));
@@ -273,7 +307,9 @@ TEST(DhcpPolicy, PrefixLengthZeroCarriesNoBytes) {
 
 TEST(DhcpPolicy, PrefixLengthSevenCarriesTwoBytes) {
     CTestApp app;
-    const CPolicyList rows = RowsOf(ReplyWith("05060007fc00" "ffff0010 2002"));
+    const CPolicyList rows =
+        RowsOf(ReplyWith("05060007fc00"
+                         "ffff0010 2002"));
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("fc00::/7"));
     EXPECT_EQ(rows[1].m_csLabel, QStringLiteral("255"));
@@ -283,7 +319,9 @@ TEST(DhcpPolicy, PrefixLengthSevenCarriesTwoBytes) {
 
 TEST(DhcpPolicy, PrefixLength128CarriesSixteenBytes) {
     CTestApp app;
-    const CPolicyList rows = RowsOf(ReplyWith("2a330080" "00000000000000000000000000000001"));
+    const CPolicyList rows =
+        RowsOf(ReplyWith("2a330080"
+                         "00000000000000000000000000000001"));
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("::1/128"));
     EXPECT_EQ(rows[0].m_csLabel, QStringLiteral("42"));
@@ -303,14 +341,18 @@ TEST(DhcpPolicy, PrefixLength255CarriesThirtyTwoBytesUnchecked) {
 
 TEST(DhcpPolicy, AnEntryCutInItsHeaderKeepsTheRowsBefore) {
     CTestApp app;
-    const CPolicyList rows = RowsOf(ReplyWith("0a2800302001 0db80001" "0a28"));
+    const CPolicyList rows =
+        RowsOf(ReplyWith("0a2800302001 0db80001"
+                         "0a28"));
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("2001:db8:1::/48"));
 }
 
 TEST(DhcpPolicy, AnEntryCutInItsPrefixKeepsTheRowsBefore) {
     CTestApp app;
-    const CPolicyList rows = RowsOf(ReplyWith("00000000" "0a2800302001 0db8"));
+    const CPolicyList rows =
+        RowsOf(ReplyWith("00000000"
+                         "0a2800302001 0db8"));
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("::/0"));
     EXPECT_TRUE(app.LogLines().filter(QStringLiteral("nOffset=")).size() >= 1);
@@ -319,14 +361,21 @@ TEST(DhcpPolicy, AnEntryCutInItsPrefixKeepsTheRowsBefore) {
 TEST(DhcpPolicy, AnOptionShorterThanItsDeclaredLengthIsReadOnlyAsFarAsHeld) {
     CTestApp app;
     // An option object whose declared total passes the bytes it holds.
-    const QByteArray bytes = Bytes("001b0010" "00000000" "0a283000");
+    const QByteArray bytes = Bytes(
+        "001b0010"
+        "00000000"
+        "0a283000");
     CDhcpOption option;
-    ASSERT_TRUE(option.ParsePacket(0, std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                                std::size_t(bytes.size())))
-                == false);
-    const QByteArray whole = Bytes("001b0008" "00000000" "00000000");
-    ASSERT_TRUE(option.ParsePacket(0, std::span(reinterpret_cast<const std::uint8_t*>(whole.constData()),
-                                                std::size_t(whole.size()))));
+    ASSERT_TRUE(
+        option.ParsePacket(0, std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                        std::size_t(bytes.size()))) == false);
+    const QByteArray whole = Bytes(
+        "001b0008"
+        "00000000"
+        "00000000");
+    ASSERT_TRUE(
+        option.ParsePacket(0, std::span(reinterpret_cast<const std::uint8_t*>(whole.constData()),
+                                        std::size_t(whole.size()))));
     option.m_nTotalLength = 4000;  // claims more than it holds
     CPolicyList rows;
     CDhcpOptionPrefixPolicy policy;

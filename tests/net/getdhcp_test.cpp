@@ -1,17 +1,17 @@
 // GetDhcp across a real link: the code under test runs in one network namespace, a responder
 // joined to ff02::1:2 in another, the two joined by a veth pair.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
-#include <atomic>
-#include <chrono>
-#include <ctime>
-#include <future>
+#include <gtest/gtest.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <future>
 
 #include "net/dhcp.h"
 #include "netns.h"
@@ -70,8 +70,10 @@ public:
             ok = ok && ::bind(s.Get(), reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0;
             ipv6_mreq group{};
             ::inet_pton(AF_INET6, "ff02::1:2", &group.ipv6mr_multiaddr);
-            group.ipv6mr_interface = ::if_nametoindex(CVethLink::ServerInterface().toLatin1().constData());
-            ok = ok && ::setsockopt(s.Get(), IPPROTO_IPV6, IPV6_JOIN_GROUP, &group, sizeof(group)) == 0;
+            group.ipv6mr_interface =
+                ::if_nametoindex(CVethLink::ServerInterface().toLatin1().constData());
+            ok = ok &&
+                 ::setsockopt(s.Get(), IPPROTO_IPV6, IPV6_JOIN_GROUP, &group, sizeof(group)) == 0;
             ready->set_value(ok);
             if (!ok) return;
             pollfd pfd{s.Get(), POLLIN, 0};
@@ -162,7 +164,8 @@ TEST_F(GetDhcpOnALink, SendsOneInformationRequestFromPort546) {
     EXPECT_EQ(request.mid(4, 8).toHex(), QByteArray("0001000e00010001"));
     const std::uint32_t time = (std::uint32_t(std::uint8_t(request[12])) << 24) |
                                (std::uint32_t(std::uint8_t(request[13])) << 16) |
-                               (std::uint32_t(std::uint8_t(request[14])) << 8) | std::uint8_t(request[15]);
+                               (std::uint32_t(std::uint8_t(request[14])) << 8) |
+                               std::uint8_t(request[15]);
     EXPECT_GE(time, CDhcpOptionClientId::SecondsSince2000(before));
     EXPECT_LE(time, CDhcpOptionClientId::SecondsSince2000(before) + 5);
     // The first adapter of the client's namespace is its end of the link.
@@ -174,7 +177,8 @@ TEST_F(GetDhcpOnALink, SendsOneInformationRequestFromPort546) {
 
 TEST_F(GetDhcpOnALink, ReplyWithThePolicyOptionOfTheDefaultCode) {
     const int result = Exchange([](const QByteArray& r) {
-        return QList<QByteArray>{Message(7, r, Option(2, "server") + Option(27, kEntryA + kEntryB))};
+        return QList<QByteArray>{
+            Message(7, r, Option(2, "server") + Option(27, kEntryA + kEntryB))};
     });
     EXPECT_EQ(result, 1);
     ASSERT_EQ(rows.size(), 2);
@@ -219,7 +223,8 @@ TEST_F(GetDhcpOnALink, ReplyWithAConfiguredCode) {
 
 TEST_F(GetDhcpOnALink, ReplyWithoutThePolicyOption) {
     const int result = Exchange([](const QByteArray& r) {
-        return QList<QByteArray>{Message(7, r, Option(2, "server") + Option(13, QByteArray(2, '\0')))};
+        return QList<QByteArray>{
+            Message(7, r, Option(2, "server") + Option(13, QByteArray(2, '\0')))};
     });
     EXPECT_EQ(result, 1);
     EXPECT_TRUE(rows.isEmpty());
@@ -228,7 +233,8 @@ TEST_F(GetDhcpOnALink, ReplyWithoutThePolicyOption) {
 
 TEST_F(GetDhcpOnALink, ReplyWithTwoPolicyOptions) {
     const int result = Exchange([](const QByteArray& r) {
-        return QList<QByteArray>{Message(7, r, Option(27, kEntryC) + Option(3, "x") + Option(27, kEntryA + kEntryB))};
+        return QList<QByteArray>{
+            Message(7, r, Option(27, kEntryC) + Option(3, "x") + Option(27, kEntryA + kEntryB))};
     });
     EXPECT_EQ(result, 1);
     ASSERT_EQ(rows.size(), 3);
@@ -238,9 +244,8 @@ TEST_F(GetDhcpOnALink, ReplyWithTwoPolicyOptions) {
 }
 
 TEST_F(GetDhcpOnALink, AnAdvertiseIsNotAnAnswer) {
-    const int result = Exchange([](const QByteArray& r) {
-        return QList<QByteArray>{Message(2, r, Option(27, kEntryA))};
-    });
+    const int result = Exchange(
+        [](const QByteArray& r) { return QList<QByteArray>{Message(2, r, Option(27, kEntryA))}; });
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(rows.isEmpty());
     ExpectMessage(504);
@@ -262,7 +267,8 @@ TEST_F(GetDhcpOnALink, OnlyAWrongTransactionIdTimesOut) {
     const auto start = std::chrono::steady_clock::now();
     const int result = Exchange(
         [](const QByteArray& r) {
-            return QList<QByteArray>{Message(7, r, Option(27, kEntryC), /*otherId=*/true), QByteArray("\x07\x01", 2)};
+            return QList<QByteArray>{Message(7, r, Option(27, kEntryC), /*otherId=*/true),
+                                     QByteArray("\x07\x01", 2)};
         },
         kShortWaitMs);
     const auto took = std::chrono::steady_clock::now() - start;
@@ -276,7 +282,8 @@ TEST_F(GetDhcpOnALink, OnlyAWrongTransactionIdTimesOut) {
 
 TEST_F(GetDhcpOnALink, NoAnswerTimesOut) {
     const auto start = std::chrono::steady_clock::now();
-    const int result = Exchange([](const QByteArray&) { return QList<QByteArray>{}; }, kShortWaitMs);
+    const int result =
+        Exchange([](const QByteArray&) { return QList<QByteArray>{}; }, kShortWaitMs);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(result, 0);
     EXPECT_EQ(responder.m_request.size(), 28);  // the request did go out
@@ -323,7 +330,8 @@ TEST_F(GetDhcpOnALink, ThePortIsNotSharedWhileTheExchangeRuns) {
                 sockaddr_in6 local{};
                 local.sin6_family = AF_INET6;
                 local.sin6_port = htons(546);
-                bindResult = ::bind(other.Get(), reinterpret_cast<sockaddr*>(&local), sizeof(local));
+                bindResult =
+                    ::bind(other.Get(), reinterpret_cast<sockaddr*>(&local), sizeof(local));
                 bindError = errno;
             });
             return QList<QByteArray>{Message(7, r, Option(27, kEntryB))};

@@ -37,7 +37,8 @@ protected:
     }
     bool LogHas(const QString& line) {
         for (const QString& l : app.LogLines())
-            if (l.endsWith(QStringLiteral(",DEBUG,") + line) || l.endsWith(QStringLiteral(",ERROR,") + line))
+            if (l.endsWith(QStringLiteral(",DEBUG,") + line) ||
+                l.endsWith(QStringLiteral(",ERROR,") + line))
                 return true;
         return false;
     }
@@ -62,9 +63,10 @@ TEST_F(GetHttpTest, SendsTheRequestByteForByte) {
     Serve(SendChunks({Ok() + "first\r\n"}));
     EXPECT_EQ(Fetch(), 1);
     ASSERT_EQ(server.Requests().size(), 1);
-    EXPECT_EQ(server.Requests()[0], "GET /v6/route-info HTTP/1.1\r\nHost:" + server.Address().toLatin1() +
-                                        ":49881\r\nAccept:*/*\r\nAccept-Charset:Shift_JIS\r\n"
-                                        "Connection:close\r\n\r\n");
+    EXPECT_EQ(server.Requests()[0],
+              "GET /v6/route-info HTTP/1.1\r\nHost:" + server.Address().toLatin1() +
+                  ":49881\r\nAccept:*/*\r\nAccept-Charset:Shift_JIS\r\n"
+                  "Connection:close\r\n\r\n");
 }
 
 TEST_F(GetHttpTest, Ipv6LiteralHostLineInBrackets) {
@@ -88,7 +90,8 @@ TEST_F(GetHttpTest, Ipv6LoopbackServer) {
 
 // --- Completion --------------------------------------------------------------------------------
 
-class ContentLengthBlanks : public GetHttpTest, public ::testing::WithParamInterface<const char*> {};
+class ContentLengthBlanks : public GetHttpTest,
+                            public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(ContentLengthBlanks, ReadsTheBodyAcrossChunksAndStopsAtTheLength) {
     // 24 body bytes in three chunks; the server then keeps the connection open, so only the
@@ -117,9 +120,10 @@ TEST_F(GetHttpTest, ChunksSplitAnywhere) {
     const QByteArray body = "first\r\na,2001:db8:1::/48\r\nb,::/0\r\nc\r\n";
     const QByteArray response =
         "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-    Serve(SendChunks({response.left(5), response.mid(5, 14), response.mid(19, 19), response.mid(38, 1),
-                      response.mid(39, 1), response.mid(40, 3), response.mid(43, 20), response.mid(63)},
-                     /*holdOpen=*/true, 15));
+    Serve(SendChunks(
+        {response.left(5), response.mid(5, 14), response.mid(19, 19), response.mid(38, 1),
+         response.mid(39, 1), response.mid(40, 3), response.mid(43, 20), response.mid(63)},
+        /*holdOpen=*/true, 15));
     EXPECT_EQ(Fetch(), 1);
     ASSERT_EQ(rows.size(), 3);
     EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("2001:db8:1::/48"));
@@ -128,8 +132,10 @@ TEST_F(GetHttpTest, ChunksSplitAnywhere) {
 }
 
 TEST_F(GetHttpTest, AChunkSplitInsideADoubleByteCharacter) {
-    const QByteArray body = platform::ToCp932(u"一行目\r\n名前,2001:db8::/32\r\n名前,2001:db8:1::/48地\r\n");
-    const qsizetype mid = body.indexOf(platform::ToCp932(u"地")) + 1;  // between lead and trail byte
+    const QByteArray body =
+        platform::ToCp932(u"一行目\r\n名前,2001:db8::/32\r\n名前,2001:db8:1::/48地\r\n");
+    const qsizetype mid =
+        body.indexOf(platform::ToCp932(u"地")) + 1;  // between lead and trail byte
     Serve(SendChunks({Ok() + body.left(mid), body.mid(mid)}));
     EXPECT_EQ(Fetch(), 1);
     ASSERT_EQ(rows.size(), 2);

@@ -1,8 +1,11 @@
 // The HTTP request bytes and the response rules, fed byte by byte and split at every position.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "net/httpexchange.h"
 #include "platform/codepage.h"
+#include "policy/policy.h"
 
 namespace {
 
@@ -55,15 +58,19 @@ TEST(HttpContentLength, ReadLikeAnInteger) {
     EXPECT_EQ(CHttpResponse::ParseContentLength("S\r\nContent-Length: +7\r\n\r\n"), 7);
     EXPECT_EQ(CHttpResponse::ParseContentLength("S\r\nContent-Length: -7\r\n\r\n"), -7);
     EXPECT_EQ(CHttpResponse::ParseContentLength("S\r\nContent-Length : 5\r\n\r\n"), 5);
-    EXPECT_EQ(CHttpResponse::ParseContentLength("S\r\nContent-Length: 99999999999999999999999\r\n\r\n"),
-              qint64(1) << 62);
+    EXPECT_EQ(
+        CHttpResponse::ParseContentLength("S\r\nContent-Length: 99999999999999999999999\r\n\r\n"),
+        qint64(1) << 62);
 }
 
 TEST(HttpContentLength, OnlyAFieldOfThatNameCounts) {
     EXPECT_EQ(CHttpResponse::ParseContentLength("S\r\nX-Content-Length: 5\r\n\r\n"), std::nullopt);
-    EXPECT_EQ(CHttpResponse::ParseContentLength("S\r\nX-A: content-length: 5\r\n\r\n"), std::nullopt);
-    EXPECT_EQ(CHttpResponse::ParseContentLength("HTTP/1.1 200 content-length: 5\r\n\r\n"), std::nullopt);
-    EXPECT_EQ(CHttpResponse::ParseContentLength("S\r\nA: b\r\nContent-Length: 3\r\nContent-Length: 9\r\n\r\n"),
+    EXPECT_EQ(CHttpResponse::ParseContentLength("S\r\nX-A: content-length: 5\r\n\r\n"),
+              std::nullopt);
+    EXPECT_EQ(CHttpResponse::ParseContentLength("HTTP/1.1 200 content-length: 5\r\n\r\n"),
+              std::nullopt);
+    EXPECT_EQ(CHttpResponse::ParseContentLength(
+                  "S\r\nA: b\r\nContent-Length: 3\r\nContent-Length: 9\r\n\r\n"),
               3);
 }
 
@@ -131,7 +138,8 @@ TEST(HttpCompletion, ByteByByte) {
     const QByteArray response = "HTTP/1.0 200 OK\r\nServer: x\r\n\r\n\r\n\r\n";
     CHttpResponse r;
     for (char c : response) r.Append(QByteArrayView(&c, 1));
-    EXPECT_EQ(r.HeaderLength(), qsizetype(QByteArray("HTTP/1.0 200 OK\r\nServer: x\r\n\r\n").size()));
+    EXPECT_EQ(r.HeaderLength(),
+              qsizetype(QByteArray("HTTP/1.0 200 OK\r\nServer: x\r\n\r\n").size()));
     EXPECT_EQ(r.BodyElements(), (QStringList{"", ""}));
 }
 
@@ -177,15 +185,46 @@ TEST(HttpBody, IsConvertedFromCp932InOnePiece) {
 }
 
 TEST(HttpBody, NulBytesAreDropped) {
-    static const char raw[] = "HTTP/1.1 200 OK\r\n\r\nh\r\nx,2001:db8::/3\0" "2\r\n";
+    static const char raw[] =
+        "HTTP/1.1 200 OK\r\n\r\nh\r\nx,2001:db8::/3\0"
+        "2\r\n";
     const CHttpResponse r = Whole(QByteArray(raw, sizeof(raw) - 1));
     EXPECT_EQ(r.BodyElements(), (QStringList{"h", "x,2001:db8::/32"}));
 }
 
 TEST(HttpBody, BytesBeyondTheContentLengthAreNotBody) {
-    const CHttpResponse r = Whole("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nh\r\na,b\r\nextra,line\r\n");
+    const CHttpResponse r =
+        Whole("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nh\r\na,b\r\nextra,line\r\n");
     EXPECT_TRUE(r.IsComplete());
     EXPECT_EQ(r.BodyElements(), (QStringList{"h", "a,b"}));
+}
+
+TEST(HttpBody, ControlCodesGoThroughTheCodePageLayer) {
+    const QByteArray body("h\r\na,\x1a\x1c\x7f\r\n");
+    const CHttpResponse r = Whole("HTTP/1.1 200 OK\r\n\r\n" + body);
+    EXPECT_EQ(r.BodyElements().value(1),
+              QStringLiteral("a,") + platform::FromCp932("\x1a\x1c\x7f"));
+}
+
+TEST(HttpBody, SameAsConvertingFirstAndReplacingLineEndsInTheText) {
+    // Bodies made of whole characters, line ends, lone carriage returns and NUL bytes.
+    // Half of the rounds plain ASCII, the other half with every kind of byte.
+    const QList<QByteArray> tokens = {"\r",       "\n",   "a",       ",", QByteArray(1, '\0'),
+                                      "\x82\xa0", "\x1a", "\x93\xfa"};
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 4000; ++round) {
+        const std::size_t kinds = round % 2 == 0 ? 4 : tokens.size();
+        QByteArray body;
+        const int n = int(rng() % 24);
+        for (int i = 0; i < n; ++i) body += tokens[qsizetype(rng() % kinds)];
+        QByteArray noNul = body;
+        noNul.removeIf([](char c) { return c == '\0'; });
+        QString text = platform::FromCp932(noNul);
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        const QStringList expected = SplitString(text, QStringLiteral("\n"));
+        EXPECT_EQ(Whole("HTTP/1.1 200 OK\r\n\r\n" + body).BodyElements(), expected)
+            << body.toHex().constData();
+    }
 }
 
 }  // namespace

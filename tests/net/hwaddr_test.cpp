@@ -1,11 +1,11 @@
 // The first adapter's hardware address, checked against the system's own interface listing.
+#include "platform/hwaddr.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <map>
-
-#include "platform/hwaddr.h"
 
 namespace {
 
@@ -18,7 +18,8 @@ QByteArray ReadSys(const QString& path) {
 TEST(HardwareAddress, FirstInterfaceByIndexWithANonZeroAddressSkippingLoopback) {
     const QString root = QStringLiteral("/sys/class/net/");
     std::map<int, QByteArray> byIndex;  // index -> address bytes
-    for (const QString& name : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
+    for (const QString& name :
+         QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
         const int index = ReadSys(root + name + QStringLiteral("/ifindex")).toInt();
         const unsigned flags = ReadSys(root + name + QStringLiteral("/flags")).toUInt(nullptr, 16);
         const QByteArray address =

@@ -1,14 +1,15 @@
 #include "loopbackserver.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <random>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <random>
 
 namespace nettest {
 namespace {
@@ -113,8 +114,8 @@ QByteArray CLoopbackServer::ReadRequest(int fd) {
 bool CLoopbackServer::SendAll(int fd, const QByteArray& bytes) {
     qsizetype sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.constData() + sent, std::size_t(bytes.size() - sent),
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd, bytes.constData() + sent, std::size_t(bytes.size() - sent), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         sent += n;
@@ -132,7 +133,8 @@ CLoopbackServer::Handler SendChunks(QList<QByteArray> chunks, bool holdOpen, int
     return [chunks = std::move(chunks), holdOpen, pauseMs](int fd, CLoopbackServer& server) {
         server.ReadRequest(fd);
         for (qsizetype i = 0; i < chunks.size(); ++i) {
-            if (i > 0 && pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            if (i > 0 && pauseMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
             if (!CLoopbackServer::SendAll(fd, chunks[i])) return;
         }
         if (holdOpen) server.WaitForStop(60000);

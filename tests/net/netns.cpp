@@ -1,5 +1,9 @@
 #include "netns.h"
 
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -8,10 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <random>
-#include <sched.h>
-#include <unistd.h>
 
 namespace nettest {
 namespace {
@@ -24,14 +25,16 @@ int Ip(const QStringList& arguments, QString* output = nullptr) {
 
 // Namespaces left behind by runs that died: their process is gone.
 void RemoveStaleNamespaces() {
-    const QStringList names = QDir(QStringLiteral("/run/netns")).entryList(QDir::Files | QDir::System);
+    const QStringList names =
+        QDir(QStringLiteral("/run/netns")).entryList(QDir::Files | QDir::System);
     static const QRegularExpression pattern(QStringLiteral("^cvnet(\\d+)-"));
     for (const QString& name : names) {
         const auto match = pattern.match(name);
         if (!match.hasMatch()) continue;
         const pid_t pid = pid_t(match.captured(1).toLongLong());
         if (pid == ::getpid()) continue;
-        if (::kill(pid, 0) != 0 && errno == ESRCH) Ip({QStringLiteral("netns"), QStringLiteral("del"), name});
+        if (::kill(pid, 0) != 0 && errno == ESRCH)
+            Ip({QStringLiteral("netns"), QStringLiteral("del"), name});
     }
 }
 
@@ -59,7 +62,8 @@ int RunProgram(const QString& program, const QStringList& arguments, QString* ou
 }
 
 QString NamespaceTestsUnavailable() {
-    if (::geteuid() != 0) return QStringLiteral("needs root: creates network namespaces and a veth pair");
+    if (::geteuid() != 0)
+        return QStringLiteral("needs root: creates network namespaces and a veth pair");
     if (RunProgram(QStringLiteral("ip"), {QStringLiteral("-V")}) != 0)
         return QStringLiteral("the ip program (iproute2) is not available");
     return {};
@@ -97,16 +101,18 @@ bool CVethLink::Create(QString* reason) {
     QString output;
     auto step = [&](const QStringList& arguments) {
         if (Ip(arguments, &output) == 0) return true;
-        *reason = QStringLiteral("ip ") + arguments.join(u' ') + QStringLiteral(": ") + output.trimmed();
+        *reason =
+            QStringLiteral("ip ") + arguments.join(u' ') + QStringLiteral(": ") + output.trimmed();
         return false;
     };
     if (!step({QStringLiteral("netns"), QStringLiteral("add"), base + u'c'})) return false;
     m_client = base + u'c';
     if (!step({QStringLiteral("netns"), QStringLiteral("add"), base + u's'})) return false;
     m_server = base + u's';
-    if (!step({QStringLiteral("-n"), m_client, QStringLiteral("link"), QStringLiteral("add"), ClientInterface(),
-               QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"), QStringLiteral("name"),
-               ServerInterface(), QStringLiteral("netns"), m_server}))
+    if (!step({QStringLiteral("-n"), m_client, QStringLiteral("link"), QStringLiteral("add"),
+               ClientInterface(), QStringLiteral("type"), QStringLiteral("veth"),
+               QStringLiteral("peer"), QStringLiteral("name"), ServerInterface(),
+               QStringLiteral("netns"), m_server}))
         return false;
 
     // Duplicate address detection off before the links come up: otherwise the link-local
@@ -114,21 +120,25 @@ bool CVethLink::Create(QString* reason) {
     bool dadOff = true;
     RunIn(m_client, [&] {
         dadOff &= WriteProc(QStringLiteral("/proc/sys/net/ipv6/conf/") + ClientInterface() +
-                                QStringLiteral("/accept_dad"), "0");
+                                QStringLiteral("/accept_dad"),
+                            "0");
     });
     RunIn(m_server, [&] {
         dadOff &= WriteProc(QStringLiteral("/proc/sys/net/ipv6/conf/") + ServerInterface() +
-                                QStringLiteral("/accept_dad"), "0");
+                                QStringLiteral("/accept_dad"),
+                            "0");
     });
     if (!dadOff) {
         *reason = QStringLiteral("cannot switch duplicate address detection off");
         return false;
     }
-    for (const auto& [ns, dev] : {std::pair(m_client, ClientInterface()), std::pair(m_server, ServerInterface())}) {
-        if (!step({QStringLiteral("-n"), ns, QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
-                   QStringLiteral("up")}))
+    for (const auto& [ns, dev] :
+         {std::pair(m_client, ClientInterface()), std::pair(m_server, ServerInterface())}) {
+        if (!step({QStringLiteral("-n"), ns, QStringLiteral("link"), QStringLiteral("set"),
+                   QStringLiteral("lo"), QStringLiteral("up")}))
             return false;
-        if (!step({QStringLiteral("-n"), ns, QStringLiteral("link"), QStringLiteral("set"), dev, QStringLiteral("up")}))
+        if (!step({QStringLiteral("-n"), ns, QStringLiteral("link"), QStringLiteral("set"), dev,
+                   QStringLiteral("up")}))
             return false;
     }
     return WaitForLinkLocal(m_client, ClientInterface(), reason) &&
@@ -139,22 +149,24 @@ bool CVethLink::WaitForLinkLocal(const QString& netns, const QString& interface,
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     QString output;
     while (std::chrono::steady_clock::now() < until) {
-        if (Ip({QStringLiteral("-n"), netns, QStringLiteral("-6"), QStringLiteral("-o"), QStringLiteral("addr"),
-                QStringLiteral("show"), QStringLiteral("dev"), interface, QStringLiteral("scope"),
-                QStringLiteral("link")},
+        if (Ip({QStringLiteral("-n"), netns, QStringLiteral("-6"), QStringLiteral("-o"),
+                QStringLiteral("addr"), QStringLiteral("show"), QStringLiteral("dev"), interface,
+                QStringLiteral("scope"), QStringLiteral("link")},
                &output) == 0 &&
-            output.contains(QStringLiteral("fe80::")) && !output.contains(QStringLiteral("tentative")))
+            output.contains(QStringLiteral("fe80::")) &&
+            !output.contains(QStringLiteral("tentative")))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    *reason = QStringLiteral("no usable link-local address on ") + interface + QStringLiteral(": ") + output;
+    *reason = QStringLiteral("no usable link-local address on ") + interface +
+              QStringLiteral(": ") + output;
     return false;
 }
 
 QByteArray CVethLink::ClientMac() const {
     QString output;
-    Ip({QStringLiteral("-n"), m_client, QStringLiteral("-o"), QStringLiteral("link"), QStringLiteral("show"),
-        ClientInterface()},
+    Ip({QStringLiteral("-n"), m_client, QStringLiteral("-o"), QStringLiteral("link"),
+        QStringLiteral("show"), ClientInterface()},
        &output);
     static const QRegularExpression ether(QStringLiteral("link/ether ([0-9a-f:]{17})"));
     const auto match = ether.match(output);

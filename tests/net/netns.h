@@ -35,7 +35,9 @@ public:
 
     // Runs fn on a thread of its own that has entered the namespace.
     static std::thread StartIn(const QString& netns, std::function<void()> fn);
-    static void RunIn(const QString& netns, std::function<void()> fn) { StartIn(netns, std::move(fn)).join(); }
+    static void RunIn(const QString& netns, std::function<void()> fn) {
+        StartIn(netns, std::move(fn)).join();
+    }
 
 private:
     bool WaitForLinkLocal(const QString& netns, const QString& interface, QString* reason);

@@ -50,7 +50,8 @@ TEST_F(StandIn, MissingTableFileListsTheWindows7DefaultInCp932WithCrLf) {
                                          "\r\n");
     EXPECT_EQ(bytes, platform::ToCp932(expected));
     EXPECT_TRUE(bytes.startsWith("\x83\x41\x83\x4e\x83\x65\x83\x42\x83\x75"));  // アクティブ in CP932
-    EXPECT_FALSE(QFileInfo::exists(TablePath()));  // reading never creates the file
+    EXPECT_FALSE(QFileInfo::exists(TablePath()));  // reading creates neither the table
+    EXPECT_FALSE(QFileInfo::exists(TablePath() + QStringLiteral(".lock")));  // nor the lock file
 }
 
 TEST_F(StandIn, XpListingIsLowestPrecedenceFirstAndTiesKeepTableOrder) {

@@ -1,13 +1,13 @@
-#include <gtest/gtest.h>
-
 #include "platform/charclass.h"
+
+#include <gtest/gtest.h>
 
 using platform::IsAllHalfWidth;
 using platform::IsHalfWidth;
 
 TEST(CharClass, AcceptsAsciiAndHalfWidthForms) {
     for (char32_t c = 0x20; c < 0x7F; ++c) EXPECT_TRUE(IsHalfWidth(c)) << int(c);
-    EXPECT_TRUE(IsHalfWidth(U'ｱ'));   // half-width katakana
+    EXPECT_TRUE(IsHalfWidth(U'ｱ'));  // half-width katakana
     EXPECT_TRUE(IsHalfWidth(U'ﾟ'));
     EXPECT_TRUE(IsHalfWidth(U'｡'));
     EXPECT_TRUE(IsAllHalfWidth(u"2001:db8::/32"));

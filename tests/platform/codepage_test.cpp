@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/codepage.h"
+
+#include <gtest/gtest.h>
 
 using platform::FromCp932;
 using platform::ToCp932;
@@ -42,4 +42,18 @@ TEST(CodePage, EachInvalidByteIsOneReplacementAndTheNextByteIsReadOn) {
     // A real SUB control character is not mistaken for an invalid byte.
     EXPECT_EQ(FromCp932(QByteArray("\x1A\x80")), QStringLiteral("\u001A\uFFFD"));
     EXPECT_EQ(FromCp932(QByteArray("\x82\xa0\xFF\x82\xa2")), QStringLiteral("あ\uFFFDい"));
+}
+
+TEST(CodePage, ControlBytesMapToThemselvesBothWays) {
+    const QByteArray bytes("\x1a\x1c\x7f\\~", 5);
+    const QString text = FromCp932(bytes);
+    ASSERT_EQ(text.size(), 5);
+    EXPECT_EQ(text[0].unicode(), 0x1A);
+    EXPECT_EQ(text[1].unicode(), 0x1C);
+    EXPECT_EQ(text[2].unicode(), 0x7F);
+    EXPECT_EQ(text[3], u'\\');
+    EXPECT_EQ(ToCp932(text), bytes);
+    // The same bytes next to an invalid one take the slow path and still map to themselves.
+    const QString mixed = FromCp932(QByteArray("\x1a\x80\x7f", 3));
+    EXPECT_EQ(mixed, QString(QChar(0x1A)) + QChar::ReplacementCharacter + QChar(0x7F));
 }

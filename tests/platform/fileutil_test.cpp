@@ -1,14 +1,14 @@
 // Atomic replacement, appending and the read-only rules shared by every writer.
+#include "platform/fileutil.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
-#include "platform/fileutil.h"
 #include "support/testsupport.h"
 
 using namespace platform;
@@ -25,7 +25,9 @@ class FileUtil : public ::testing::Test {
 protected:
     void TearDown() override { SetMode(m_dir.path(), 0700); }
     QString Path(const char* name) const { return m_dir.path() + u'/' + QString::fromLatin1(name); }
-    QStringList Entries() const { return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System); }
+    QStringList Entries() const {
+        return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
     QTemporaryDir m_dir;
 };
 

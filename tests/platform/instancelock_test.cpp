@@ -1,13 +1,12 @@
 // The single-instance lock: detectable by a second process, given back on exit and on a crash.
+#include "platform/instancelock.h"
+
 #include <gtest/gtest.h>
-
-#include <QProcess>
-#include <QTemporaryDir>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/instancelock.h"
+#include <QProcess>
+#include <QTemporaryDir>
 
 using platform::CInstanceLock;
 using Result = CInstanceLock::Result;
@@ -45,7 +44,8 @@ TEST(InstanceLock, SecondHolderInTheSameProcessIsTold) {
 TEST(InstanceLock, LockOfAnotherProcessIsDetectedAndFreedWhenItExits) {
     QTemporaryDir dir;
     QProcess holder;
-    ASSERT_EQ(StartHolder(holder, dir.path(), QStringLiteral("zarntool")), QStringLiteral("acquired"));
+    ASSERT_EQ(StartHolder(holder, dir.path(), QStringLiteral("zarntool")),
+              QStringLiteral("acquired"));
     CInstanceLock lock;
     EXPECT_EQ(lock.Acquire(QStringLiteral("zarntool"), dir.path()), Result::AlreadyHeld);
     QProcess third;
@@ -60,7 +60,8 @@ TEST(InstanceLock, LockOfAnotherProcessIsDetectedAndFreedWhenItExits) {
 TEST(InstanceLock, LockOfAProcessThatCrashesIsFreed) {
     QTemporaryDir dir;
     QProcess holder;
-    ASSERT_EQ(StartHolder(holder, dir.path(), QStringLiteral("zarntool")), QStringLiteral("acquired"));
+    ASSERT_EQ(StartHolder(holder, dir.path(), QStringLiteral("zarntool")),
+              QStringLiteral("acquired"));
     CInstanceLock lock;
     ASSERT_EQ(lock.Acquire(QStringLiteral("zarntool"), dir.path()), Result::AlreadyHeld);
     holder.kill();  // SIGKILL: no clean-up code runs
@@ -82,7 +83,9 @@ TEST(InstanceLock, NeverFollowsALinkPlantedInPlaceOfTheLockFile) {
     QTemporaryDir dir;
     const QString target = dir.path() + QStringLiteral("/victim");
     const QString lockFile = dir.path() + QStringLiteral("/zarntool-%1.lock").arg(::geteuid());
-    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(lockFile).constData()), 0);
+    ASSERT_EQ(
+        ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(lockFile).constData()),
+        0);
     CInstanceLock lock;
     EXPECT_EQ(lock.Acquire(QStringLiteral("zarntool"), dir.path()), Result::Failed);
     EXPECT_NE(lock.LastError(), 0);
@@ -92,7 +95,8 @@ TEST(InstanceLock, NeverFollowsALinkPlantedInPlaceOfTheLockFile) {
 TEST(InstanceLock, MissingFolderFailsWithTheSystemError) {
     QTemporaryDir dir;
     CInstanceLock lock;
-    EXPECT_EQ(lock.Acquire(QStringLiteral("zarntool"), dir.path() + QStringLiteral("/missing")), Result::Failed);
+    EXPECT_EQ(lock.Acquire(QStringLiteral("zarntool"), dir.path() + QStringLiteral("/missing")),
+              Result::Failed);
     EXPECT_EQ(lock.LastError(), ENOENT);
     EXPECT_FALSE(lock.IsHeld());
 }
@@ -107,10 +111,12 @@ TEST(InstanceLock, DefaultFolderWorksAcrossProcesses) {
     // The helper must look in the same folder the default chose.
     QString folder = QStringLiteral("/tmp");
     struct stat st {};
-    if (!runtime.isEmpty() && ::stat(runtime.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
+    if (!runtime.isEmpty() && ::stat(runtime.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+        st.st_uid == ::geteuid())
         folder = QString::fromLocal8Bit(runtime);
     EXPECT_EQ(StartHolder(other, folder, name), QStringLiteral("held"));
     other.waitForFinished(10000);
     lock.Release();
-    QFile::remove(folder + u'/' + name + u'-' + QString::number(::geteuid()) + QStringLiteral(".lock"));
+    QFile::remove(folder + u'/' + name + u'-' + QString::number(::geteuid()) +
+                  QStringLiteral(".lock"));
 }

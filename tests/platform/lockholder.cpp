@@ -2,17 +2,18 @@
 //   lockholder <folder> <name>
 // Prints "acquired", "held" or "failed" on a line; after "acquired" it keeps the lock until its
 // standard input closes (or it is killed).
-#include <cstdio>
 #include <unistd.h>
 
 #include <QString>
+#include <cstdio>
 
 #include "platform/instancelock.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
     platform::CInstanceLock lock;
-    const auto result = lock.Acquire(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[1]));
+    const auto result =
+        lock.Acquire(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[1]));
     const char* word = result == platform::CInstanceLock::Result::Acquired      ? "acquired"
                        : result == platform::CInstanceLock::Result::AlreadyHeld ? "held"
                                                                                 : "failed";

@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
+#include "platform/socketinit.h"
 
-#include <cerrno>
-#include <csignal>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/socketinit.h"
+#include <cerrno>
+#include <csignal>
 
 // After the start, writing to a connection whose peer has gone is an error the caller sees,
 // not a signal that ends the process.

@@ -271,11 +271,16 @@ TEST(PolicyValidators, EarlierSuccessesStayWhenALaterOneFails) {
     EXPECT_FALSE(HasLine(log, QStringLiteral("CPolicyクラスのSetAndValidPriorityの処理を終了します。")));
 }
 
-TEST(PolicyAddress, SetAddressStoresAnyTextUnchanged) {
+TEST(PolicyRecord, SetAddressAndSetErrorStoreWhatTheyAreGiven) {
     testsupport::CTestApp t;
     CPolicy row;
     EXPECT_EQ(row.SetAddress(QStringLiteral(" not an address ")), 1);
     EXPECT_EQ(row.m_csAddress, QStringLiteral(" not an address "));
+    row.SetError(MakeError(506));
+    EXPECT_EQ(row.m_stError.nId, 506);
+    const QStringList log = t.LogLines();
+    EXPECT_TRUE(HasLine(log, QStringLiteral("CPolicyクラスのSetAddressの処理を終了します。")));
+    EXPECT_TRUE(HasLine(log, QStringLiteral("CPolicyクラスのSetErrorの処理を終了します。")));
 }
 
 // --- Prefix helpers -----------------------------------------------------------------------

@@ -304,6 +304,15 @@ TEST(DialogItems, SubclassedMemberControlTakesThePlaceOfTheTemplateControl) {
     EXPECT_EQ(dlg.GetDlgItem(1017), &dlg.m_grpInput);
     EXPECT_EQ(dlg.m_grpInput.geometry(), Expected(*t, *t->Control(1017)));
     EXPECT_EQ(dlg.m_grpInput.parentWidget(), dlg.ClientArea());
+    // A member replaced by another member is let go, not destroyed.
+    CEditEx other;
+    dlg.SubclassDlgItem(1009, &other);
+    EXPECT_EQ(dlg.GetDlgItem(1009), &other);
+    EXPECT_EQ(dlg.m_editLabel.parentWidget(), nullptr);
+    EXPECT_EQ(other.geometry(), Expected(*t, *t->Control(1009)));
+    dlg.SubclassDlgItem(1009, &dlg.m_editLabel);
+    EXPECT_EQ(dlg.GetDlgItem(1009), &dlg.m_editLabel);
+    EXPECT_EQ(other.parentWidget(), nullptr);
 }
 
 TEST(DialogItems, SortedComboBoxKeepsOrderAndSelectsByPrefix) {

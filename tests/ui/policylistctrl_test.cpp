@@ -203,6 +203,14 @@ TEST(PolicyListRows, ReplacingARowWithItsOwnAddressSpaceKeepsItInPlace) {
     EXPECT_TRUE(w.list->UpdateItem(3, Row("D", "4", "40", "::/0")));
 }
 
+TEST(PolicyListRows, AnIndexOutsideTheRowsAppends) {
+    ListWindow w;
+    w.list->UpdateItem(0, Row("A", "1", "10", "::1/128"));
+    EXPECT_TRUE(w.list->UpdateItem(-1, Row("B", "2", "20", "::/0")));
+    EXPECT_TRUE(w.list->UpdateItem(7, Row("C", "3", "30", "fc00::/7")));
+    EXPECT_EQ(w.Column(1), (QStringList{"A", "B", "C"}));
+}
+
 TEST(PolicyListRows, AddAllReplacesTheContentAndKeepsTheFirstOfEachAddressSpace) {
     ListWindow w;
     w.list->UpdateItem(0, Row("old", "1", "1", "fe80::/10"));

@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <gtest/gtest.h>
 
 namespace uitest {
 
@@ -23,7 +25,17 @@ inline void WhenModal(std::function<void(QWidget*)> action, QWidget* notThis = n
         timer->stop();
         timer->deleteLater();
         delete clock;
-        if (ready) action(modal);
+        if (!ready) return;
+        QPointer<QWidget> window(modal);
+        action(modal);
+        // A window the action should have closed but did not would hang the test: fail and
+        // close it after a while.
+        QTimer::singleShot(timeoutMs, qApp, [window] {
+            if (window && window->isVisible() && QApplication::activeModalWidget() == window) {
+                ADD_FAILURE() << "modal window still open: " << window->metaObject()->className();
+                window->hide();
+            }
+        });
     });
     timer->start();
 }

@@ -16,13 +16,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
-#include <algorithm>
-#include <cstring>
 #include <memory>
-#include <random>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace xsession {
 
@@ -51,44 +45,39 @@ inline bool CopyTree(const QString& from, const QString& to) {
 // A private X server for the life of the object.
 class CXvfb {
 public:
+    // -noreset: the server must not restart when its last client goes, or a client connecting
+    // at that moment is refused.
     CXvfb() {
-        // A display number picked at random from a wide range, so that test programs starting
-        // servers side by side do not meet; one whose socket or lock file exists is skipped, and
-        // a server that ends at once (display taken after all) makes the next attempt. The
-        // server must not reset when its last client leaves: every xdotool run is a client
-        // that comes and goes, and a program connecting during a reset is refused.
-        std::mt19937 rng(std::random_device{}());
-        std::uniform_int_distribution<int> pick(200, 30000);
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            const int n = pick(rng);
+        // A display number nobody uses: no socket and no lock file.
+        for (int n = 90 + static_cast<int>(QCoreApplication::applicationPid() % 100); n < 400; ++n) {
             if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
                 QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
                 continue;
+            m_display = QStringLiteral(":%1").arg(n);
             m_server.setProgram(QStandardPaths::findExecutable(QStringLiteral("Xvfb")));
-            m_server.setArguments({QStringLiteral(":%1").arg(n), QStringLiteral("-screen"),
-                                   QStringLiteral("0"), QStringLiteral("1024x768x24"),
-                                   QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                                   QStringLiteral("-noreset")});
+            m_server.setArguments({m_display, QStringLiteral("-screen"), QStringLiteral("0"),
+                                   QStringLiteral("1024x768x24"), QStringLiteral("-noreset"),
+                                   QStringLiteral("-nolisten"),
+                                   QStringLiteral("tcp")});
             m_server.setProcessChannelMode(QProcess::MergedChannels);
-            m_server.setStandardOutputFile(QProcess::nullDevice());
             m_server.start();
             if (!m_server.waitForStarted(5000)) continue;
-            // Ready once a client can connect; waiting for the end (1 ms) notices a server
-            // that has given up, which the process state alone would not show without an
-            // event loop.
             QElapsedTimer clock;
             clock.start();
-            while (clock.elapsed() < 15000) {
-                if (m_server.waitForFinished(1)) break;
-                if (Accepts(n)) {
-                    m_display = QStringLiteral(":%1").arg(n);
-                    return;
-                }
+            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(n);
+            while (!QFile::exists(socket) && clock.elapsed() < 10000 &&
+                   m_server.state() == QProcess::Running)
                 QThread::msleep(20);
+            // Ready once the display's lock names this server (not another one that took the
+            // number meanwhile) and a client can connect and ask for the screen size.
+            while (m_server.state() == QProcess::Running && clock.elapsed() < 10000) {
+                if (LockHolder(n) == m_server.processId() && CanConnect()) return;
+                QThread::msleep(50);
             }
             m_server.kill();
             m_server.waitForFinished(2000);
         }
+        m_display.clear();
     }
     ~CXvfb() {
         if (m_server.state() != QProcess::NotRunning) {
@@ -106,18 +95,21 @@ public:
     QString Display() const { return m_display; }
 
 private:
-    // True when the X server of display n accepts a connection on its socket.
-    static bool Accepts(int n) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) return false;
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const QByteArray path = QStringLiteral("/tmp/.X11-unix/X%1").arg(n).toLatin1();
-        std::memcpy(address.sun_path, path.constData(),
-                    std::min<std::size_t>(std::size_t(path.size()), sizeof(address.sun_path) - 1));
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-        ::close(fd);
-        return ok;
+    static qint64 LockHolder(int display) {
+        QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(display));
+        if (!lock.open(QIODevice::ReadOnly)) return -1;
+        return lock.read(64).trimmed().toLongLong();
+    }
+
+    bool CanConnect() const {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        p.setProcessEnvironment(env);
+        p.start(QStandardPaths::findExecutable(QStringLiteral("xdotool")),
+                {QStringLiteral("getdisplaygeometry")});
+        return p.waitForFinished(3000) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 0 && !p.readAllStandardOutput().trimmed().isEmpty();
     }
 
     QProcess m_server;

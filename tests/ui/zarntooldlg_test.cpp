@@ -8,13 +8,16 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QWindow>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include "platform/codepage.h"
 #include "support/testsupport.h"
+#include "ui/runmodes.h"
 #include "ui/zarntooldlg.h"
+#include "uitestutil.h"
 
 namespace {
 
@@ -509,6 +512,34 @@ TEST_F(EditorTest, VersionItemOfTheSystemMenuOpensTheVersionBox) {
     EXPECT_TRUE(dlg->isVisible());
 }
 
+// --- Editor mode -------------------------------------------------------------------------------
+
+TEST_F(EditorTest, EditorModeRunsTheWindowModallyAsTheMainWindowOwningTheBoxes) {
+    WriteConf(ConfLine(true, 0, "a", 1, 50, "::/0"));
+    bool wasMainWindow = false;
+    bool wasModal = false;
+    QObject* window = nullptr;
+    uitest::WhenModal([&](QWidget* w) {
+        auto* main = qobject_cast<CZarntoolDlg*>(w);
+        ASSERT_NE(main, nullptr);
+        window = main;
+        wasMainWindow = t.App().m_pMainWnd == main;
+        wasModal = main->isModal() || main->windowModality() != Qt::NonModal;
+        t.Boxes().QueueAnswer(IDYES);
+        QTest::mouseClick(&main->m_btnCancel, Qt::LeftButton);
+    });
+    runmodes::RunEditor(t.App(), [] { return std::make_unique<CZarntoolDlg>(); });
+    EXPECT_TRUE(wasMainWindow);
+    EXPECT_TRUE(wasModal);
+    ASSERT_EQ(t.Boxes().shown.size(), 1);
+    EXPECT_EQ(t.Boxes().shown[0].owner, window);
+    EXPECT_EQ(t.App().m_pMainWnd, nullptr);
+    const int shown = LogIndex(QStringLiteral("ポリシ設定画面を表示しました。"));
+    const int closed = LogIndex(QStringLiteral("ポリシ設定画面を閉じました。"));
+    EXPECT_GE(shown, 0);
+    EXPECT_GT(closed, shown);
+}
+
 // --- Resizing ----------------------------------------------------------------------------------
 
 TEST_F(EditorTest, EnlargingByHundredPixelsGrowsTheListAndMovesTheLowerControls) {
@@ -552,6 +583,23 @@ TEST_F(EditorTest, WidthStaysAndHeightNeverGoesBelowTheOpeningSize) {
     EXPECT_EQ(dlg->size(), opening);
     EXPECT_EQ(dlg->m_rcInitWindow.Width(), opening.width());
     EXPECT_EQ(dlg->m_rcInitWindow.Height(), opening.height());
+}
+
+TEST_F(EditorTest, SizeImposedByTheWindowSystemIsCorrected) {
+    WriteConf({});
+    Open();
+    const QSize opening = dlg->size();
+    const QRect listBefore = List().geometry();
+    // Sizes set on the native window bypass the widget's own limits, as a window system
+    // without a window manager delivers them.
+    dlg->windowHandle()->resize(QSize(opening.width() - 60, opening.height() - 40));
+    QApplication::processEvents();
+    EXPECT_EQ(dlg->size(), opening);
+    EXPECT_EQ(List().geometry(), listBefore);
+    dlg->windowHandle()->resize(QSize(opening.width() + 50, opening.height() + 80));
+    QApplication::processEvents();
+    EXPECT_EQ(dlg->width(), opening.width());
+    EXPECT_GE(dlg->height(), opening.height());
 }
 
 // --- Appearance --------------------------------------------------------------------------------

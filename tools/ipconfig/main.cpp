@@ -17,6 +17,7 @@
 #include <netpacket/packet.h>
 #include <unistd.h>
 
+#include "common/consoletext.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -36,12 +37,8 @@ struct CAdapter {
     QList<CAddress6> ipv6;
 };
 
-class COutput {
+class COutput : public CConsoleText {
 public:
-    void Line(const QString& text = QString()) {
-        m_text += text;
-        m_text += u"\r\n";
-    }
     // A "label . . . . : value" line, the dots leading to a fixed column as Windows prints
     // them; full-width characters count as two columns.
     void Field(const QString& label, const QString& value) {
@@ -52,19 +49,6 @@ public:
         for (; width <= 40; ++width) line += width % 2 == 0 ? u'.' : u' ';
         Line(line + QStringLiteral(": ") + value);
     }
-    void Flush() {
-        const QByteArray bytes = platform::ToCp932(m_text);
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
-            done += n;
-        }
-    }
-
-private:
-    QString m_text;
 };
 
 QString ReadSysText(const QString& name, const char* file) {

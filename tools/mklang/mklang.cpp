@@ -20,7 +20,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
-
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
@@ -36,7 +35,8 @@ public:
 
 QJsonObject ReadObject(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) throw CError(path + QStringLiteral(": ") + file.errorString());
+    if (!file.open(QIODevice::ReadOnly))
+        throw CError(path + QStringLiteral(": ") + file.errorString());
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
     if (error.error != QJsonParseError::NoError)
@@ -121,47 +121,63 @@ QJsonObject MergeMenus(QJsonObject menus, const QJsonValue& overlay) {
         if (it.key() == u"_comment") continue;
         const QString where = QStringLiteral("overlay menu ") + it.key();
         RequireId(it.key(), where);
-        if (!menus.value(it.key()).isObject()) throw CError(where + QStringLiteral(": no such menu in the base set"));
-        if (!it.value().isArray()) throw CError(where + QStringLiteral(": insertions must be a list"));
+        if (!menus.value(it.key()).isObject())
+            throw CError(where + QStringLiteral(": no such menu in the base set"));
+        if (!it.value().isArray())
+            throw CError(where + QStringLiteral(": insertions must be a list"));
         QJsonObject menu = menus.value(it.key()).toObject();
         QJsonArray popups = menu.value(u"popups").toArray();
         for (const QJsonValue& iv : it.value().toArray()) {
-            if (!iv.isObject()) throw CError(where + QStringLiteral(": an insertion is not an object"));
+            if (!iv.isObject())
+                throw CError(where + QStringLiteral(": an insertion is not an object"));
             const QJsonObject ins = iv.toObject();
-            RequireOnly(ins, {QStringLiteral("popup"), QStringLiteral("before"), QStringLiteral("after"),
-                              QStringLiteral("at"), QStringLiteral("items")},
+            RequireOnly(ins,
+                        {QStringLiteral("popup"), QStringLiteral("before"), QStringLiteral("after"),
+                         QStringLiteral("at"), QStringLiteral("items")},
                         where);
-            if (!ins.value(u"popup").isDouble()) throw CError(where + QStringLiteral(": \"popup\" index missing"));
+            if (!ins.value(u"popup").isDouble())
+                throw CError(where + QStringLiteral(": \"popup\" index missing"));
             const int popupIndex = ins.value(u"popup").toInt(-1);
             if (popupIndex < 0 || popupIndex >= popups.size())
                 throw CError(where + QStringLiteral(": popup %1 does not exist").arg(popupIndex));
             QJsonObject popup = popups[popupIndex].toObject();
             QJsonArray items = popup.value(u"items").toArray();
 
-            const int anchors = int(ins.contains(u"before")) + int(ins.contains(u"after")) + int(ins.contains(u"at"));
-            if (anchors != 1) throw CError(where + QStringLiteral(": give exactly one of before, after, at"));
+            const int anchors = int(ins.contains(u"before")) + int(ins.contains(u"after")) +
+                                int(ins.contains(u"at"));
+            if (anchors != 1)
+                throw CError(where + QStringLiteral(": give exactly one of before, after, at"));
             qsizetype position = -1;
             if (ins.contains(u"at")) {
                 const QString at = ins.value(u"at").toString();
-                if (at == u"start") position = 0;
-                else if (at == u"end") position = items.size();
-                else throw CError(where + QStringLiteral(": \"at\" must be start or end"));
+                if (at == u"start")
+                    position = 0;
+                else if (at == u"end")
+                    position = items.size();
+                else
+                    throw CError(where + QStringLiteral(": \"at\" must be start or end"));
             } else {
                 const bool before = ins.contains(u"before");
                 const int anchor = ins.value(before ? u"before" : u"after").toInt(0);
                 const qsizetype index = IndexOfItem(items, anchor);
-                if (index < 0) throw CError(where + QStringLiteral(": item %1 not found in popup %2").arg(anchor).arg(popupIndex));
+                if (index < 0)
+                    throw CError(where + QStringLiteral(": item %1 not found in popup %2")
+                                             .arg(anchor)
+                                             .arg(popupIndex));
                 position = before ? index : index + 1;
             }
 
             const QJsonArray added = CheckedItems(ins.value(u"items"), where);
             QList<int> existing;
-            for (const QJsonValue& p : popups) CollectIds(p.toObject().value(u"items").toArray(), &existing);
+            for (const QJsonValue& p : popups)
+                CollectIds(p.toObject().value(u"items").toArray(), &existing);
             for (const QJsonValue& a : added) {
                 const QJsonObject o = a.toObject();
                 if (!o.contains(u"id")) continue;
                 const int id = o.value(u"id").toInt();
-                if (existing.contains(id)) throw CError(where + QStringLiteral(": item %1 is already in the menu").arg(id));
+                if (existing.contains(id))
+                    throw CError(where +
+                                 QStringLiteral(": item %1 is already in the menu").arg(id));
                 existing.append(id);
             }
             for (const QJsonValue& a : added) items.insert(position++, a);
@@ -177,7 +193,8 @@ QJsonObject MergeMenus(QJsonObject menus, const QJsonValue& overlay) {
 // Icon paths must stay inside the set's folder.
 QString SafeRelative(const QString& path) {
     const QString clean = QDir::cleanPath(path);
-    if (clean.isEmpty() || QDir::isAbsolutePath(clean) || clean == u".." || clean.startsWith(QStringLiteral("../")))
+    if (clean.isEmpty() || QDir::isAbsolutePath(clean) || clean == u".." ||
+        clean.startsWith(QStringLiteral("../")))
         throw CError(QStringLiteral("icon path leaves the language folder: ") + path);
     return clean;
 }
@@ -188,11 +205,14 @@ void CopyIcons(const QJsonObject& icons, const QString& baseDir, const QString& 
         const QString from = baseDir + u'/' + relative;
         const QString to = outDir + u'/' + relative;
         QFile source(from);
-        if (!source.open(QIODevice::ReadOnly)) throw CError(QStringLiteral("icon %1: %2: %3").arg(it.key(), from, source.errorString()));
+        if (!source.open(QIODevice::ReadOnly))
+            throw CError(
+                QStringLiteral("icon %1: %2: %3").arg(it.key(), from, source.errorString()));
         const QByteArray bytes = source.readAll();
         QDir().mkpath(QFileInfo(to).absolutePath());
         QSaveFile target(to);
-        if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size() || !target.commit())
+        if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size() ||
+            !target.commit())
             throw CError(QStringLiteral("icon %1: cannot write %2").arg(it.key(), to));
     }
 }
@@ -200,10 +220,13 @@ void CopyIcons(const QJsonObject& icons, const QString& baseDir, const QString& 
 void Build(const QString& basePath, const QString& overlayPath, const QString& outDir) {
     QJsonObject set = ReadObject(basePath);
     const QJsonObject overlay = ReadObject(overlayPath);
-    RequireOnly(overlay, {QStringLiteral("strings"), QStringLiteral("menus")}, QStringLiteral("overlay"));
+    RequireOnly(overlay, {QStringLiteral("strings"), QStringLiteral("menus")},
+                QStringLiteral("overlay"));
 
-    set.insert(QStringLiteral("strings"), MergeStrings(set.value(u"strings").toObject(), overlay.value(u"strings")));
-    set.insert(QStringLiteral("menus"), MergeMenus(set.value(u"menus").toObject(), overlay.value(u"menus")));
+    set.insert(QStringLiteral("strings"),
+               MergeStrings(set.value(u"strings").toObject(), overlay.value(u"strings")));
+    set.insert(QStringLiteral("menus"),
+               MergeMenus(set.value(u"menus").toObject(), overlay.value(u"menus")));
 
     if (!QDir().mkpath(outDir)) throw CError(QStringLiteral("cannot create ") + outDir);
     CopyIcons(set.value(u"icons").toObject(), QFileInfo(basePath).absolutePath(), outDir);

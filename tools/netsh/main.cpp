@@ -29,6 +29,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "common/consoletext.h"
 #include "platform/codepage.h"
 #include "platform/fileutil.h"
 #include "platform/selfpath.h"
@@ -118,29 +119,7 @@ QStringList GroupHelp(const QString& verb) {
 
 // ---- output ----
 
-class COutput {
-public:
-    void Line(const QString& text = QString()) {
-        m_text += text;
-        m_text += u"\r\n";
-    }
-    void Lines(const QStringList& lines) {
-        for (const QString& l : lines) Line(l);
-    }
-    void Flush() {
-        const QByteArray bytes = platform::ToCp932(m_text);
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
-            done += n;
-        }
-    }
-
-private:
-    QString m_text;
-};
+using COutput = CConsoleText;
 
 // ---- the table ----
 
@@ -247,13 +226,16 @@ bool SaveTable(const QString& path, const QList<CEntry>& table) {
     return platform::WriteFileAtomic(path, bytes);
 }
 
-// Holds an flock on "<table>.lock" for the lifetime of the run. Without a lock file (an
-// unwritable folder) a listing still runs; a change could not be written there anyway.
+// Holds an flock on "<table>.lock" for the lifetime of the run: shared for a listing, exclusive
+// for a change. Without a lock file a listing still runs; a change that cannot create the lock
+// file (an unwritable folder) could not write the table there either.
 class CTableLock {
 public:
     CTableLock(const QString& tablePath, bool exclusive) {
         const QByteArray lockPath = (tablePath + QStringLiteral(".lock")).toLocal8Bit();
-        m_fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        // A listing never creates the lock file: before any change there is nothing to wait for,
+        // and a change replaces the table atomically anyway.
+        if (exclusive) m_fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (m_fd < 0) m_fd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC);
         if (m_fd < 0) return;
         while (::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0) {

@@ -1,0 +1,179 @@
+// Registration (RemoveAllPolicy then AddPolicy) of ::/1 on WindowsVista, which the division
+// turns into 128 add commands, through the real netsh stand-in; and the floor it is measured
+// against: the same 128 add commands run as plain processes, with nothing of the program around
+// them. Both start every iteration from the same table file. The work happens in child
+// processes, so the figures are wall-clock times.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/zarntoolapp.h"
+#include "policy/policylistmanager.h"
+
+extern char** environ;
+
+namespace {
+
+const QString kStage = QStringLiteral(CORVANE_STAGE_DIR);
+
+// An application object on a temporary installation with the stand-in beside the program,
+// the staged settings (log level DEBUG: every trace line is written) and the language set.
+class CBenchInstall {
+public:
+    CBenchInstall() {
+        const QString dir = Dir();
+        QDir().mkpath(dir + QStringLiteral("conf/langs/Japanese"));
+        QFile::copy(QStringLiteral(CORVANE_SOURCE_DIR) + QStringLiteral("/conf/zarntool.ini"), dir + QStringLiteral("conf/zarntool.ini"));
+        QFile::copy(kStage + QStringLiteral("/conf/langs/Japanese/lang.json"), dir + QStringLiteral("conf/langs/Japanese/lang.json"));
+        QFile::link(kStage + QStringLiteral("/netsh"), dir + QStringLiteral("netsh"));
+        qputenv("NETSH_PREFIXPOLICY_FILE", TablePath().toLocal8Bit());
+
+        CZarntoolApp::Options options;
+        options.appDir = dir;
+        options.exeName = QStringLiteral("zarntool");
+        m_app = std::make_unique<CZarntoolApp>(options);
+        m_app->m_szAppDir = dir;
+        m_app->m_clLog.m_sLogPath = dir + QStringLiteral("zarntool.log");
+        m_app->m_pszProfileName = dir + QStringLiteral("conf/zarntool.ini");
+        m_app->WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("OS"), QStringLiteral("WindowsVista"));
+        m_app->WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("LOG_LEVEL"), QStringLiteral("DEBUG"));
+        CResourceSet set;
+        set.Load(dir + QStringLiteral("conf/langs/Japanese/lang.json"));
+        m_app->SetLanguageResources(set);
+    }
+    QString Dir() const { return m_dir.path() + u'/'; }
+    QString TablePath() const { return Dir() + QStringLiteral("netsh.table"); }
+    CZarntoolApp& App() { return *m_app; }
+
+    // The Windows 7 default table (no file), or an empty one.
+    void ResetTable(bool empty) {
+        QFile::remove(TablePath());
+        if (empty) {
+            QFile f(TablePath());
+            f.open(QIODevice::WriteOnly);
+        }
+        QFile::remove(Dir() + QStringLiteral("zarntool.log"));
+    }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<CZarntoolApp> m_app;
+};
+
+// CPU seconds used so far by this process and by its waited-for children. Unlike the wall
+// clock this does not depend on what else the machine is doing.
+double CpuSeconds() {
+    auto seconds = [](const rusage& u) {
+        return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
+    rusage self{};
+    rusage children{};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    return seconds(self) + seconds(children);
+}
+
+// Reports the CPU time of the whole process tree per iteration as "tree_cpu_ms".
+class CTreeCpu {
+public:
+    explicit CTreeCpu(benchmark::State& state) : m_state(state), m_start(CpuSeconds()) {}
+    ~CTreeCpu() {
+        if (m_state.iterations() > 0)
+            m_state.counters["tree_cpu_ms"] = (CpuSeconds() - m_start) * 1000.0 / double(m_state.iterations());
+    }
+
+private:
+    benchmark::State& m_state;
+    double m_start;
+};
+
+CBenchInstall& Install() {
+    static CBenchInstall install;
+    return install;
+}
+
+void Registration(benchmark::State& state, bool fromEmpty) {
+    CBenchInstall& install = Install();
+    CPolicyListManager manager;
+    manager.m_pApp = &install.App();
+    CTreeCpu cpu(state);
+    for (auto _ : state) {
+        state.PauseTiming();
+        install.ResetTable(fromEmpty);
+        CPolicy row;
+        row.m_pApp = &install.App();
+        row.m_bDisabled = false;
+        row.m_nSource = 0;
+        row.m_csNetworkName = QStringLiteral("bench");
+        row.m_csAddress = QStringLiteral("::/1");
+        row.m_csPriority = QStringLiteral("45");
+        row.m_csLabel = QStringLiteral("14");
+        CPolicyList list{row};
+        state.ResumeTiming();
+        if (manager.RemoveAllPolicy() != 1 || manager.AddPolicy(list) != 1 || list.size() != 128) {
+            state.SkipWithError("registration failed");
+            break;
+        }
+    }
+}
+
+void BM_Registration_FromDefaultTable(benchmark::State& state) { Registration(state, false); }
+void BM_Registration_FromEmptyTable(benchmark::State& state) { Registration(state, true); }
+
+// 128 runs of "netsh interface ipv6 add prefixpolicy <j>00::/8 45 14", output discarded.
+void BM_Floor_128PlainRuns(benchmark::State& state) {
+    CBenchInstall& install = Install();
+    const QByteArray netsh = QFile::encodeName(kStage + QStringLiteral("/netsh"));
+    std::vector<QByteArray> prefixes;
+    for (int j = 0; j < 128; ++j) prefixes.push_back(j == 0 ? QByteArray("::/8") : QByteArray::number(j, 16) + "00::/8");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    CTreeCpu cpu(state);
+    for (auto _ : state) {
+        state.PauseTiming();
+        install.ResetTable(true);
+        state.ResumeTiming();
+        for (QByteArray& prefix : prefixes) {
+            char* argv[] = {const_cast<char*>("netsh"), const_cast<char*>("interface"), const_cast<char*>("ipv6"),
+                            const_cast<char*>("add"), const_cast<char*>("prefixpolicy"), prefix.data(),
+                            const_cast<char*>("45"), const_cast<char*>("14"), nullptr};
+            pid_t pid = -1;
+            if (posix_spawn(&pid, netsh.constData(), &actions, nullptr, argv, environ) != 0) {
+                state.SkipWithError("spawn failed");
+                break;
+            }
+            int status = 0;
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Floor_128PlainRuns)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+BENCHMARK(BM_Registration_FromEmptyTable)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+BENCHMARK(BM_Registration_FromDefaultTable)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

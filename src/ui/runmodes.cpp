@@ -1,0 +1,79 @@
+#include "ui/runmodes.h"
+
+#include "app/commandline.h"
+#include "app/zarntoolapp.h"
+#include "platform/fileutil.h"
+#include "policy/policylistmanager.h"
+#include "ui/dialogex.h"
+#include "ui/waitcursor.h"
+#include "ui/zarnlicensedlg.h"
+
+namespace runmodes {
+
+void Run(CZarntoolApp& app, const CZarnCommandLineInfo& cmd, const MainWindowFactory& mainWindow) {
+    CAppLog& log = app.m_clLog;
+    int nResponseLicense = -1;
+    {
+        CZarnlicenseDlg dlg;
+        nResponseLicense = dlg.DoModal();
+    }
+    if (nResponseLicense == IDOK) {
+        log.TraceValue(QStringLiteral("nResponseLicense"), QStringLiteral("IDOK"));
+        if (cmd.m_bOptionE) {
+            log.TraceValue(QStringLiteral("m_bOptionE"), QStringLiteral("TRUE"));
+            RunEditor(app, mainWindow);
+        } else {
+            ApplyPolicyTable(app);
+        }
+    } else if (nResponseLicense == IDCANCEL) {
+        log.TraceValue(QStringLiteral("nResponseLicense"), QStringLiteral("IDCANCEL"));
+    }
+    // Any other result: the dialog could not be shown; nothing is done.
+}
+
+void RunEditor(CZarntoolApp& app, const MainWindowFactory& mainWindow) {
+    std::unique_ptr<CDialogEx> dlg = mainWindow ? mainWindow() : nullptr;
+    if (!dlg) {
+        app.m_clLog.TraceValue(QStringLiteral("CZarntoolDlg"), QStringLiteral("unavailable"));
+        return;
+    }
+    // The window does not exist yet: boxes stay ownerless until it makes itself the owner.
+    app.m_clLog.m_hOwnerWnd = nullptr;
+    app.m_pMainWnd = dlg.get();
+    dlg->DoModal();
+    app.m_pMainWnd = nullptr;
+    app.m_clLog.m_hOwnerWnd = nullptr;
+    dlg.reset();
+}
+
+int ApplyPolicyTable(CZarntoolApp& app) {
+    CAppLog& log = app.m_clLog;
+    bool applied = false;
+    {
+        CWaitCursor wait;
+        CPolicyListManager manager;
+        CPolicyList clPolicyConf;
+        CPolicyList clPolicy;
+        const QString cs_PolicyTablePath = app.m_szAppDir + QStringLiteral("conf/policytable.conf");
+        if (!platform::FileExists(cs_PolicyTablePath) &&
+            !platform::DirectoryExists(cs_PolicyTablePath)) {
+            log.TraceValue(QStringLiteral("FindFile(cs_PolicyTablePath)"), QStringLiteral("FALSE"));
+        } else if (manager.GetStandardPolicyFile(clPolicyConf) != 1) {
+            log.TraceValue(QStringLiteral("GetCurrentFile(&clPolicyConf)"), QStringLiteral("FALSE"));
+        } else if (manager.RemoveAllPolicy() == 0) {
+            log.TraceValue(QStringLiteral("RemoveAllPolicy"), QStringLiteral("FALSE"));
+        } else {
+            for (const CPolicy& row : clPolicyConf)
+                if (!row.m_bDisabled) clPolicy.append(row);
+            if (manager.AddPolicy(clPolicy) == 0) {
+                log.TraceValue(QStringLiteral("AddPolicy"), QStringLiteral("FALSE"));
+            } else {
+                applied = true;
+            }
+        }
+    }
+    if (applied) log.ShowMessageId(404, LOG_DEBUG);
+    return applied ? 1 : 0;
+}
+
+}  // namespace runmodes

@@ -1,0 +1,41 @@
+#include "ui/uisetup.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QMessageBox>
+#include <QStyleFactory>
+
+#include "app/resourceset.h"
+#include "app/zarntoolapp.h"
+#include "ui/dialogex.h"
+
+namespace uisetup {
+
+std::unique_ptr<QCoreApplication> MakeQtApp(int& argc, char** argv) {
+    auto app = std::make_unique<QApplication>(argc, argv);
+    QFont font(CDialogEx::JapaneseFontFamily());
+    font.setPixelSize(12);  // 9 pt at 96 dots per inch, the size of the main window's font
+    QApplication::setFont(font);
+    const QString icon = CResourceSet::ProgramSet().IconPath(128);
+    if (!icon.isEmpty()) QApplication::setWindowIcon(QIcon(icon));
+    return app;
+}
+
+void PrepareUi(CZarntoolApp&) {
+    // One look on every desktop, independent of the platform theme.
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
+}
+
+void ReleaseUi(CZarntoolApp& app) {
+    app.m_pMainWnd = nullptr;
+    app.m_clLog.m_hOwnerWnd = nullptr;
+    QApplication::closeAllWindows();
+}
+
+void FrameworkMessage(const QString& caption, const QString& text) {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok);
+    box.exec();
+}
+
+}  // namespace uisetup

@@ -1,0 +1,21 @@
+#pragma once
+// What the program's start-up needs from the user-interface layer: the Qt application object,
+// the preparation and release of the widgets around the run, and the framework's own box.
+#include <QCoreApplication>
+#include <QString>
+#include <memory>
+
+class CZarntoolApp;
+
+namespace uisetup {
+
+// A QApplication with the Japanese dialog font as its font and the program icon.
+std::unique_ptr<QCoreApplication> MakeQtApp(int& argc, char** argv);
+// Before the run: the widget style the dialogs are drawn in.
+void PrepareUi(CZarntoolApp& app);
+// After the run: closes what the run left open.
+void ReleaseUi(CZarntoolApp& app);
+// The framework's own message box (OK button, warning icon), not logged.
+void FrameworkMessage(const QString& caption, const QString& text);
+
+}  // namespace uisetup

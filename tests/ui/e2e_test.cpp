@@ -1,0 +1,206 @@
+// The real program end to end: the staged zarntool on a virtual X display (Xvfb), driven with
+// synthetic input (xdotool), installing the policy table file through the netsh stand-in.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <optional>
+
+#include "platform/codepage.h"
+#include "support/testsupport.h"
+
+namespace {
+
+QString Tool(const char* name) { return QStandardPaths::findExecutable(QLatin1String(name)); }
+
+// Runs a helper program to its end; returns its standard output, or nothing when it failed or
+// took longer than `timeoutMs`.
+std::optional<QString> RunTool(const QString& program, const QStringList& args, const QString& display,
+            int timeoutMs = 30000) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return std::nullopt;
+    }
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return std::nullopt;
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+// A virtual X display for the life of the object.
+class CVirtualDisplay {
+public:
+    CVirtualDisplay() {
+        m_server.setProgram(Tool("Xvfb"));
+        m_server.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"),
+                               QStringLiteral("-screen"), QStringLiteral("0"),
+                               QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                               QStringLiteral("tcp")});
+        m_server.start();
+        if (!m_server.waitForStarted(10000)) return;
+        // The server writes its display number once it accepts connections.
+        QByteArray number;
+        for (int i = 0; i < 200 && !number.contains('\n'); ++i) {
+            m_server.waitForReadyRead(100);
+            number += m_server.readAllStandardOutput();
+        }
+        if (number.trimmed().isEmpty()) return;
+        m_display = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+    }
+    ~CVirtualDisplay() {
+        if (m_server.state() != QProcess::NotRunning) {
+            m_server.terminate();
+            if (!m_server.waitForFinished(5000)) {
+                m_server.kill();
+                m_server.waitForFinished();
+            }
+        }
+    }
+    QString Name() const { return m_display; }
+
+private:
+    QProcess m_server;
+    QString m_display;
+};
+
+// The mapped top-level windows titled "Corvane", newest last.
+QStringList CorvaneWindows(const QString& display) {
+    const QString out = RunTool(Tool("xdotool"),
+                            {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                             QStringLiteral("--name"), QStringLiteral("^Corvane$")},
+                            display, 10000)
+                            .value_or(QString());
+    return out.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+}
+
+// Waits until a mapped "Corvane" window other than those in `known` appears.
+QString WaitForNewWindow(const QString& display, const QStringList& known, int timeoutMs = 60000) {
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+        for (const QString& w : CorvaneWindows(display))
+            if (!known.contains(w)) return w;
+        QThread::msleep(100);
+    }
+    return QString();
+}
+
+bool Keys(const QString& display, const QString& window, const QStringList& keys) {
+    if (!RunTool(Tool("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window}, display))
+        return false;
+    QThread::msleep(200);
+    for (const QString& k : keys) {
+        if (!RunTool(Tool("xdotool"), {QStringLiteral("key"), QStringLiteral("--clearmodifiers"), k}, display))
+            return false;
+        QThread::msleep(150);
+    }
+    return true;
+}
+
+QStringList LogTexts(const QString& path) {
+    QStringList texts;
+    for (const QString& line : platform::FromCp932(testsupport::ReadFile(path)).split(QStringLiteral("\r\n"))) {
+        const qsizetype a = line.indexOf(u',');
+        const qsizetype b = a < 0 ? -1 : line.indexOf(u',', a + 1);
+        if (b > 0) texts << line.mid(b + 1);
+    }
+    return texts;
+}
+
+}  // namespace
+
+TEST(EndToEnd, AgreementThenApplyModeInstallsThePolicyTable) {
+    ASSERT_FALSE(Tool("Xvfb").isEmpty()) << "xvfb is a dependency (scripts/install-deps.sh)";
+    ASSERT_FALSE(Tool("xdotool").isEmpty()) << "xdotool is a dependency (scripts/install-deps.sh)";
+    const QString stage = testsupport::StageDir() + u'/';
+    const QString shot = QStringLiteral(CORVANE_BINARY_DIR "/tests/ui/ui_xshot");
+
+    // A copy of the staged installation, with its own stand-in table and lock folder.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString root = dir.path() + u'/';
+    for (const char* f : {"zarntool", "netsh"}) {
+        ASSERT_TRUE(QFile::copy(stage + QLatin1String(f), root + QLatin1String(f))) << f;
+        QFile(root + QLatin1String(f)).setPermissions(QFile::permissions(stage + QLatin1String(f)));
+    }
+    for (const char* f : {"conf/zarntool.ini", "conf/policytable.conf.default",
+                          "conf/langs/Japanese/lang.json", "conf/langs/Japanese/license.rtf"}) {
+        ASSERT_TRUE(testsupport::WriteFile(root + QLatin1String(f), testsupport::ReadFile(stage + QLatin1String(f))))
+            << f;
+    }
+    ASSERT_TRUE(testsupport::WriteFile(root + QStringLiteral("conf/policytable.conf"),
+                                       "1,0,Loopback,0,50,::1/128\r\n"
+                                       "1,0,IPv6,1,40,::/0\r\n"
+                                       "0,2,Off,7,45,2001:db8:1::/48\r\n"
+                                       "1,1,Site,9,35,2001:db8::/32\r\n"));
+    const QString table = root + QStringLiteral("netsh.table");
+    ASSERT_TRUE(testsupport::WriteFile(table, "30 2 2002::/16\n"));
+    QDir().mkpath(root + QStringLiteral("run"));
+    QFile(root + QStringLiteral("run")).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner);
+
+    CVirtualDisplay display;
+    ASSERT_FALSE(display.Name().isEmpty()) << "Xvfb did not start";
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display.Name());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("NETSH_PREFIXPOLICY_FILE"), table);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("run"));
+    // Leak reports of the X libraries would change the exit status; our code's leaks are
+    // checked by the in-process tests.
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(root + QStringLiteral("zarntool"), {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    // The agreement dialog.
+    const QString agreement = WaitForNewWindow(display.Name(), {});
+    ASSERT_FALSE(agreement.isEmpty()) << "the agreement dialog did not appear";
+    QThread::msleep(300);
+    const QString picture = QStringLiteral(CORVANE_BINARY_DIR "/tests/ui/e2e-agreement.png");
+    EXPECT_TRUE(RunTool(shot, {agreement, picture}, display.Name()).has_value());
+    const QImage image(picture);
+    EXPECT_FALSE(image.isNull());
+    EXPECT_GT(image.width(), 300);
+
+    // Focus starts on the document: Tab to the check box, tick it, Tab to "利用する", press it.
+    ASSERT_TRUE(Keys(display.Name(), agreement,
+                     {QStringLiteral("Tab"), QStringLiteral("space"), QStringLiteral("Tab"),
+                      QStringLiteral("space")}));
+
+    // Box 404.
+    const QString box = WaitForNewWindow(display.Name(), {agreement});
+    ASSERT_FALSE(box.isEmpty()) << "box 404 did not appear";
+    QThread::msleep(300);
+    ASSERT_TRUE(Keys(display.Name(), box, {QStringLiteral("Return")}));
+
+    ASSERT_TRUE(program.waitForFinished(60000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+
+    // The stand-in's table holds the switched-on rows only; the old entry is gone.
+    QStringList entries;
+    for (const QString& l : QString::fromUtf8(testsupport::ReadFile(table)).split(u'\n'))
+        if (!l.trimmed().isEmpty() && !l.startsWith(u'#')) entries << l.trimmed();
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("50 0 ::1/128"), QStringLiteral("40 1 ::/0"),
+                                    QStringLiteral("35 9 2001:db8::/32")}));
+
+    const QStringList log = LogTexts(root + QStringLiteral("zarntool.log"));
+    EXPECT_TRUE(log.contains(QStringLiteral("Corvaneを起動しました。")));
+    EXPECT_TRUE(log.contains(QStringLiteral("m_chkAgreement=TRUE")));
+    EXPECT_TRUE(log.contains(QStringLiteral("nResponseLicense=IDOK")));
+    EXPECT_TRUE(log.contains(QStringLiteral("OSへの設定が完了しました。")));
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(log.last(), QStringLiteral("Corvaneを終了しました。"));
+}
