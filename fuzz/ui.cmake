@@ -8,3 +8,8 @@ target_link_libraries(fuzz_rtf_reader PRIVATE Qt6::Gui)
 
 corvane_add_fuzzer(fuzz_version_info ${CMAKE_CURRENT_SOURCE_DIR}/ui/versioninfo_fuzz.cpp
     ${PROJECT_SOURCE_DIR}/src/ui/versioninfo.cpp)
+
+# The help viewer's own readers of help text: decoding, the contents file and links.
+corvane_add_fuzzer(fuzz_help_contents ${CMAKE_CURRENT_SOURCE_DIR}/ui/help_contents_fuzz.cpp
+    ${PROJECT_SOURCE_DIR}/src/ui/chmfile.cpp
+    ${PROJECT_SOURCE_DIR}/src/platform/codepage.cpp)

@@ -1,74 +1,31 @@
 #include "ui/chmfile.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QStringDecoder>
-#include <chm_lib.h>
-#include <cstring>
 
+#include "app/zarntoolapp.h"
 #include "platform/codepage.h"
-
-void CChmFile::Closer::operator()(chmFile* file) const {
-    if (file) chm_close(file);
-}
-
-CChmFile::CChmFile() = default;
-CChmFile::~CChmFile() = default;
-
-bool CChmFile::Open(const QString& path) {
-    Close();
-    const QByteArray name = QFile::encodeName(path);
-    chmFile* file = chm_open(name.constData());
-    if (!file) return false;
-    m_file.reset(file);
-    m_path = path;
-    ReadSystemRecord();
-    return true;
-}
-
-void CChmFile::Close() {
-    m_file.reset();
-    m_path.clear();
-    m_defaultTopic.clear();
-    m_title.clear();
-    m_contentsFile.clear();
-}
-
-std::optional<QByteArray> CChmFile::Read(const QString& objectPath) const {
-    if (!m_file || objectPath.isEmpty()) return std::nullopt;
-    const QByteArray path = objectPath.toUtf8();
-    chmUnitInfo info{};
-    if (chm_resolve_object(m_file.get(), path.constData(), &info) != CHM_RESOLVE_SUCCESS)
-        return std::nullopt;
-    if (info.length > static_cast<LONGUINT64>(kMaxObjectSize)) return std::nullopt;
-    QByteArray data;
-    if (info.length == 0) return data;
-    data.resize(static_cast<qsizetype>(info.length));
-    const LONGINT64 got = chm_retrieve_object(m_file.get(), &info,
-                                              reinterpret_cast<unsigned char*>(data.data()), 0,
-                                              static_cast<LONGINT64>(info.length));
-    if (got != static_cast<LONGINT64>(info.length)) return std::nullopt;
-    return data;
-}
-
-bool CChmFile::Contains(const QString& objectPath) const {
-    if (!m_file || objectPath.isEmpty()) return false;
-    const QByteArray path = objectPath.toUtf8();
-    chmUnitInfo info{};
-    return chm_resolve_object(m_file.get(), path.constData(), &info) == CHM_RESOLVE_SUCCESS;
-}
+#include "platform/fileutil.h"
+#include "platform/process.h"
 
 namespace {
 
-int CollectPath(chmFile*, chmUnitInfo* info, void* context) {
-    auto* paths = static_cast<QStringList*>(context);
-    const size_t length = strnlen(info->path, sizeof(info->path));
-    const QString path = QString::fromUtf8(info->path, static_cast<qsizetype>(length));
-    if (path.startsWith(QLatin1String("/#")) || path.startsWith(QLatin1String("/$")) ||
-        path.startsWith(QLatin1String("::")) || path.endsWith(u'/'))
-        return CHM_ENUMERATOR_CONTINUE;
-    paths->append(path);
-    return CHM_ENUMERATOR_CONTINUE;
+// Exit codes of chmread.
+constexpr int kReaderNotHelpFile = 1;
+constexpr int kReaderNoObject = 2;
+// Entries of the object list, and bytes of the list, looked at.
+constexpr qsizetype kMaxPaths = 100000;
+constexpr qint64 kMaxListBytes = 16 * 1024 * 1024;
+// Bytes of objects kept in memory while a file is open.
+constexpr qint64 kMaxCachedBytes = 32 * 1024 * 1024;
+
+QString& ReaderOverride() {
+    static QString path;
+    return path;
 }
 
 // Text up to the first NUL of a #SYSTEM entry.
@@ -79,16 +36,113 @@ QString EntryText(const QByteArray& data) {
 
 }  // namespace
 
+CChmFile::CChmFile() = default;
+CChmFile::~CChmFile() = default;
+
+QString CChmFile::ReaderProgram() {
+    if (!ReaderOverride().isEmpty()) return ReaderOverride();
+    const QString name = QStringLiteral("chmread");
+    QString found;
+    if (const CZarntoolApp* app = CZarntoolApp::Current(); app && !app->m_szAppDir.isEmpty())
+        found = platform::FindProgram(name, app->m_szAppDir);
+    if (found.isEmpty() && QCoreApplication::instance())
+        found = platform::FindProgram(name, QCoreApplication::applicationDirPath() + u'/');
+    return found;
+}
+
+void CChmFile::SetReaderProgram(const QString& path) { ReaderOverride() = path; }
+
+int CChmFile::RunReader(const QStringList& arguments, qint64 maxBytes, QByteArray* output) const {
+    output->clear();
+    if (m_reader.isEmpty()) return -1;
+    QProcess process;
+    process.setProgram(m_reader);
+    process.setArguments(arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted(kReaderTimeoutMs)) return -1;
+    QElapsedTimer clock;
+    clock.start();
+    auto stop = [&process] {
+        process.kill();
+        process.waitForFinished(2000);
+        return -1;
+    };
+    while (process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(50);
+        *output += process.readAllStandardOutput();
+        if (output->size() > maxBytes || clock.elapsed() > kReaderTimeoutMs) return stop();
+        if (process.waitForFinished(0)) break;
+    }
+    *output += process.readAllStandardOutput();
+    if (output->size() > maxBytes) return -1;
+    if (process.exitStatus() != QProcess::NormalExit) return -1;
+    return process.exitCode();
+}
+
+bool CChmFile::Open(const QString& path) {
+    Close();
+    if (!platform::FileExists(path)) return false;
+    m_reader = ReaderProgram();
+    m_path = path;
+    // The #SYSTEM record both tells the default topic and shows that chmread can read the file.
+    QByteArray system;
+    const int rc = RunReader({path, QStringLiteral("get"), QStringLiteral("/#SYSTEM")}, kMaxObjectSize, &system);
+    if (rc != 0 && rc != kReaderNoObject) {
+        m_path.clear();
+        m_reader.clear();
+        return false;
+    }
+    m_bOpen = true;
+    if (rc == 0) ReadSystemRecord(system);
+    return true;
+}
+
+void CChmFile::Close() {
+    m_bOpen = false;
+    m_path.clear();
+    m_reader.clear();
+    m_defaultTopic.clear();
+    m_title.clear();
+    m_contentsFile.clear();
+    m_cache.clear();
+    m_nCachedBytes = 0;
+}
+
+std::optional<QByteArray> CChmFile::Read(const QString& objectPath) const {
+    if (!m_bOpen || objectPath.isEmpty()) return std::nullopt;
+    if (const auto hit = m_cache.constFind(objectPath); hit != m_cache.constEnd()) return *hit;
+    QByteArray data;
+    const int rc = RunReader({m_path, QStringLiteral("get"), objectPath}, kMaxObjectSize, &data);
+    std::optional<QByteArray> result;
+    if (rc == 0) result = data;
+    if (m_nCachedBytes + data.size() <= kMaxCachedBytes) {
+        m_cache.insert(objectPath, result);
+        m_nCachedBytes += data.size();
+    }
+    return result;
+}
+
+bool CChmFile::Contains(const QString& objectPath) const { return Read(objectPath).has_value(); }
+
 QStringList CChmFile::Paths() const {
     QStringList paths;
-    if (m_file) chm_enumerate(m_file.get(), CHM_ENUMERATE_ALL, &CollectPath, &paths);
+    if (!m_bOpen) return paths;
+    QByteArray list;
+    if (RunReader({m_path, QStringLiteral("list")}, kMaxListBytes, &list) != 0) return paths;
+    for (const QByteArray& entry : list.split('\0')) {
+        if (paths.size() >= kMaxPaths) break;
+        const QString path = QString::fromUtf8(entry);
+        if (path.isEmpty() || path.startsWith(QLatin1String("/#")) || path.startsWith(QLatin1String("/$")) ||
+            path.startsWith(QLatin1String("::")) || path.endsWith(u'/'))
+            continue;
+        paths.append(path);
+    }
     return paths;
 }
 
-void CChmFile::ReadSystemRecord() {
-    const std::optional<QByteArray> system = Read(QStringLiteral("/#SYSTEM"));
-    if (!system) return;
-    const QByteArray& data = *system;
+void CChmFile::ReadSystemRecord(const QByteArray& data) {
     // A 4-byte version, then entries of code (16 bits), length (16 bits) and data.
     qsizetype pos = 4;
     while (pos + 4 <= data.size()) {

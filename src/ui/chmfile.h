@@ -1,14 +1,14 @@
 #pragma once
-// Read access to a compiled HTML help file (help.chm) through chmlib: the stored pages, the
-// default topic, the title and the table of contents named in the file's #SYSTEM record.
+// Read access to a compiled HTML help file (help.chm): the stored pages, the default topic, the
+// title and the table of contents named in the file's #SYSTEM record. The file itself is read
+// by the helper program chmread (chmlib) in a process of its own, with bounded output and time,
+// so that a damaged or hostile help file cannot harm the program.
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <memory>
 #include <optional>
-
-struct chmFile;
 
 // One entry of a help file's table of contents.
 struct CHelpTopic {
@@ -27,19 +27,29 @@ public:
     CChmFile(const CChmFile&) = delete;
     CChmFile& operator=(const CChmFile&) = delete;
 
-    // Opens the file; false when it is missing or not a CHM file. A second Open closes the first.
+    // The helper's longest run.
+    static constexpr int kReaderTimeoutMs = 10000;
+
+    // Opens the file; false when it is missing, not a CHM file, or the helper cannot be run.
+    // A second Open closes the first.
     bool Open(const QString& path);
     void Close();
-    bool IsOpen() const { return m_file != nullptr; }
+    bool IsOpen() const { return m_bOpen; }
     QString Path() const { return m_path; }
 
     // Reads one stored object by its path inside the file ("/index.html"). Empty when the
-    // object is missing, too large or cannot be read in full.
+    // object is missing, too large or cannot be read in full. Objects read are kept while the
+    // file is open (up to 32 MiB in all).
     std::optional<QByteArray> Read(const QString& objectPath) const;
     bool Contains(const QString& objectPath) const;
     // Paths of every stored page and file, internal objects (starting with "/#" or "/$" or
-    // "::") left out.
+    // "::") left out; at most 100000 entries are looked at.
     QStringList Paths() const;
+
+    // The helper program: set explicitly, or "chmread" found in the program directory of the
+    // running application, the folder of the running executable, then PATH.
+    static QString ReaderProgram();
+    static void SetReaderProgram(const QString& path);
 
     // From the #SYSTEM record; paths are returned as object paths starting with "/".
     QString DefaultTopic() const { return m_defaultTopic; }
@@ -62,13 +72,16 @@ public:
     static QList<CHelpTopic> ParseSitemap(const QString& html);
 
 private:
-    void ReadSystemRecord();
+    void ReadSystemRecord(const QByteArray& data);
+    // Runs the helper; returns its exit code (-1 when it could not run, crashed, ran too long or
+    // printed more than maxBytes), its standard output in *output.
+    int RunReader(const QStringList& arguments, qint64 maxBytes, QByteArray* output) const;
 
-    struct Closer {
-        void operator()(chmFile* file) const;
-    };
-    std::unique_ptr<chmFile, Closer> m_file;
+    bool m_bOpen = false;
     QString m_path;
+    QString m_reader;
+    mutable QHash<QString, std::optional<QByteArray>> m_cache;
+    mutable qint64 m_nCachedBytes = 0;
     QString m_defaultTopic;
     QString m_title;
     QString m_contentsFile;

@@ -25,6 +25,12 @@ using testsupport::WriteFile;
 
 namespace {
 
+// The help-file reader is the staged one.
+[[maybe_unused]] const bool kStagedReader = [] {
+    CChmFile::SetReaderProgram(testsupport::StageDir() + QStringLiteral("/chmread"));
+    return true;
+}();
+
 QString StagedHelp() { return StageDir() + QStringLiteral("/conf/langs/Japanese/help.chm"); }
 
 // Compiles a help project with chmcmd; returns the CHM path or empty when chmcmd is missing.
@@ -293,4 +299,49 @@ TEST(HelpWindow, DisplayHelpReusesOneWindowPerOwner) {
     // Displaying again goes back to the default topic.
     EXPECT_EQ(second->CurrentTopic(), QStringLiteral("/index.html"));
     EXPECT_EQ(CHelpWindow::Instance(), second);
+}
+
+// ---- The reader runs apart from the program ---------------------------------------------------
+
+TEST(HelpReader, DamagedFileFoundByFuzzingKeepsTheProgramUnharmed) {
+    // Read object after object in one process, this file made chmlib overrun a buffer; each
+    // object now comes from a reader process of its own, and whatever chmlib does there, the
+    // window gets an object or nothing.
+    const QString damaged = testsupport::SourceDir() + QStringLiteral("/tests/ui/data/damaged-help.chm");
+    CHelpWindow window;
+    window.OpenFile(damaged);
+    window.show();
+    for (const QString& page : {QStringLiteral("/index.html"), QStringLiteral("/b.html")})
+        window.ShowTopic(page);
+    window.File().Paths();
+    SUCCEED();
+}
+
+TEST(HelpReader, ReaderThatFailsOrFloodsGivesNothing) {
+    CChmFile file;
+    CChmFile::SetReaderProgram(QStringLiteral("/bin/false"));
+    EXPECT_FALSE(file.Open(StagedHelp()));
+    // A reader that never stops printing is cut off at the object limit.
+    CChmFile::SetReaderProgram(QStringLiteral("/usr/bin/yes"));
+    EXPECT_FALSE(file.Open(StagedHelp()));
+    CChmFile::SetReaderProgram(StageDir() + QStringLiteral("/missing-reader"));
+    EXPECT_FALSE(file.Open(StagedHelp()));
+    CChmFile::SetReaderProgram(StageDir() + QStringLiteral("/chmread"));
+    EXPECT_TRUE(file.Open(StagedHelp()));
+}
+
+TEST(HelpReader, ObjectsAreReadOnceWhileTheFileIsOpen) {
+    QTemporaryDir dir;
+    const QString copy = dir.path() + QStringLiteral("/help.chm");
+    ASSERT_TRUE(QFile::copy(StagedHelp(), copy));
+    CChmFile file;
+    ASSERT_TRUE(file.Open(copy));
+    const auto first = file.Read(QStringLiteral("/index.html"));
+    ASSERT_TRUE(first.has_value());
+    // With the file gone, a page read before still comes from memory; others are not there.
+    ASSERT_TRUE(QFile::remove(copy));
+    const auto again = file.Read(QStringLiteral("/index.html"));
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(*again, *first);
+    EXPECT_FALSE(file.Read(QStringLiteral("/menu.html")).has_value());
 }

@@ -36,6 +36,12 @@ static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace {
 
+// The help-file reader is the staged one.
+[[maybe_unused]] const bool kStagedReader = [] {
+    CChmFile::SetReaderProgram(testsupport::StageDir() + QStringLiteral("/chmread"));
+    return true;
+}();
+
 using nettest::CLoopbackServer;
 using testsupport::ReadFile;
 using testsupport::WriteFile;

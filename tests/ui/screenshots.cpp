@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(out);
     bool ok = true;
     const QString stage = testsupport::StageDir();
+    CChmFile::SetReaderProgram(stage + QStringLiteral("/chmread"));
 
     // The help window on the menu page.
     {
