@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QScreen>
 #include <QSplitter>
 #include <QStyle>
 #include <QTextDocument>
@@ -249,6 +250,16 @@ CHelpWindow* CHelpWindow::DisplayHelp(QWidget* owner, const QString& path) {
     if (!window) {
         window = new CHelpWindow(owner);
         window->OpenFile(path);
+        // Opens a little below and to the right of its owner, inside the owner's screen.
+        if (owner) {
+            QPoint at = owner->frameGeometry().topLeft() + QPoint(40, 40);
+            if (const QScreen* screen = owner->screen()) {
+                const QRect area = screen->availableGeometry();
+                at.setX(qBound(area.left(), at.x(), qMax(area.left(), area.right() - window->width())));
+                at.setY(qBound(area.top(), at.y(), qMax(area.top(), area.bottom() - window->height())));
+            }
+            window->move(at);
+        }
     } else if (window->File().Path() != path || !window->File().IsOpen()) {
         window->OpenFile(path);
     } else {
