@@ -26,7 +26,9 @@ TEST(ExportFile, CrLfInTheTextIsNotDoubled) {
     EXPECT_FALSE(bytes.contains("\r\r"));
     // Every line feed is preceded by exactly one carriage return.
     for (qsizetype i = 0; i < bytes.size(); ++i)
-        if (bytes[i] == '\n') EXPECT_TRUE(i > 0 && bytes[i - 1] == '\r');
+        if (bytes[i] == '\n') {
+            EXPECT_TRUE(i > 0 && bytes[i - 1] == '\r');
+        }
 }
 
 TEST(ExportFile, TextIsStoredInTheJapaneseCodePage) {

@@ -490,7 +490,9 @@ TEST_F(MenuCommands, ExportCreatesTheFolderAndWritesTheStampedFile) {
     EXPECT_TRUE(bytes.contains("\r\n>ipconfig /all\r\n"));
     EXPECT_FALSE(bytes.contains("\r\r"));
     for (qsizetype i = 0; i < bytes.size(); ++i)
-        if (bytes[i] == '\n') ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare line feed at " << i;
+        if (bytes[i] == '\n') {
+            ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare line feed at " << i;
+        }
     // The text is CP932: the stand-ins print Japanese.
     const QString text = platform::FromCp932(bytes);
     EXPECT_EQ(platform::ToCp932(text), bytes);
