@@ -34,6 +34,9 @@ bool CLoopbackServer::Listen(bool ipv6) {
     for (int attempt = 0; attempt < 200; ++attempt) {
         const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) return false;
+        // A connection of an earlier test may still linger in TIME_WAIT on the fixed port.
+        const int reuse = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
         int rc;
         QString address;
         if (ipv6) {
