@@ -36,13 +36,7 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
     const QString kMethod = QStringLiteral("GetDhcp");
     if (m_pApp == nullptr) return 0;
     CAppLog& log = m_pApp->m_clLog;
-    log.TraceStart(kClass, kMethod);
-    if (m_pApp->m_bNetworkUse) {
-        log.TraceValue(QStringLiteral("m_bNetworkUse"), QStringLiteral("TRUE"));
-        log.TraceEnd(kClass, kMethod);
-        return 1;
-    }
-    log.TraceValue(QStringLiteral("m_bNetworkUse"), QStringLiteral("FALSE"));
+    if (net::FetchAlreadyRunning(*m_pApp, kClass, kMethod)) return 1;
     net::CNetworkUse busy(*m_pApp);
 
     auto fail = [&](const QString& step, int error, int message) {

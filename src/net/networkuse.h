@@ -18,4 +18,19 @@ private:
     CZarntoolApp& m_app;
 };
 
+// Start of a network fetch: writes the start trace and the busy flag's value. True when a fetch
+// already runs; the end trace has then been written and the caller returns 1 at once.
+inline bool FetchAlreadyRunning(CZarntoolApp& app, const QString& className,
+                                const QString& methodName) {
+    CAppLog& log = app.m_clLog;
+    log.TraceStart(className, methodName);
+    if (app.m_bNetworkUse) {
+        log.TraceValue(QStringLiteral("m_bNetworkUse"), QStringLiteral("TRUE"));
+        log.TraceEnd(className, methodName);
+        return true;
+    }
+    log.TraceValue(QStringLiteral("m_bNetworkUse"), QStringLiteral("FALSE"));
+    return false;
+}
+
 }  // namespace net
