@@ -2,7 +2,14 @@
 // status, body lines, and every failure with its message and trace line.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <thread>
+#include <vector>
 
 #include "loopbackserver.h"
 #include "platform/codepage.h"
@@ -307,3 +314,34 @@ TEST_F(GetHttpTest, TheBusyFlagIsClearedAfterSuccess) {
 }
 
 }  // namespace
+
+// A server whose accept queue is full drops further connection attempts: the connect must end
+// with the exchange's wait, not the kernel's much longer time-out.
+TEST_F(GetHttpTest, AConnectionThatIsNeverAcceptedEndsWithTheWait) {
+    const QString address = nettest::UnusedLoopbackAddress();
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(49881);
+    ASSERT_EQ(::inet_pton(AF_INET, address.toLatin1().constData(), &sa.sin_addr), 1);
+    std::vector<int> fds;
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    fds.push_back(listener);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    for (int i = 0; i < 4; ++i) {  // fill the accept queue; these are never accepted
+        const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        ASSERT_GE(c, 0);
+        fds.push_back(c);
+        ::connect(c, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    SetAddress(address);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Fetch(), 0);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    for (int fd : fds) ::close(fd);
+    EXPECT_TRUE(LogHas(QStringLiteral("connect=110")));
+    ExpectMessage(502);
+    EXPECT_LT(elapsed, std::chrono::seconds(20));
+}
