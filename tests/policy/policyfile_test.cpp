@@ -11,23 +11,14 @@
 
 #include "platform/codepage.h"
 #include "policy/policylistmanager.h"
+#include "policytest.h"
 #include "support/testsupport.h"
 
 namespace {
 
 const QString kMsg516 = QStringLiteral("OSへの設定は正常に完了しましたが、\n設定ファイルの書き込みに失敗しました。");
 
-CPolicy Row(bool on, int source, const QString& name, const QString& label, const QString& priority,
-            const QString& address) {
-    CPolicy row;
-    row.m_bDisabled = !on;
-    row.m_nSource = source;
-    row.m_csNetworkName = name;
-    row.m_csLabel = label;
-    row.m_csPriority = priority;
-    row.m_csAddress = address;
-    return row;
-}
+using policytest::Row;
 
 void ExpectSameRow(const CPolicy& a, const CPolicy& b) {
     EXPECT_EQ(a.m_bDisabled, b.m_bDisabled);

@@ -3,21 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "policy/policy.h"
+#include "policytest.h"
 #include "support/testsupport.h"
 
 namespace {
 
-CPolicy Row(bool on, int source, const QString& name, const QString& label, const QString& priority,
-            const QString& address) {
-    CPolicy row;
-    row.m_bDisabled = !on;
-    row.m_nSource = source;
-    row.m_csNetworkName = name;
-    row.m_csLabel = label;
-    row.m_csPriority = priority;
-    row.m_csAddress = address;
-    return row;
-}
+using policytest::Row;
 
 // A row with values no line can produce, to see whether SetStringCsv touched it.
 CPolicy Untouched() {
