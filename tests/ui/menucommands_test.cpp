@@ -20,6 +20,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "net/dhcpresponder.h"
 #include "net/loopbackserver.h"
 #include "net/netns.h"
 #include "platform/codepage.h"
@@ -354,54 +355,20 @@ class CDhcpServer {
 public:
     ~CDhcpServer() { Join(); }
     bool Start(const QString& netns, QByteArray options) {
-        auto ready = std::make_shared<std::promise<bool>>();
-        auto readyFuture = ready->get_future();
-        m_thread = nettest::CVethLink::StartIn(netns, [this, options, ready] {
-            platform::CSocket s;
-            bool ok = s.Open(AF_INET6, SOCK_DGRAM, 0);
-            sockaddr_in6 local{};
-            local.sin6_family = AF_INET6;
-            local.sin6_port = htons(547);
-            local.sin6_addr = in6addr_any;
-            ok = ok && ::bind(s.Get(), reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0;
-            ipv6_mreq group{};
-            ::inet_pton(AF_INET6, "ff02::1:2", &group.ipv6mr_multiaddr);
-            group.ipv6mr_interface =
-                ::if_nametoindex(nettest::CVethLink::ServerInterface().toLatin1().constData());
-            ok = ok && ::setsockopt(s.Get(), IPPROTO_IPV6, IPV6_JOIN_GROUP, &group, sizeof(group)) == 0;
-            ready->set_value(ok);
-            if (!ok) return;
-            pollfd pfd{s.Get(), POLLIN, 0};
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (!m_stop && std::chrono::steady_clock::now() < until) {
-                if (::poll(&pfd, 1, 20) <= 0) continue;
-                char buffer[2048];
-                sockaddr_in6 from{};
-                socklen_t fromLength = sizeof(from);
-                const ssize_t n = ::recvfrom(s.Get(), buffer, sizeof(buffer), 0,
-                                             reinterpret_cast<sockaddr*>(&from), &fromLength);
-                if (n < 4 || buffer[0] != 11) continue;
-                QByteArray reply;
-                reply += char(7);
-                reply += QByteArray(buffer + 1, 3);
-                reply += options;
-                ::sendto(s.Get(), reply.constData(), std::size_t(reply.size()), 0,
-                         reinterpret_cast<sockaddr*>(&from), fromLength);
-                ++m_answered;
-                break;
-            }
+        m_responder.Start(netns, [this, options](const QByteArray& request) {
+            QList<QByteArray> answers;
+            if (request.size() < 4 || request[0] != 11) return answers;
+            answers << char(7) + request.mid(1, 3) + options;
+            ++m_answered;
+            return answers;
         });
-        return readyFuture.get();
+        return m_responder.m_ready;
     }
-    void Join() {
-        m_stop = true;
-        if (m_thread.joinable()) m_thread.join();
-    }
+    void Join() { m_responder.Join(); }
     std::atomic<int> m_answered{0};
 
 private:
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
+    nettest::CResponder m_responder;
 };
 
 QByteArray PolicyOption(const QByteArray& entries, int code = 27) {

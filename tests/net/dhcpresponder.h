@@ -1,0 +1,36 @@
+#pragma once
+// A DHCPv6 server for the tests, run in the server namespace of a veth link.
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace nettest {
+
+// Listens on [::]:547 in the server namespace, joined to ff02::1:2 on its link, takes one
+// request and sends back what the script makes of it, to the sender's address and port.
+class CResponder {
+public:
+    using Script = std::function<QList<QByteArray>(const QByteArray& request)>;
+
+    // Starts the server thread; m_ready tells whether it listens.
+    void Start(const QString& netns, Script script);
+    void Join() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+    ~CResponder() { Join(); }
+
+    bool m_ready = false;
+    QByteArray m_request;
+    int m_sourcePort = 0;
+    QString m_source;
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+};
+
+}  // namespace nettest
