@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
+
 #include "app/zarntoolapp.h"
 #include "platform/charclass.h"
 
@@ -76,6 +78,17 @@ ErrorInfo MakeError(int id) {
     info.nKind = LOG_ERROR;
     return info;
 }
+
+bool IsControlCharacter(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x20 || u == 0x7F || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+
+namespace {
+bool HasControlCharacter(QStringView text) {
+    return std::any_of(text.begin(), text.end(), IsControlCharacter);
+}
+}  // namespace
 
 QStringList SplitString(const QString& text, const QString& separator) {
     QStringList fields;
@@ -164,6 +177,10 @@ int CPolicy::SetAndValidNetworkName(const QString& text) {
         SetError(MakeError(506));
         return 0;
     }
+    if (HasControlCharacter(trimmed)) {
+        SetError(MakeError(523));
+        return 0;
+    }
     m_csNetworkName = trimmed;
     TraceEnd(m_pApp, QStringLiteral("SetAndValidNetworkName"));
     return 1;
@@ -179,6 +196,10 @@ int ValidDecimalField(CPolicy& row, const QString& text, QString& member) {
     }
     if (trimmed.size() > 10) {
         row.SetError(MakeError(506));
+        return 0;
+    }
+    if (HasControlCharacter(trimmed)) {
+        row.SetError(MakeError(523));
         return 0;
     }
     if (trimmed != QStringLiteral("0") && !row.CheckNumber(trimmed)) return 0;
@@ -212,6 +233,10 @@ int CPolicy::SetAndValidAddress(const QString& text) {
         SetError(MakeError(505));
         return 0;
     }
+    if (HasControlCharacter(trimmed)) {
+        SetError(MakeError(523));
+        return 0;
+    }
     const qsizetype slash = trimmed.indexOf(u'/');
     if (slash < 0 || slash != trimmed.lastIndexOf(u'/')) return fail();
     const QString lengthText = trimmed.mid(slash + 1);
@@ -221,6 +246,27 @@ int CPolicy::SetAndValidAddress(const QString& text) {
     if (!ParseIPv6(trimmed.left(slash), bytes)) return fail();
     SetAddress(trimmed);
     TraceEnd(m_pApp, QStringLiteral("SetAndValidAddress"));
+    return 1;
+}
+
+int CPolicy::ValidateFields(int* fieldId) {
+    TraceStart(m_pApp, QStringLiteral("ValidateFields"));
+    auto fail = [&](int column) {
+        if (fieldId) *fieldId = column;
+        TraceValue(m_pApp, QStringLiteral("nInvalidField"), QString::number(column));
+        return 0;
+    };
+    // The name is free text and is never part of a command; only what would split a line is
+    // refused, so a name kept in an older file (empty, or longer than the editor allows)
+    // still reads.
+    if (HasControlCharacter(m_csNetworkName)) {
+        SetError(MakeError(523));
+        return fail(200);
+    }
+    if (!SetAndValidLabel(m_csLabel)) return fail(201);
+    if (!SetAndValidPriority(m_csPriority)) return fail(202);
+    if (!SetAndValidAddress(m_csAddress)) return fail(203);
+    TraceEnd(m_pApp, QStringLiteral("ValidateFields"));
     return 1;
 }
 
@@ -372,11 +418,11 @@ QString CPolicy::GetStringCsv() const {
     return line;
 }
 
-void CPolicy::SetStringCsv(const QString& line) {
+int CPolicy::SetStringCsv(const QString& line) {
     TraceStart(m_pApp, QStringLiteral("SetStringCsv"));
     if (line.isEmpty()) {
         TraceValue(m_pApp, QStringLiteral("csLine.IsEmpty"), QStringLiteral("TRUE"));
-        return;
+        return 0;
     }
     QStringList fields = SplitString(ReplaceAll(line, u"\\,", kCommaPlaceholder), QStringLiteral(","));
     // Seven fields ending in the mark: the guarded form (see GetStringCsv); each field 3 to 6
@@ -384,7 +430,7 @@ void CPolicy::SetStringCsv(const QString& line) {
     const bool guarded = fields.size() == 7 && fields[6] == kGuardMark;
     if (fields.size() != 6 && !guarded) {
         TraceValue(m_pApp, QStringLiteral("csaPolicy.GetCount"), QStringLiteral("!6"));
-        return;
+        return 0;
     }
     if (guarded) {
         for (qsizetype i = 2; i < 6; ++i)
@@ -402,6 +448,7 @@ void CPolicy::SetStringCsv(const QString& line) {
     m_csPriority = fields[4];
     m_csAddress = fields[5];
     TraceEnd(m_pApp, QStringLiteral("SetStringCsv"));
+    return 1;
 }
 
 void CPolicy::SetStringHttp(const QString& line) {

@@ -19,6 +19,11 @@ struct ErrorInfo {
 // Fills an ErrorInfo for a string id with kind LOG_ERROR.
 ErrorInfo MakeError(int id);
 
+// True for a character that must never be part of a field: C0 controls, DEL, NEL and the
+// Unicode line and paragraph separators. Any of them would split a line of the policy table
+// file or a command line.
+bool IsControlCharacter(QChar c);
+
 // Splits at the first character of `separator`. Empty fields are kept except a trailing one;
 // an empty text gives no field. Nothing is trimmed.
 QStringList SplitString(const QString& text, const QString& separator);
@@ -40,12 +45,21 @@ public:
     void SetError(const ErrorInfo& error);
     int CheckNumber(const QString& text);
 
+    // Checks a row whose texts came from outside the editor (the policy table file, a server,
+    // the system's listing, or a row about to be registered) with the editor's rules: label,
+    // priority and address as their validators take them, and no control character in any
+    // field. On success the texts are the validators' trimmed forms; on failure m_stError holds
+    // the message and `fieldId`, when given, the string id of the field's column name (200 to
+    // 203).
+    int ValidateFields(int* fieldId = nullptr);
+
     int GetPrefixLen() const;
     int GetPrefix(IPv6Bytes& out) const;
     QString FixAddress(const QString& address) const;
 
     QString GetStringCsv() const;
-    void SetStringCsv(const QString& line);
+    // 1 when the line is well formed and the row was set; 0, the row unchanged, otherwise.
+    int SetStringCsv(const QString& line);
     void SetStringHttp(const QString& line);
 
     // A row starts switched off: a row made from input that a reader rejects is never

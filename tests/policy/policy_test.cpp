@@ -377,3 +377,57 @@ TEST(PolicySplitString, OnlyTheFirstSeparatorCharacterCounts) {
     EXPECT_EQ(SplitString(QStringLiteral("a;b,c"), QStringLiteral(";,")), QStringList({"a", "b,c"}));
     EXPECT_EQ(SplitString(QStringLiteral("abc"), QString()), QStringList({"abc"}));
 }
+
+// --- Control characters and whole-row checks -----------------------------------------------
+
+// A control character inside any field would split a line of the policy table file or a
+// command line: every validator refuses it with message 523, and the whole-row check names
+// the field. At either end it is trimmed away like other white space.
+TEST(PolicyValidators, ControlCharactersAreRefusedInEveryField) {
+    testsupport::CTestApp t;
+    const QString kMsg523 = QStringLiteral("%1に制御文字は使用できません。");
+    const QList<char16_t> controls = {0x00, 0x01, 0x09, 0x0A, 0x0D, 0x1F, 0x7F, 0x85, 0x2028, 0x2029};
+    for (const char16_t c : controls) {
+        SCOPED_TRACE(int(c));
+        const auto around = [c](const char* before, const char* after) {
+            return QString::fromLatin1(before) + QChar(c) + QString::fromLatin1(after);
+        };
+        CPolicy row;
+        EXPECT_EQ(row.SetAndValidNetworkName(around("a", "b")), 0);
+        ExpectError(row, 523, kMsg523);
+        EXPECT_EQ(row.SetAndValidLabel(around("1", "2")), 0);
+        ExpectError(row, 523, kMsg523);
+        EXPECT_EQ(row.SetAndValidPriority(around("4", "0")), 0);
+        ExpectError(row, 523, kMsg523);
+        EXPECT_EQ(row.SetAndValidAddress(around("2001:db8::", "/32")), 0);
+        ExpectError(row, 523, kMsg523);
+        EXPECT_TRUE(row.m_csNetworkName.isEmpty());
+    }
+    CPolicy row;
+    EXPECT_EQ(row.SetAndValidNetworkName(QStringLiteral("\tname\n")), 1);
+    EXPECT_EQ(row.m_csNetworkName, QStringLiteral("name"));
+
+    struct Case {
+        QString name, label, priority, address;
+        int field;  // 0: valid
+    };
+    const QList<Case> cases = {
+        {"", " 1 ", "40", "2001:db8::/32", 0},           // a name is free text, even empty
+        {"a\nb", "1", "40", "2001:db8::/32", 200},
+        {"n", "1 2", "40", "2001:db8::/32", 201},
+        {"n", "1", "precedence=9", "2001:db8::/32", 202},
+        {"n", "1", "40", "2001:db8::/32 store=active", 203},
+        {"n", "1", "40", "", 203},
+    };
+    for (const Case& c : cases) {
+        CPolicy r;
+        r.m_csNetworkName = c.name;
+        r.m_csLabel = c.label;
+        r.m_csPriority = c.priority;
+        r.m_csAddress = c.address;
+        int field = 0;
+        EXPECT_EQ(r.ValidateFields(&field), c.field == 0 ? 1 : 0) << c.address.toStdString();
+        EXPECT_EQ(field, c.field);
+        if (c.field == 0) EXPECT_EQ(r.m_csLabel, QStringLiteral("1"));
+    }
+}
