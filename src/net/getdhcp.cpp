@@ -140,16 +140,21 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
         log.ShowMessageId(504, LOG_ERROR);
         return 0;
     }
+    CPolicyList rows;
     for (const CDhcpOption& option : reply.m_clOption) {
         const int code =
             m_pApp->GetProfileInt(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"), 27);
         if (std::uint16_t(code) == option.m_sCode) {
             CDhcpOptionPrefixPolicy policy;
-            policy.ParsePolicy(option, list);
+            policy.ParsePolicy(option, rows);
         }
     }
     reply.Release();
+    // Rows that the editor's rules refuse (a name with a control character, say) are left out.
+    const qsizetype nLeftOut = DropInvalidRows(rows);
+    list.append(rows);
     busy.Clear();
+    if (nLeftOut > 0) log.ShowMessageFormat({QString::number(nLeftOut)}, 518, LOG_WARN);
     log.TraceEnd(kClass, kMethod);
     return 1;
 }

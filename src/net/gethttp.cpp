@@ -78,15 +78,22 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
         return 0;
     }
 
+    // Every line after the first is a row when it passes the editor's rules; blank lines are
+    // nothing, any other line is left out and counted.
     const QStringList elements = response.BodyElements();
-    list.reserve(list.size() + std::max<qsizetype>(0, elements.size() - 1));
+    CPolicyList rows;
+    rows.reserve(std::max<qsizetype>(0, elements.size() - 1));
     for (qsizetype i = 1; i < elements.size(); ++i) {
+        if (elements[i].trimmed().isEmpty()) continue;
         CPolicy row;
         row.SetStringHttp(elements[i]);
-        list.append(row);
+        rows.append(row);
     }
+    const qsizetype nLeftOut = DropInvalidRows(rows);
+    list.append(rows);
 
     busy.Clear();
+    if (nLeftOut > 0) log.ShowMessageFormat({QString::number(nLeftOut)}, 518, LOG_WARN);
     log.TraceEnd(kClass, kMethod);
     return 1;
 }

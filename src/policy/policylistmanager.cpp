@@ -13,20 +13,22 @@ const QString kClass = QStringLiteral("CPolicyListManager");
 CPolicyListManager::CPolicyListManager()
     : m_pApp(CZarntoolApp::Current()), m_csNetshPrefix(QStringLiteral("netsh interface ipv6 ")) {}
 
-// Reads the policy table file: one row per line, in file order, every line a row whether or not
-// SetStringCsv accepts it (a rejected line gives a switched-off row with origin 0 and empty
-// texts). Whatever the bytes, the result is 1 with those rows, or 0 when the file cannot be
-// opened (missing, a folder, not a regular file, unreadable):
+// Reads the policy table file: one row per line, in file order. A line is a row only when
+// SetStringCsv accepts it and its fields pass the editor's rules (CPolicy::ValidateFields);
+// any other line is left out, logged, and its number (counted from 1) added to `rejected`.
+// Empty lines are no rows and are not counted. The result is 1 with those rows, or 0 when the
+// file cannot be opened (missing, a folder, not a regular file, unreadable):
 // - the whole file is decoded from CP932 at once; a byte sequence that is not CP932 becomes a
-//   substitute character (U+001A, or U+FFFD for a lead byte cut off at the end) and the rest of
-//   the line is kept; NUL bytes stay in the text;
+//   substitute character (U+001A, or U+FFFD for a lead byte cut off at the end), which makes
+//   its line fail the check; NUL bytes stay in the text and fail it likewise;
 // - lines end in LF or CR LF; a CR elsewhere is text;
 // - a long line costs time linear in its length (no repeated in-place replacement), and a
 //   file of many short lines costs time linear in their number.
-int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path) {
+int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path, QList<qsizetype>* rejected) {
     CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
     if (log) log->TraceStart(kClass, QStringLiteral("GetPolicyFile"));
     list.clear();
+    if (rejected) rejected->clear();
     // A folder is "found" but cannot be opened, as on Windows.
     if (!platform::FileExists(path) && !platform::DirectoryExists(path)) {
         if (log) log->TraceValue(QStringLiteral("FindFile"), QStringLiteral("FALSE"));
@@ -45,6 +47,7 @@ int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path) {
     // Lines end in LF or CR LF; a last line without a line end counts, and a line end at the
     // very end adds no empty line. A CR not followed by LF stays part of the line.
     qsizetype start = 0;
+    qsizetype lineNumber = 0;
     while (start < text.size()) {
         qsizetype end = text.indexOf(u'\n', start);
         qsizetype next = end + 1;
@@ -54,20 +57,43 @@ int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path) {
         } else if (end > start && text[end - 1] == u'\r') {
             --end;
         }
-        CPolicy row;
-        row.SetStringCsv(text.sliced(start, end - start));
-        list.append(row);
+        ++lineNumber;
+        const QString line = text.sliced(start, end - start);
         start = next;
+        if (line.isEmpty()) continue;
+        CPolicy row;
+        if (row.SetStringCsv(line) && row.ValidateFields()) {
+            list.append(row);
+            continue;
+        }
+        if (log) log->LogFormat({QStringLiteral("nRejectedLine"), QString::number(lineNumber)}, 306, LOG_WARN);
+        if (rejected) rejected->append(lineNumber);
     }
     if (log) log->TraceEnd(kClass, QStringLiteral("GetPolicyFile"));
     return 1;
 }
 
-int CPolicyListManager::GetStandardPolicyFile(CPolicyList& list) {
+qsizetype CPolicyListManager::DropInvalidRows(CPolicyList& list) {
+    CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
+    CPolicyList kept;
+    kept.reserve(list.size());
+    for (CPolicy& row : list) {
+        if (row.ValidateFields()) {
+            kept.append(row);
+        } else if (log) {
+            log->LogFormat({QStringLiteral("csRejectedAddress"), row.m_csAddress}, 306, LOG_WARN);
+        }
+    }
+    const qsizetype dropped = list.size() - kept.size();
+    list.swap(kept);
+    return dropped;
+}
+
+int CPolicyListManager::GetStandardPolicyFile(CPolicyList& list, QList<qsizetype>* rejected) {
     CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
     if (log) log->TraceStart(kClass, QStringLiteral("GetStandardPolicyFile"));
     const QString dir = m_pApp ? m_pApp->m_szAppDir : QString();
-    const int result = GetPolicyFile(list, dir + QStringLiteral("conf/policytable.conf"));
+    const int result = GetPolicyFile(list, dir + QStringLiteral("conf/policytable.conf"), rejected);
     if (log) log->TraceEnd(kClass, QStringLiteral("GetStandardPolicyFile"));
     return result;
 }

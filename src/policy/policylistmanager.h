@@ -3,6 +3,7 @@
 // and the network. Declared once; its members are defined in the folder of the subsystem
 // they belong to: file operations in policy/, command operations in ostable/, fetches in net/.
 // A manager holds nothing open between calls.
+#include <QList>
 #include <QString>
 
 #include "policy/policy.h"
@@ -14,8 +15,11 @@ public:
     CPolicyListManager();
 
     // Policy table file (policy/).
-    int GetPolicyFile(CPolicyList& list, const QString& path);
-    int GetStandardPolicyFile(CPolicyList& list);
+    // Lines that do not give a valid row are left out; their numbers go to `rejected`.
+    int GetPolicyFile(CPolicyList& list, const QString& path, QList<qsizetype>* rejected = nullptr);
+    int GetStandardPolicyFile(CPolicyList& list, QList<qsizetype>* rejected = nullptr);
+    // Removes every row that fails CPolicy::ValidateFields, logging each; returns how many.
+    qsizetype DropInvalidRows(CPolicyList& list);
     int WritePolicyFile(const CPolicyList& list, const QString& path);
 
     // Operating-system table through netsh, and the diagnostic snapshot (ostable/).
@@ -26,6 +30,19 @@ public:
     int AddPolicy(CPolicyList& list);
     int DividePolicy(CPolicyList& list);
     QString GetCurrentString();
+
+    // Registration: installs the switched-on rows of `rows` in place of the system's table.
+    // Everything is planned and checked before the first change (PlanPolicy); the table is
+    // read first, and when any command fails, that table is put back (RestorePolicy) and
+    // the user is told whether that worked. 1 installed; 0 nothing changed or put back.
+    int RegisterPolicy(const CPolicyList& rows);
+    // The add commands' rows for `rows`, all of which are installed: each row validated,
+    // prefixes typed twice refused (message 511), the Vista/7 division done, and a divided
+    // prefix that another row also yields kept once (see the rule in PlanPolicy).
+    int PlanPolicy(const CPolicyList& rows, CPolicyList& plan);
+    // Makes the system's table `saved` again: deletes what it lists now, adds `saved` in
+    // order. Every command is logged; failures are logged, not shown. 1 when all succeeded.
+    int RestorePolicy(const CPolicyList& saved);
     QString GetCurrentIpconfigString();
 
     // Network retrieval (net/).
@@ -40,5 +57,10 @@ public:
     QString m_csNetshPrefix;
 
 private:
+    enum class EOnFailure { StopAndShow, LogAndContinue };
+    int ReadCurrent(CPolicyList& list, bool showFailure);
+    // Runs one delete or add command per row; returns the number of commands that failed.
+    int RunRowCommands(const CPolicyList& rows, bool isDelete, EOnFailure onFailure);
+
     int m_nNetworkWaitMs = kNetworkWaitMs;
 };

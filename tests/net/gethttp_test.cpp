@@ -132,10 +132,9 @@ TEST_F(GetHttpTest, ChunksSplitAnywhere) {
          response.mid(39, 1), response.mid(40, 3), response.mid(43, 20), response.mid(63)},
         /*holdOpen=*/true, 15));
     EXPECT_EQ(Fetch(), 1);
-    ASSERT_EQ(rows.size(), 3);
+    ASSERT_EQ(rows.size(), 2);  // "c" has one field: it is left out
     EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("2001:db8:1::/48"));
     EXPECT_EQ(rows[1].m_csAddress, QStringLiteral("::/0"));
-    EXPECT_EQ(rows[2].m_csAddress, QString());  // "c" has one field: the row stays as built
 }
 
 TEST_F(GetHttpTest, AChunkSplitInsideADoubleByteCharacter) {
@@ -145,9 +144,9 @@ TEST_F(GetHttpTest, AChunkSplitInsideADoubleByteCharacter) {
         body.indexOf(platform::ToCp932(u"地")) + 1;  // between lead and trail byte
     Serve(SendChunks({Ok() + body.left(mid), body.mid(mid)}));
     EXPECT_EQ(Fetch(), 1);
-    ASSERT_EQ(rows.size(), 2);
+    ASSERT_EQ(rows.size(), 1);  // the whole character ends the second prefix: left out
     EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("2001:db8::/32"));
-    EXPECT_EQ(rows[1].m_csAddress, QStringLiteral("2001:db8:1::/48地"));
+    EXPECT_TRUE(app.LogLines().filter(QStringLiteral(",WARN,csRejectedAddress=2001:db8:1::/48地")).size() == 1);
 }
 
 // --- Rows --------------------------------------------------------------------------------------
@@ -177,14 +176,27 @@ TEST_F(GetHttpTest, ThreeLineBodyGivesTwoRowsFromTheSettings) {
     EXPECT_EQ(rows[1].m_csAddress, QStringLiteral("fc00::/7"));
 }
 
-TEST_F(GetHttpTest, AnUnreadableLineStillAddsARow) {
-    Serve(SendChunks({Ok() + "h\r\nno comma here\r\n\r\nz,::/0\r\n"}));
+// Lines that are no valid row are left out, logged and counted in one message; blank lines are
+// nothing. Words hidden in a line never become part of a row.
+TEST_F(GetHttpTest, InvalidLinesAreLeftOutAndCountedInOneMessage) {
+    Serve(SendChunks({Ok() +
+                      "h\r\nno comma here\r\n\r\n  \r\nz,::/0\r\n"
+                      "x,2001:db8::/32 store=persistent\r\nx,\"2001:db8::/32\"\r\nx,2001:db8::/129\r\n"
+                      "x,2001:db8::\x01/32\r\n"}));
     EXPECT_EQ(Fetch(), 1);
-    ASSERT_EQ(rows.size(), 3);
-    EXPECT_EQ(rows[0].m_csAddress, QString());
-    EXPECT_EQ(rows[0].m_nSource, 0);
-    EXPECT_EQ(rows[1].m_csAddress, QString());  // the empty line
-    EXPECT_EQ(rows[2].m_csAddress, QStringLiteral("::/0"));
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("::/0"));
+    ASSERT_EQ(app.Boxes().shown.size(), 1);
+    EXPECT_EQ(app.Boxes().shown[0].text, QStringLiteral("取得したデータのうち5行は不正な形式のため取り込みませんでした。"));
+    EXPECT_EQ(app.LogLines().filter(QStringLiteral(",WARN,csRejectedAddress=")).size(), 5);
+}
+
+TEST_F(GetHttpTest, LabelAndPriorityFromTheSettingsAreCheckedToo) {
+    app.SetSetting(QStringLiteral("HTTP"), QStringLiteral("PRIORITY"), QStringLiteral("99 store=active"));
+    Serve(SendChunks({Ok() + "h\r\nz,::/0\r\n"}));
+    EXPECT_EQ(Fetch(), 1);
+    EXPECT_TRUE(rows.isEmpty());
+    EXPECT_EQ(app.Boxes().shown.size(), 1);
 }
 
 TEST_F(GetHttpTest, AppendsToTheList) {
