@@ -1,8 +1,9 @@
-// Registration (RemoveAllPolicy then AddPolicy) of ::/1 on WindowsVista, which the division
-// turns into 128 add commands, through the real netsh stand-in; and the floor it is measured
-// against: the same 128 add commands run as plain processes, with nothing of the program around
-// them. Both start every iteration from the same table file. The work happens in child
-// processes, so the figures are wall-clock times.
+// Registration of ::/1 on WindowsVista, which the division turns into 128 add commands, through
+// the real netsh stand-in: unplanned (RemoveAllPolicy then AddPolicy), planned (RegisterPolicy:
+// validation, division and overlap check first, the table read for a restore), and the planning
+// step alone; and the floor they are measured against: the same 128 add commands run as plain
+// processes, with nothing of the program around them. All start every iteration from the same
+// table file. The work happens in child processes, so the figures are wall-clock times.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -102,7 +103,19 @@ CBenchInstall& Install() {
     return install;
 }
 
-void Registration(benchmark::State& state, bool fromEmpty) {
+CPolicy SlashOne(CZarntoolApp& app) {
+    CPolicy row;
+    row.m_pApp = &app;
+    row.m_bDisabled = false;
+    row.m_nSource = 0;
+    row.m_csNetworkName = QStringLiteral("bench");
+    row.m_csAddress = QStringLiteral("::/1");
+    row.m_csPriority = QStringLiteral("45");
+    row.m_csLabel = QStringLiteral("14");
+    return row;
+}
+
+void Registration(benchmark::State& state, bool fromEmpty, bool planned) {
     CBenchInstall& install = Install();
     CPolicyListManager manager;
     manager.m_pApp = &install.App();
@@ -110,25 +123,37 @@ void Registration(benchmark::State& state, bool fromEmpty) {
     for (auto _ : state) {
         state.PauseTiming();
         install.ResetTable(fromEmpty);
-        CPolicy row;
-        row.m_pApp = &install.App();
-        row.m_bDisabled = false;
-        row.m_nSource = 0;
-        row.m_csNetworkName = QStringLiteral("bench");
-        row.m_csAddress = QStringLiteral("::/1");
-        row.m_csPriority = QStringLiteral("45");
-        row.m_csLabel = QStringLiteral("14");
-        CPolicyList list{row};
+        CPolicyList list{SlashOne(install.App())};
         state.ResumeTiming();
-        if (manager.RemoveAllPolicy() != 1 || manager.AddPolicy(list) != 1 || list.size() != 128) {
+        const bool ok = planned ? manager.RegisterPolicy(list) == 1
+                                : manager.RemoveAllPolicy() == 1 && manager.AddPolicy(list) == 1 && list.size() == 128;
+        if (!ok) {
             state.SkipWithError("registration failed");
             break;
         }
     }
 }
 
-void BM_Registration_FromDefaultTable(benchmark::State& state) { Registration(state, false); }
-void BM_Registration_FromEmptyTable(benchmark::State& state) { Registration(state, true); }
+void BM_Registration_FromDefaultTable(benchmark::State& state) { Registration(state, false, false); }
+void BM_Registration_FromEmptyTable(benchmark::State& state) { Registration(state, true, false); }
+void BM_PlannedRegistration_FromDefaultTable(benchmark::State& state) { Registration(state, false, true); }
+void BM_PlannedRegistration_FromEmptyTable(benchmark::State& state) { Registration(state, true, true); }
+
+// The planning step alone: validation, division into 128 rows and the overlap check.
+void BM_PlanOnly(benchmark::State& state) {
+    CBenchInstall& install = Install();
+    CPolicyListManager manager;
+    manager.m_pApp = &install.App();
+    const CPolicyList rows{SlashOne(install.App())};
+    for (auto _ : state) {
+        CPolicyList plan;
+        if (manager.PlanPolicy(rows, plan) != 1 || plan.size() != 128) {
+            state.SkipWithError("planning failed");
+            break;
+        }
+        benchmark::DoNotOptimize(plan);
+    }
+}
 
 // 128 runs of "netsh interface ipv6 add prefixpolicy <j>00::/8 45 14", output discarded.
 void BM_Floor_128PlainRuns(benchmark::State& state) {
@@ -168,6 +193,9 @@ void BM_Floor_128PlainRuns(benchmark::State& state) {
 BENCHMARK(BM_Floor_128PlainRuns)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
 BENCHMARK(BM_Registration_FromEmptyTable)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
 BENCHMARK(BM_Registration_FromDefaultTable)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+BENCHMARK(BM_PlannedRegistration_FromEmptyTable)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+BENCHMARK(BM_PlannedRegistration_FromDefaultTable)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+BENCHMARK(BM_PlanOnly)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

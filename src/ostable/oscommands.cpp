@@ -1,6 +1,7 @@
 #include "ostable/oscommands.h"
 
 #include "app/zarntoolapp.h"
+#include "policy/policy.h"
 
 namespace ostable {
 
@@ -48,6 +49,14 @@ QString FillTemplate(const QString& commandTemplate, const QString& arguments) {
         }
     }
     return out;
+}
+
+bool IsSingleWord(const QString& word) {
+    if (word.isEmpty()) return false;
+    for (const QChar c : word) {
+        if (c == u' ' || c == u'"' || c.isSpace() || IsControlCharacter(c)) return false;
+    }
+    return true;
 }
 
 bool OutputIs(const QString& output, const QString& expected) {

@@ -43,7 +43,11 @@ QString CollapseBlanks(const QString& line) {
 
 }  // namespace
 
-int CPolicyListManager::GetCurrent(CPolicyList& list) {
+int CPolicyListManager::GetCurrent(CPolicyList& list) { return ReadCurrent(list, true); }
+
+// The listing read; a failure shows message 517 when `showFailure` is set, and is only logged
+// otherwise.
+int CPolicyListManager::ReadCurrent(CPolicyList& list, bool showFailure) {
     if (!m_pApp) return 0;
     CAppLog& log = m_pApp->m_clLog;
     log.TraceStart(kClass, QStringLiteral("GetCurrent"));
@@ -51,13 +55,13 @@ int CPolicyListManager::GetCurrent(CPolicyList& list) {
     const QString command = m_csNetshPrefix + ostable::ShowSubcommand(ostable::ClassifyOs(ostable::ReadOsSetting(m_pApp)));
     log.AppendLog(LOG_INFO, command);
     const QString result = ExecuteCommand(command);
-    if (result.compare(u"NG", Qt::CaseInsensitive) == 0) {
-        log.ShowMessageFormat({command}, 517, LOG_ERROR);
-        return 0;
-    }
-    if (!ConvertToPolicy(result, list)) {
+    const bool read = result.compare(u"NG", Qt::CaseInsensitive) != 0 && ConvertToPolicy(result, list);
+    if (!read) {
         log.TraceValue(QStringLiteral("csResult"), result);
-        log.ShowMessageFormat({command}, 517, LOG_ERROR);
+        if (showFailure)
+            log.ShowMessageFormat({command}, 517, LOG_ERROR);
+        else
+            log.LogFormat({command}, 517, LOG_ERROR);
         return 0;
     }
     log.TraceEnd(kClass, QStringLiteral("GetCurrent"));
@@ -65,7 +69,9 @@ int CPolicyListManager::GetCurrent(CPolicyList& list) {
 }
 
 // Four heading lines, then one line per entry: precedence, label and prefix separated by blanks.
-// Blank lines are skipped; any other shape fails the read (rows before it stay appended).
+// Blank lines are skipped; any other shape, or an entry whose values the editor would not
+// accept, fails the read (rows before it stay appended): a table that cannot be read exactly
+// is never changed.
 int CPolicyListManager::ConvertToPolicy(const QString& output, CPolicyList& list) {
     if (!m_pApp) return 0;
     CAppLog& log = m_pApp->m_clLog;
@@ -97,6 +103,10 @@ int CPolicyListManager::ConvertToPolicy(const QString& output, CPolicyList& list
         row.m_csPriority = columns[0];
         row.m_csLabel = columns[1];
         row.m_csAddress = columns[2];
+        if (!row.ValidateFields()) {
+            log.LogFormat({QStringLiteral("csInvalidEntry"), line}, 306, LOG_DEBUG);
+            return 0;
+        }
         row.m_csNetworkName =
             m_pApp->GetProfileString(QStringLiteral("DEFAULT"), NetworkNameKey(columns[2]), QString());
         list.append(row);

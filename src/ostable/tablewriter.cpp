@@ -1,5 +1,7 @@
 // Installing a table in the operating system: CPolicyListManager::RemoveAllPolicy,
 // CPolicyListManager::AddPolicy and the prefix division CPolicyListManager::DividePolicy.
+#include <algorithm>
+
 #include "app/zarntoolapp.h"
 #include "ostable/oscommands.h"
 #include "policy/policylistmanager.h"
@@ -25,35 +27,98 @@ QString LongForm(const IPv6Bytes& bytes, int length) {
 
 }  // namespace
 
+namespace ostable {
+
+void DivideRow(CAppLog& log, const CPolicy& row, CPolicyList& result) {
+    const int n = row.GetPrefixLen();
+    if (n == -1) {
+        log.TraceValue(QStringLiteral("iPrefixLen"), QStringLiteral("-1"));
+        return;
+    }
+    if (n % 8 == 0) {
+        log.TraceValue(QStringLiteral("iPrefixLen % 8"), QStringLiteral("0"));
+        result.append(row);
+        return;
+    }
+    if (n < 0 || n > 128) {
+        log.TraceValue(QStringLiteral("iPrefixLen"), QString::number(n));
+        result.append(row);
+        return;
+    }
+    log.TraceValue(QStringLiteral("iPrefixLen % 8"), QStringLiteral("!0"));
+
+    const int next = 8 * (n / 8) + 8;
+    IPv6Bytes prefix{};
+    if (!row.GetPrefix(prefix)) {
+        log.TraceValue(QStringLiteral("GetPrefix"), QStringLiteral("FALSE"));
+        return;
+    }
+    // Bits n to next-1 are the low (next - n) bits of byte n / 8.
+    const int bits = next - n;
+    const int byteIndex = n / 8;
+    const std::uint8_t mask = std::uint8_t((1u << bits) - 1u);
+    for (unsigned j = 0; j < (1u << bits); ++j) {
+        IPv6Bytes part = prefix;
+        part[byteIndex] = std::uint8_t((part[byteIndex] & ~mask) | j);
+        const QString text = LongForm(part, next);
+        log.TraceValue(QStringLiteral("csaPrefixDivide.GetAt(i)"), text);
+        CPolicy divided;
+        divided.m_pApp = row.m_pApp;
+        divided.m_bDisabled = row.m_bDisabled;
+        divided.m_nSource = row.m_nSource;
+        divided.m_csNetworkName = row.m_csNetworkName;
+        divided.m_csLabel = row.m_csLabel;
+        divided.m_csPriority = row.m_csPriority;
+        divided.m_csAddress = row.FixAddress(text);
+        log.TraceValue(QStringLiteral("csAddress"), divided.m_csAddress);
+        result.append(divided);
+    }
+}
+
+}  // namespace ostable
+
+int CPolicyListManager::RunRowCommands(const CPolicyList& rows, bool isDelete, EOnFailure onFailure) {
+    CAppLog& log = m_pApp->m_clLog;
+    const ostable::EOsKind kind = ostable::ClassifyOs(ostable::ReadOsSetting(m_pApp));
+    const QString commandTemplate = isDelete ? ostable::DeleteTemplate(kind) : ostable::AddTemplate(kind);
+    // The text the system prints for an entry that is not there: the entry is already gone.
+    const QString notFound = isDelete ? m_pApp->LoadString(700).trimmed() : QString();
+    int failures = 0;
+    for (const CPolicy& row : rows) {
+        const QStringList words = isDelete ? QStringList{row.m_csAddress}
+                                           : QStringList{row.m_csAddress, row.m_csPriority, row.m_csLabel};
+        const QString command = m_csNetshPrefix + ostable::FillTemplate(commandTemplate, words.join(u' '));
+        // A text that would not stay one word never reaches the command line.
+        const bool wordsOk = std::all_of(words.begin(), words.end(), ostable::IsSingleWord);
+        const QString result = wordsOk ? ExecuteCommand(command) : QStringLiteral("NG");
+        log.AppendLog(LOG_INFO, command);
+        if (isDelete) log.TraceValue(QStringLiteral("csResult"), result);
+        if (isDelete && !notFound.isEmpty() && ostable::OutputIs(result, notFound)) {
+            log.LogFormat({command}, 501, LOG_INFO);
+            continue;
+        }
+        if (ostable::OutputIs(result, QStringLiteral("OK"))) continue;
+        log.TraceValue(QStringLiteral("csResult"), result);
+        ++failures;
+        if (onFailure == EOnFailure::StopAndShow) {
+            log.ShowMessageFormat({command}, 501, LOG_ERROR);
+            return failures;
+        }
+        log.LogFormat({command}, 501, LOG_ERROR);
+    }
+    return failures;
+}
+
 int CPolicyListManager::RemoveAllPolicy() {
     if (!m_pApp) return 0;
     CAppLog& log = m_pApp->m_clLog;
     log.TraceStart(kClass, QStringLiteral("RemoveAllPolicy"));
-
     CPolicyList clPolicy;
     if (!GetCurrent(clPolicy)) {
         log.TraceValue(QStringLiteral("GetCurrent(&clPolicy)"), QStringLiteral("FALSE"));
         return 0;
     }
-    const QString commandTemplate = ostable::DeleteTemplate(ostable::ClassifyOs(ostable::ReadOsSetting(m_pApp)));
-    // The text the system prints for an entry that is not there: the entry is already gone.
-    const QString notFound = m_pApp->LoadString(700).trimmed();
-
-    for (const CPolicy& row : clPolicy) {
-        const QString command = m_csNetshPrefix + ostable::FillTemplate(commandTemplate, row.m_csAddress);
-        const QString result = ExecuteCommand(command);
-        log.AppendLog(LOG_INFO, command);
-        log.TraceValue(QStringLiteral("csResult"), result);
-        if (!notFound.isEmpty() && ostable::OutputIs(result, notFound)) {
-            log.LogFormat({command}, 501, LOG_INFO);
-            continue;
-        }
-        if (!ostable::OutputIs(result, QStringLiteral("OK"))) {
-            log.TraceValue(QStringLiteral("csResult"), result);
-            log.ShowMessageFormat({command}, 501, LOG_ERROR);
-            return 0;
-        }
-    }
+    if (RunRowCommands(clPolicy, true, EOnFailure::StopAndShow) != 0) return 0;
     log.TraceEnd(kClass, QStringLiteral("RemoveAllPolicy"));
     return 1;
 }
@@ -62,21 +127,8 @@ int CPolicyListManager::AddPolicy(CPolicyList& list) {
     if (!m_pApp) return 0;
     CAppLog& log = m_pApp->m_clLog;
     log.TraceStart(kClass, QStringLiteral("AddPolicy"));
-
-    const QString commandTemplate = ostable::AddTemplate(ostable::ClassifyOs(ostable::ReadOsSetting(m_pApp)));
     DividePolicy(list);
-
-    for (const CPolicy& row : list) {
-        const QString arguments = row.m_csAddress + u' ' + row.m_csPriority + u' ' + row.m_csLabel;
-        const QString command = m_csNetshPrefix + ostable::FillTemplate(commandTemplate, arguments);
-        const QString result = ExecuteCommand(command);
-        log.AppendLog(LOG_INFO, command);
-        if (!ostable::OutputIs(result, QStringLiteral("OK"))) {
-            log.TraceValue(QStringLiteral("csResult"), result);
-            log.ShowMessageFormat({command}, 501, LOG_ERROR);
-            return 0;
-        }
-    }
+    if (RunRowCommands(list, false, EOnFailure::StopAndShow) != 0) return 0;
     log.TraceEnd(kClass, QStringLiteral("AddPolicy"));
     return 1;
 }
@@ -100,55 +152,7 @@ int CPolicyListManager::DividePolicy(CPolicyList& list) {
     }
 
     CPolicyList result;
-    for (const CPolicy& original : list) {
-        const CPolicy row(original);
-        const int n = row.GetPrefixLen();
-        if (n == -1) {
-            log.TraceValue(QStringLiteral("iPrefixLen"), QStringLiteral("-1"));
-            continue;
-        }
-        if (n % 8 == 0) {
-            log.TraceValue(QStringLiteral("iPrefixLen % 8"), QStringLiteral("0"));
-            result.append(row);
-            continue;
-        }
-        if (n < 0 || n > 128) {
-            log.TraceValue(QStringLiteral("iPrefixLen"), QString::number(n));
-            result.append(row);
-            continue;
-        }
-        log.TraceValue(QStringLiteral("iPrefixLen % 8"), QStringLiteral("!0"));
-
-        const int next = 8 * (n / 8) + 8;
-        IPv6Bytes prefix{};
-        if (!row.GetPrefix(prefix)) {
-            log.TraceValue(QStringLiteral("GetPrefix"), QStringLiteral("FALSE"));
-            continue;
-        }
-        // Bits n to next-1 are the low (next - n) bits of byte n / 8.
-        const int bits = next - n;
-        const int byteIndex = n / 8;
-        const std::uint8_t mask = std::uint8_t((1u << bits) - 1u);
-        QStringList csaPrefixDivide;
-        for (unsigned j = 0; j < (1u << bits); ++j) {
-            IPv6Bytes part = prefix;
-            part[byteIndex] = std::uint8_t((part[byteIndex] & ~mask) | j);
-            csaPrefixDivide.append(LongForm(part, next));
-        }
-        for (const QString& text : csaPrefixDivide) {
-            log.TraceValue(QStringLiteral("csaPrefixDivide.GetAt(i)"), text);
-            CPolicy divided;
-            divided.m_pApp = row.m_pApp;
-            divided.m_bDisabled = row.m_bDisabled;
-            divided.m_nSource = row.m_nSource;
-            divided.m_csNetworkName = row.m_csNetworkName;
-            divided.m_csLabel = row.m_csLabel;
-            divided.m_csPriority = row.m_csPriority;
-            divided.m_csAddress = row.FixAddress(text);
-            log.TraceValue(QStringLiteral("csAddress"), divided.m_csAddress);
-            result.append(divided);
-        }
-    }
+    for (const CPolicy& row : list) ostable::DivideRow(log, row, result);
     list = result;
     log.TraceEnd(kClass, QStringLiteral("DividePolicy"));
     return 1;

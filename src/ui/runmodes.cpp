@@ -53,23 +53,21 @@ int ApplyPolicyTable(CZarntoolApp& app) {
         CWaitCursor wait;
         CPolicyListManager manager;
         CPolicyList clPolicyConf;
-        CPolicyList clPolicy;
+        QList<qsizetype> rejected;
         const QString cs_PolicyTablePath = app.m_szAppDir + QStringLiteral("conf/policytable.conf");
         if (!platform::FileExists(cs_PolicyTablePath) &&
             !platform::DirectoryExists(cs_PolicyTablePath)) {
             log.TraceValue(QStringLiteral("FindFile(cs_PolicyTablePath)"), QStringLiteral("FALSE"));
-        } else if (manager.GetStandardPolicyFile(clPolicyConf) != 1) {
+        } else if (manager.GetStandardPolicyFile(clPolicyConf, &rejected) != 1) {
             log.TraceValue(QStringLiteral("GetCurrentFile(&clPolicyConf)"), QStringLiteral("FALSE"));
-        } else if (manager.RemoveAllPolicy() == 0) {
-            log.TraceValue(QStringLiteral("RemoveAllPolicy"), QStringLiteral("FALSE"));
+        } else if (!rejected.isEmpty()) {
+            // A damaged file says nothing reliable about the table wanted: nothing is changed.
+            wait.Restore();
+            log.ShowMessageFormat({QString::number(rejected.first())}, 521, LOG_ERROR);
+        } else if (manager.RegisterPolicy(clPolicyConf) == 0) {
+            log.TraceValue(QStringLiteral("RegisterPolicy"), QStringLiteral("FALSE"));
         } else {
-            for (const CPolicy& row : clPolicyConf)
-                if (!row.m_bDisabled) clPolicy.append(row);
-            if (manager.AddPolicy(clPolicy) == 0) {
-                log.TraceValue(QStringLiteral("AddPolicy"), QStringLiteral("FALSE"));
-            } else {
-                applied = true;
-            }
+            applied = true;
         }
     }
     if (applied) log.ShowMessageId(404, LOG_DEBUG);

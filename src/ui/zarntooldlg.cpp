@@ -130,10 +130,13 @@ bool CZarntoolDlg::OnInitDialog() {
         const QString path = m_pApp->m_szAppDir + QStringLiteral("conf/policytable.conf");
         m_clManager.m_pApp = m_pApp;
         if (platform::FileExists(path)) {
-            if (m_clManager.GetPolicyFile(clPolicy, path))
+            QList<qsizetype> rejected;
+            if (m_clManager.GetPolicyFile(clPolicy, path, &rejected))
                 m_listPolicy.AddAll(clPolicy);
             else
                 log.TraceValue(QStringLiteral("GetCurrent(&clPolicy)"), QStringLiteral("FALSE"));
+            if (!rejected.isEmpty())
+                log.ShowMessageFormat({QString::number(rejected.size())}, 522, LOG_WARN);
         } else {
             log.TraceValue(QStringLiteral("FindFile(cs_PolicyTablePath)"), QStringLiteral("FALSE"));
             if (m_clManager.GetCurrent(clPolicy))
@@ -338,19 +341,9 @@ void CZarntoolDlg::OnBnClickedSave() {
 
     CPolicyList clAllPolicy;
     m_listPolicy.GetPolicyList(clAllPolicy);
-    CPolicyList clPolicy;
-    for (const CPolicy& row : clAllPolicy)
-        if (!row.m_bDisabled) clPolicy.append(row);
-
-    if (!m_clManager.RemoveAllPolicy()) {
+    if (!m_clManager.RegisterPolicy(clAllPolicy)) {
         wait.Restore();
-        log.LogFormat({QStringLiteral("RemoveAllPolicy"), QStringLiteral("FALSE")}, 306, LOG_DEBUG);
-        EnableDlgItem(IDC_SAVE, true);
-        return;
-    }
-    if (!m_clManager.AddPolicy(clPolicy)) {
-        wait.Restore();
-        log.TraceValue(QStringLiteral("AddPolicy(&clPolicy)"), QStringLiteral("FALSE"));
+        log.TraceValue(QStringLiteral("RegisterPolicy(&clAllPolicy)"), QStringLiteral("FALSE"));
         EnableDlgItem(IDC_SAVE, true);
         return;
     }

@@ -132,10 +132,13 @@ void CZarntoolDlg::OnFileDefault() {
     CPolicyList clPolicy;
     m_clManager.m_pApp = m_pApp;
     const QString path = m_pApp->m_szAppDir + QStringLiteral("conf/policytable.conf.default");
-    if (m_clManager.GetPolicyFile(clPolicy, path)) {
+    QList<qsizetype> rejected;
+    if (m_clManager.GetPolicyFile(clPolicy, path, &rejected)) {
         m_listPolicy.AddAll(clPolicy);
         m_listPolicy.Resort();
         wait.Restore();
+        if (!rejected.isEmpty())
+            log.ShowMessageFormat({QString::number(rejected.size())}, 522, LOG_WARN);
     } else {
         wait.Restore();
         log.ShowMessageId(514, LOG_ERROR);

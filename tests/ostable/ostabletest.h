@@ -77,6 +77,28 @@ protected:
         m_fakeEnv.emplace_back(std::make_unique<CEnvVar>(
             "TESTCMD_NETSH_ARGS", (t.Dir() + QStringLiteral("fake-args.txt")).toLocal8Bit()));
     }
+    // The real stand-in behind the test program, which fails the change command numbered `failAt`
+    // ("K", or "K+" for that one and all later ones; empty: none) and records every run's words.
+    void InstallStandInFailingAt(const QByteArray& failAt) {
+        ASSERT_TRUE(Link(TestCmdPath(), QStringLiteral("netsh")));
+        QFile::remove(t.Dir() + QStringLiteral("counter"));
+        m_fakeEnv.clear();
+        const auto set = [this](const char* name, const QByteArray& value) {
+            m_fakeEnv.emplace_back(std::make_unique<CEnvVar>(name, value));
+        };
+        set("TESTCMD_NETSH_FORWARD", (testsupport::StageDir() + QStringLiteral("/netsh")).toLocal8Bit());
+        set("TESTCMD_NETSH_COUNTER", (t.Dir() + QStringLiteral("counter")).toLocal8Bit());
+        set("TESTCMD_NETSH_FAIL_AT", failAt.isEmpty() ? QByteArray("0") : failAt);
+        set("TESTCMD_NETSH_WORDS", (t.Dir() + QStringLiteral("words.txt")).toLocal8Bit());
+    }
+    // Each run's arguments as the program received them, one list per run.
+    QList<QStringList> NetshWords() const {
+        QList<QStringList> runs;
+        for (const QString& line : QString::fromUtf8(testsupport::ReadFile(t.Dir() + QStringLiteral("words.txt"))).split(u'\n'))
+            if (!line.isEmpty()) runs << line.split(u'\t');
+        return runs;
+    }
+
     // The argument lines the scripted netsh received, one per run.
     QStringList FakeNetshRuns() const {
         QString text = QString::fromUtf8(testsupport::ReadFile(t.Dir() + QStringLiteral("fake-args.txt")));

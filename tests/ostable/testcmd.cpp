@@ -13,6 +13,10 @@
 //
 // When started under the name "netsh" it prints the file named by TESTCMD_NETSH_OUTPUT and
 // appends its arguments to TESTCMD_NETSH_ARGS, so tests can script what the system prints.
+// With TESTCMD_NETSH_FORWARD it runs that program (the real stand-in) with its arguments
+// instead, except for the change command numbered TESTCMD_NETSH_FAIL_AT (counted from 1 in
+// the file TESTCMD_NETSH_COUNTER), which fails without running it. TESTCMD_NETSH_WORDS names a
+// file that gets each run's arguments as one line, separated by tabs.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +64,37 @@ int FakeNetsh(int argc, char** argv) {
             Write(fd, line + "\n");
             ::close(fd);
         }
+    }
+    if (const char* words = std::getenv("TESTCMD_NETSH_WORDS")) {
+        const int fd = ::open(words, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            std::string line;
+            for (int i = 1; i < argc; ++i) line += std::string(i > 1 ? "\t" : "") + argv[i];
+            Write(fd, line + "\n");
+            ::close(fd);
+        }
+    }
+    if (const char* forward = std::getenv("TESTCMD_NETSH_FORWARD")) {
+        const bool isChange = argc > 3 && std::strcmp(argv[3], "show") != 0;
+        const char* counter = std::getenv("TESTCMD_NETSH_COUNTER");
+        const char* failAt = std::getenv("TESTCMD_NETSH_FAIL_AT");
+        if (isChange && counter && failAt) {
+            const long n = std::strtol(ReadFileBytes(counter).c_str(), nullptr, 10) + 1;
+            const int fd = ::open(counter, O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0644);
+            if (fd >= 0) {
+                Write(fd, std::to_string(n));
+                ::close(fd);
+            }
+            // "K" fails the K-th change command, "K+" that one and every later one.
+            const long k = std::strtol(failAt, nullptr, 10);
+            if (n == k || (n > k && std::strchr(failAt, '+'))) {
+                Write(1, "injected failure\r\n");
+                return 1;
+            }
+        }
+        argv[0] = const_cast<char*>(forward);
+        ::execv(forward, argv);
+        return 127;
     }
     const char* output = std::getenv("TESTCMD_NETSH_OUTPUT");
     if (!output) return 1;

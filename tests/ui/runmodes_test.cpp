@@ -106,18 +106,35 @@ TEST(ApplyMode, InstallsTheSwitchedOnRowsAfterDeletingTheOldTable) {
     EXPECT_FALSE(in.Logged(QStringLiteral("AddPolicy=FALSE")));
 }
 
-TEST(ApplyMode, FailingAddShowsItsMessageAndNo404) {
-    CApplyInstall in;
-    in.SetPolicyFile("1,0,Loopback,0,50,::1/128\r\n1,0,Broken,1,40,zz::/0\r\n1,0,IPv6,2,30,::/0\r\n");
-    in.SetTable("5 5 2001::/32\n");
-    EXPECT_EQ(runmodes::ApplyPolicyTable(in.t.App()), 0);
-    ASSERT_FALSE(in.t.Boxes().shown.isEmpty());
-    for (const CMessageBoxRequest& box : in.t.Boxes().shown)
-        EXPECT_NE(box.text, QStringLiteral("OSへの設定が完了しました。"));
-    EXPECT_TRUE(in.t.Boxes().shown.last().text.contains(QStringLiteral("コマンドの発行に失敗しました。")));
-    EXPECT_TRUE(in.Logged(QStringLiteral("AddPolicy=FALSE")));
-    // The deletion came first and nothing is restored: the table holds what was added.
-    EXPECT_EQ(in.Table(), QStringList{QStringLiteral("50 0 ::1/128")});
+// A file with any line the reader rejects changes nothing and names the first such line; an
+// empty file, or one whose rows are all switched off, empties the table as it says.
+TEST(ApplyMode, ADamagedPolicyFileChangesNothing) {
+    const QByteArray table = "30 2 2002::/16\n5 5 2001::/32\n";
+    const struct {
+        QByteArray file;
+        QString box;
+        QStringList after;
+    } cases[] = {
+        {"1,0,Loopback,0,50,::1/128\r\n1,0,Broken,1,40,zz::/0\r\n1,0,x,2,30,x\r\n",
+         QStringLiteral("ポリシテーブル設定ファイルの2行目が不正な形式です。\nOSへの設定は行いませんでした。"), {}},
+        {"\r\n\x81\x81\x81\r\n", QStringLiteral("ポリシテーブル設定ファイルの2行目が不正な形式です。\nOSへの設定は行いませんでした。"), {}},
+        {"1,0,a,1,40,2001:db8::/32 store=persistent\r\n",
+         QStringLiteral("ポリシテーブル設定ファイルの1行目が不正な形式です。\nOSへの設定は行いませんでした。"), {}},
+        {"", QStringLiteral("OSへの設定が完了しました。"), {QStringLiteral("")}},
+        {"0,0,Off,1,40,::/0\r\n", QStringLiteral("OSへの設定が完了しました。"), {QStringLiteral("")}},
+    };
+    for (const auto& c : cases) {
+        CApplyInstall in;
+        in.SetPolicyFile(c.file);
+        in.SetTable(table);
+        EXPECT_EQ(runmodes::ApplyPolicyTable(in.t.App()), c.after.isEmpty() ? 0 : 1);
+        ASSERT_EQ(in.t.Boxes().shown.size(), 1) << c.file.constData();
+        EXPECT_EQ(in.t.Boxes().shown[0].text, c.box);
+        if (c.after.isEmpty())
+            EXPECT_EQ(testsupport::ReadFile(in.TablePath()), table);
+        else
+            EXPECT_TRUE(in.Table().isEmpty());
+    }
 }
 
 TEST(ApplyMode, UnreadableOsTableStopsBeforeAdding) {
@@ -125,7 +142,7 @@ TEST(ApplyMode, UnreadableOsTableStopsBeforeAdding) {
     in.SetPolicyFile(kPolicyFile);
     QDir().mkpath(in.TablePath());  // the stand-in cannot read a folder
     EXPECT_EQ(runmodes::ApplyPolicyTable(in.t.App()), 0);
-    EXPECT_TRUE(in.Logged(QStringLiteral("RemoveAllPolicy=FALSE")));
+    EXPECT_TRUE(in.Logged(QStringLiteral("RegisterPolicy=FALSE")));
     EXPECT_FALSE(in.Logged(QStringLiteral("AddPolicy=FALSE")));
     for (const CMessageBoxRequest& box : in.t.Boxes().shown)
         EXPECT_NE(box.text, QStringLiteral("OSへの設定が完了しました。"));

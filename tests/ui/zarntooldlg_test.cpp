@@ -416,7 +416,7 @@ TEST_F(EditorTest, FailingRegistrationKeepsTheWindowOpenWithRegisterEnabled) {
     Click(dlg->m_btnSave);
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_TRUE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_SAVE));
-    EXPECT_TRUE(LogHas(QStringLiteral("RemoveAllPolicy=FALSE")));
+    EXPECT_TRUE(LogHas(QStringLiteral("RegisterPolicy(&clAllPolicy)=FALSE")));
     ASSERT_FALSE(t.Boxes().shown.isEmpty());
     EXPECT_TRUE(t.Boxes().shown.last().text.contains(QStringLiteral("コマンドの発行に失敗しました。")));
     EXPECT_EQ(List().GetItemCount(), 1);

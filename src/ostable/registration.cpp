@@ -1,0 +1,151 @@
+// Registration as one planned step: CPolicyListManager::RegisterPolicy, PlanPolicy and
+// RestorePolicy. The editor and apply mode both install a table through RegisterPolicy.
+#include <QHash>
+
+#include "app/zarntoolapp.h"
+#include "ostable/oscommands.h"
+#include "policy/policylistmanager.h"
+
+namespace {
+
+const QString kClass = QStringLiteral("CPolicyListManager");
+
+// One prefix the plan would add: the row, the prefix it came from and whether it was divided.
+struct CCandidate {
+    CPolicy row;
+    QByteArray key;  // address bytes and length: the system keys its entries by these
+    int originalLength = 0;
+    bool divided = false;
+};
+
+QByteArray PrefixKey(const IPv6Bytes& address, int length) {
+    QByteArray key(reinterpret_cast<const char*>(address.data()), qsizetype(address.size()));
+    key.append(char(length));
+    return key;
+}
+
+// A row's own prefix beats one produced by dividing a shorter row; of two divided ones, the
+// one from the longer original prefix wins, and of equal ones the earlier (`held`).
+bool Beats(const CCandidate& challenger, const CCandidate& held) {
+    if (challenger.divided != held.divided) return !challenger.divided;
+    return challenger.originalLength > held.originalLength;
+}
+
+}  // namespace
+
+int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
+    if (!m_pApp) return 0;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, QStringLiteral("PlanPolicy"));
+    plan.clear();
+
+    const ostable::EOsKind kind = ostable::ClassifyOs(ostable::ReadOsSetting(m_pApp));
+    const bool divide = kind == ostable::EOsKind::WindowsVista || kind == ostable::EOsKind::Windows7;
+
+    QList<CCandidate> candidates;
+    candidates.reserve(rows.size());
+    QHash<QByteArray, qsizetype> typed;
+    typed.reserve(rows.size());
+    for (const CPolicy& original : rows) {
+        CPolicy row(original);
+        int field = 0;
+        if (!row.ValidateFields(&field)) {
+            log.TraceValue(QStringLiteral("csAddress"), original.m_csAddress);
+            log.ShowMessageFormat({m_pApp->LoadString(field)}, row.m_stError.nId, row.m_stError.nKind);
+            return 0;
+        }
+        IPv6Bytes address{};
+        row.GetPrefix(address);
+        const int length = row.GetPrefixLen();
+        const QByteArray key = PrefixKey(address, length);
+        if (typed.contains(key)) {
+            log.ShowMessageFormat({row.m_csAddress}, 511, LOG_ERROR);
+            return 0;
+        }
+        typed.insert(key, candidates.size());
+
+        if (!divide || length % 8 == 0) {
+            candidates.append({row, key, length, false});
+            continue;
+        }
+        CPolicyList parts;
+        ostable::DivideRow(log, row, parts);
+        for (const CPolicy& part : parts) {
+            IPv6Bytes partAddress{};
+            part.GetPrefix(partAddress);
+            candidates.append({part, PrefixKey(partAddress, part.GetPrefixLen()), length, true});
+        }
+    }
+
+    // The winner of each prefix, then the winners in the order the rows gave them.
+    QHash<QByteArray, qsizetype> winner;
+    winner.reserve(candidates.size());
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        auto it = winner.find(candidates[i].key);
+        if (it == winner.end())
+            winner.insert(candidates[i].key, i);
+        else if (Beats(candidates[i], candidates[*it]))
+            *it = i;
+    }
+    plan.reserve(winner.size());
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        if (winner.value(candidates[i].key) == i)
+            plan.append(candidates[i].row);
+        else
+            log.TraceValue(QStringLiteral("csOverlapped"), candidates[i].row.m_csAddress);
+    }
+    log.TraceEnd(kClass, QStringLiteral("PlanPolicy"));
+    return 1;
+}
+
+int CPolicyListManager::RegisterPolicy(const CPolicyList& rows) {
+    if (!m_pApp) return 0;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, QStringLiteral("RegisterPolicy"));
+
+    CPolicyList clPolicy;
+    for (const CPolicy& row : rows)
+        if (!row.m_bDisabled) clPolicy.append(row);
+    CPolicyList clPlan;
+    if (!PlanPolicy(clPolicy, clPlan)) {
+        log.TraceValue(QStringLiteral("PlanPolicy"), QStringLiteral("FALSE"));
+        return 0;
+    }
+    // The table as it is, to be put back if anything fails.
+    CPolicyList clSaved;
+    if (!GetCurrent(clSaved)) {
+        log.TraceValue(QStringLiteral("GetCurrent(&clSaved)"), QStringLiteral("FALSE"));
+        return 0;
+    }
+    if (RunRowCommands(clSaved, true, EOnFailure::StopAndShow) != 0) {
+        log.TraceValue(QStringLiteral("RemoveAllPolicy"), QStringLiteral("FALSE"));
+    } else if (RunRowCommands(clPlan, false, EOnFailure::StopAndShow) != 0) {
+        log.TraceValue(QStringLiteral("AddPolicy"), QStringLiteral("FALSE"));
+    } else {
+        log.TraceEnd(kClass, QStringLiteral("RegisterPolicy"));
+        return 1;
+    }
+    const bool restored = RestorePolicy(clSaved) == 1;
+    log.ShowMessageId(restored ? 519 : 520, restored ? LOG_INFO : LOG_ERROR);
+    return 0;
+}
+
+// The table is read again rather than undoing step by step: whatever the failed registration
+// left (its adds, the entries it had not deleted yet, a half-done command), deleting what is
+// listed now and adding the saved rows in their order gives the saved table.
+int CPolicyListManager::RestorePolicy(const CPolicyList& saved) {
+    if (!m_pApp) return 0;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, QStringLiteral("RestorePolicy"));
+    CPolicyList clCurrent;
+    if (!ReadCurrent(clCurrent, false)) {
+        log.TraceValue(QStringLiteral("GetCurrent(&clCurrent)"), QStringLiteral("FALSE"));
+        return 0;
+    }
+    const int failures = RunRowCommands(clCurrent, true, EOnFailure::LogAndContinue) +
+                         RunRowCommands(saved, false, EOnFailure::LogAndContinue);
+    log.TraceValue(QStringLiteral("nFailures"), QString::number(failures));
+    if (failures != 0) return 0;
+    log.TraceEnd(kClass, QStringLiteral("RestorePolicy"));
+    return 1;
+}
