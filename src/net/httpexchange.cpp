@@ -323,6 +323,7 @@ QByteArray NormaliseLineEnds(QByteArrayView raw) {
 // The lines of an ASCII body without NUL bytes, as SplitString would give them after "\r\n"
 // has become "\n": empty lines are kept, an empty remainder after the last line feed is not.
 QStringList SplitAsciiLines(QByteArrayView raw) {
+    if (raw.isEmpty()) return {};  // an empty chunked body may have no storage at all
     const char* p = raw.data();
     const char* const end = p + raw.size();
     qsizetype count = 1;

@@ -209,6 +209,7 @@ const ChunkedCase kChunkedCases[] = {
      false,
      {"::/0"},
      nullptr},
+    {"an empty body", {kChunkedHead + "0\r\n\r\n"}, false, {}, nullptr},
     {"the server closes after the last chunk",
      {kChunkedHead + "b\r\nh\r\nz,::/0\r\n\r\n0\r\n\r\n"},
      true,
