@@ -17,6 +17,7 @@
 #include "loopbackserver.h"
 #include "netns.h"
 #include "platform/codepage.h"
+#include "platform/socket.h"
 #include "policy/policylistmanager.h"
 #include "support/testsupport.h"
 
@@ -498,10 +499,32 @@ TEST_F(GetHttpTest, ConnectionRefused) {
     EXPECT_FALSE(app.App().m_bNetworkUse);
 }
 
-// A name that gives ::1 first and the server's IPv4 address second, where nothing listens on
-// ::1: the refused connect gives way to the next address. Run in a network namespace of its own
-// (nothing else listens there) with a hosts file of its own.
-TEST_F(GetHttpTest, ARefusedAddressGivesWayToTheNextOne) {
+// A listener on [::1]:49881 whose accept queue is full: a connect to it is never answered.
+std::vector<platform::CSocket> SilentIpv6Loopback() {
+    sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = htons(49881);
+    sa.sin6_addr = in6addr_loopback;
+    const auto* address = reinterpret_cast<const sockaddr*>(&sa);
+    std::vector<platform::CSocket> sockets(5);
+    if (!sockets[0].Open(AF_INET6, SOCK_STREAM, 0) ||
+        ::bind(sockets[0].Get(), address, sizeof sa) != 0 || ::listen(sockets[0].Get(), 0) != 0)
+        return {};
+    for (std::size_t i = 1; i < sockets.size(); ++i) {
+        if (!sockets[i].Open(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK, 0)) return {};
+        ::connect(sockets[i].Get(), address, sizeof sa);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return sockets;
+}
+
+// A name that gives ::1 first and the server's IPv4 address second. Whether ::1 refuses the
+// connect or never answers it, the next address is tried within the same wait. Run in a
+// network namespace of its own (nothing else listens there) with a hosts file of its own.
+class AddressesInTurn : public GetHttpTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AddressesInTurn, AFailedConnectGivesWayToTheNextAddress) {
+    const bool silentFirst = GetParam();
     const QString unavailable = nettest::NamespaceTestsUnavailable();
     if (!unavailable.isEmpty()) GTEST_SKIP() << unavailable.toStdString();
     nettest::CVethLink link;
@@ -513,7 +536,9 @@ TEST_F(GetHttpTest, ARefusedAddressGivesWayToTheNextOne) {
     bool ipv6First = false;
     int result = -1;
     nettest::CVethLink::RunIn(link.ClientNamespace(), [&] {
-        if (!server.Listen()) {
+        const std::vector<platform::CSocket> silent =
+            silentFirst ? SilentIpv6Loopback() : std::vector<platform::CSocket>();
+        if (!server.Listen() || (silentFirst && silent.empty())) {
             reason = QStringLiteral("cannot listen");
             return;
         }
@@ -541,6 +566,11 @@ TEST_F(GetHttpTest, ARefusedAddressGivesWayToTheNextOne) {
     EXPECT_EQ(server.Connections(), 1);
     EXPECT_TRUE(app.Boxes().shown.isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(GetHttp, AddressesInTurn, ::testing::Values(false, true),
+                         [](const auto& info) {
+                             return std::string(info.param ? "SilentFirst" : "RefusedFirst");
+                         });
 
 TEST_F(GetHttpTest, AnAddressThatCannotBeResolved) {
     SetAddress(QString());
