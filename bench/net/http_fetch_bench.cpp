@@ -1,5 +1,6 @@
-// An HTTP fetch of a 100,000-line body from a loopback server, next to curl fetching the same
-// body from the same server. All times are wall-clock times.
+// An HTTP fetch of a 100,000-line body from a loopback server, framed by Content-Length or sent
+// in chunks, next to curl fetching the same body from the same server. All times are wall-clock
+// times.
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -25,12 +26,25 @@ QByteArray Body() {
     return body;
 }
 
+// The body in chunks of `chunk` bytes, the size line in capitals with an extension.
+QByteArray Chunked(const QByteArray& body, qsizetype chunk) {
+    QByteArray out;
+    for (qsizetype at = 0; at < body.size(); at += chunk) {
+        const QByteArray data = body.mid(at, chunk);
+        out += QByteArray::number(data.size(), 16).toUpper() + ";x=1\r\n" + data + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
 struct Server {
-    Server() {
+    // chunk 0: Content-Length; otherwise chunked in pieces of that many bytes.
+    explicit Server(qsizetype chunk) {
         body = Body();
-        response =
-            "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=Shift_JIS\r\nContent-Length: " +
-            QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        const QByteArray head =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=Shift_JIS\r\n";
+        response = chunk == 0 ? head + "Content-Length: " + QByteArray::number(body.size()) +
+                                    "\r\n\r\n" + body
+                              : head + "Transfer-Encoding: chunked\r\n\r\n" + Chunked(body, chunk);
         if (!server.Listen()) std::abort();
         server.Start([this](int fd, nettest::CLoopbackServer& s) {
             s.ReadRequest(fd);
@@ -42,13 +56,18 @@ struct Server {
     nettest::CLoopbackServer server;
 };
 
-Server& TheServer() {
-    static Server server;
-    return server;
+// Arg 0: Content-Length; 4096: chunks of 4 KiB (as generated bodies usually come); 16: chunks
+// of 16 bytes (framing outweighs the data).
+Server& TheServer(qsizetype chunk = 0) {
+    static Server plain(0);
+    if (chunk == 0) return plain;
+    static Server page(4096);
+    static Server tiny(16);
+    return chunk == 4096 ? page : tiny;
 }
 
 void BM_ExchangeAndBodyLines(benchmark::State& state) {
-    Server& s = TheServer();
+    Server& s = TheServer(state.range(0));
     const QByteArray address = s.server.Address().toLatin1();
     const QByteArray request = net::BuildHttpRequest(address);
     for (auto _ : state) {
@@ -64,7 +83,12 @@ void BM_ExchangeAndBodyLines(benchmark::State& state) {
     }
     state.SetBytesProcessed(state.iterations() * s.response.size());
 }
-BENCHMARK(BM_ExchangeAndBodyLines)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExchangeAndBodyLines)
+    ->Arg(0)
+    ->Arg(4096)
+    ->Arg(16)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // GetHttp as the program runs it, rows included; arg 0: log threshold DEBUG (every trace line
 // written), arg 1: threshold ERROR.

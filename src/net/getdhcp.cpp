@@ -1,14 +1,13 @@
 // CPolicyListManager::GetDhcp: rows from a DHCPv6 server on the local link.
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <vector>
 
 #include "app/zarntoolapp.h"
+#include "net/deadline.h"
 #include "net/dhcp.h"
 #include "net/networkuse.h"
 #include "platform/socket.h"
@@ -19,15 +18,6 @@ namespace {
 constexpr std::uint8_t kInformationRequest = 11;
 constexpr std::uint8_t kReply = 7;
 constexpr std::size_t kReceiveBuffer = 65536;
-
-bool SetReceiveTimeout(int fd, int milliseconds) {
-    // A zero timeout would mean "wait forever"; the shortest wait is one millisecond.
-    milliseconds = std::max(milliseconds, 1);
-    timeval tv{};
-    tv.tv_sec = milliseconds / 1000;
-    tv.tv_usec = (milliseconds % 1000) * 1000;
-    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) == 0;
-}
 
 }  // namespace
 
@@ -68,8 +58,6 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
     platform::CSocket socket;
     if (!socket.Open(to->ai_family, to->ai_socktype, to->ai_protocol))
         return fail(QStringLiteral("socket"), errno, 502);
-    if (!SetReceiveTimeout(socket.Get(), m_nNetworkWaitMs))
-        return fail(QStringLiteral("setsockoptTimeout"), errno, 502);
     // Exclusive use of the port: address and port sharing stay off, so that the bind below
     // fails while another socket holds port 546 and no other socket can join ours.
     const int off = 0;
@@ -103,31 +91,29 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
         if (sent <= 0) return fail(QStringLiteral("sendto"), sent < 0 ? sendError : 0, 515);
     }
 
-    // The answer is the first datagram carrying our transaction id. Anything else is dropped
-    // and the wait goes on until the whole wait has passed.
+    // The answer is the first datagram carrying our transaction id. Anything else is dropped;
+    // the wait ends the network wait after the send however many datagrams arrive meanwhile.
+    const net::CDeadline deadline(std::max(m_nNetworkWaitMs, 1));
     std::vector<std::uint8_t> buffer(kReceiveBuffer);
     int received = 0;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(m_nNetworkWaitMs, 1));
     for (;;) {
+        const int ready = net::PollUntil(socket.Get(), POLLIN, deadline);
+        if (ready < 0) return fail(QStringLiteral("poll"), errno, 503);
+        if (ready == 0) return fail(QStringLiteral("recvfrom"), EAGAIN, 503);
         std::fill(buffer.begin(), buffer.end(), 0);
         sockaddr_in6 from{};
         socklen_t fromLength = sizeof(from);
-        const ssize_t n = ::recvfrom(socket.Get(), buffer.data(), kReceiveBuffer - 1, 0,
+        const ssize_t n = ::recvfrom(socket.Get(), buffer.data(), kReceiveBuffer - 1, MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
-        const int receiveError = errno;
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+            return fail(QStringLiteral("recvfrom"), errno, 503);
+        }
         if (n >= 4 && std::equal(transactionId.begin(), transactionId.end(), buffer.begin() + 1)) {
             received = int(n);
             break;
         }
-        if (n < 0 && receiveError != EINTR)
-            return fail(QStringLiteral("recvfrom"), receiveError, 503);
-        if (n >= 0) log.TraceValue(QStringLiteral("bTransactionId"), QStringLiteral("FALSE"));
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return fail(QStringLiteral("recvfrom"), EAGAIN, 503);
-        if (!SetReceiveTimeout(socket.Get(), int(left.count())))
-            return fail(QStringLiteral("setsockoptTimeout"), errno, 503);
+        log.TraceValue(QStringLiteral("bTransactionId"), QStringLiteral("FALSE"));
     }
     socket.Close();
     destination.Free();

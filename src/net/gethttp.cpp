@@ -69,6 +69,10 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
                            QStringLiteral(">") + QString::number(net::kMaxHttpResponseBytes));
             log.ShowMessageId(504, LOG_ERROR);
             return 0;
+        case net::HttpOutcome::BadFraming:
+            log.TraceValue(QStringLiteral("csFraming"), response.FramingError().toString());
+            log.ShowMessageId(504, LOG_ERROR);
+            return 0;
     }
 
     const QString csStatus = response.Status();

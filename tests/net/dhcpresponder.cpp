@@ -30,8 +30,7 @@ void CResponder::Start(const QString& netns, Script script) {
         ::inet_pton(AF_INET6, "ff02::1:2", &group.ipv6mr_multiaddr);
         group.ipv6mr_interface =
             ::if_nametoindex(CVethLink::ServerInterface().toLatin1().constData());
-        ok = ok &&
-             ::setsockopt(s.Get(), IPPROTO_IPV6, IPV6_JOIN_GROUP, &group, sizeof(group)) == 0;
+        ok = ok && ::setsockopt(s.Get(), IPPROTO_IPV6, IPV6_JOIN_GROUP, &group, sizeof(group)) == 0;
         ready->set_value(ok);
         if (!ok) return;
         pollfd pfd{s.Get(), POLLIN, 0};
@@ -49,9 +48,13 @@ void CResponder::Start(const QString& netns, Script script) {
             char text[INET6_ADDRSTRLEN] = {};
             ::inet_ntop(AF_INET6, &from.sin6_addr, text, sizeof(text));
             m_source = QString::fromLatin1(text);
-            for (const QByteArray& answer : script(m_request))
+            for (const QByteArray& answer : script(m_request)) {
+                if (m_stop) break;
                 ::sendto(s.Get(), answer.constData(), std::size_t(answer.size()), 0,
                          reinterpret_cast<sockaddr*>(&from), fromLength);
+                if (m_answerPauseMs > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(m_answerPauseMs));
+            }
             break;
         }
     });

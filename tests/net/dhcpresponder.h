@@ -23,6 +23,8 @@ public:
     }
     ~CResponder() { Join(); }
 
+    // Pause between the answers of the script, so that they keep arriving over a while.
+    int m_answerPauseMs = 0;
     bool m_ready = false;
     QByteArray m_request;
     int m_sourcePort = 0;

@@ -13,8 +13,8 @@
 #include <ctime>
 #include <future>
 
-#include "net/dhcp.h"
 #include "dhcpresponder.h"
+#include "net/dhcp.h"
 #include "netns.h"
 #include "platform/hwaddr.h"
 #include "platform/socket.h"
@@ -217,6 +217,24 @@ TEST_F(GetDhcpOnALink, OnlyAWrongTransactionIdTimesOut) {
     EXPECT_TRUE(LogHas(QStringLiteral("bTransactionId=FALSE")));
     EXPECT_TRUE(LogHas(QStringLiteral("recvfrom=11")));
     ExpectMessage(503);
+}
+
+TEST_F(GetDhcpOnALink, AFloodOfForeignDatagramsCannotStretchTheWait) {
+    // Datagrams with another transaction id keep arriving for three times the wait.
+    responder.m_answerPauseMs = 4;
+    const auto start = std::chrono::steady_clock::now();
+    const int result = Exchange(
+        [](const QByteArray& r) {
+            return QList<QByteArray>(3 * kShortWaitMs / 4,
+                                     Message(7, r, Option(27, kEntryC), /*otherId=*/true));
+        },
+        kShortWaitMs);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(rows.isEmpty());
+    EXPECT_TRUE(LogHas(QStringLiteral("recvfrom=11")));
+    ExpectMessage(503);
+    EXPECT_LT(took, std::chrono::milliseconds(kShortWaitMs + 1500));  // a bound, not a speed
 }
 
 TEST_F(GetDhcpOnALink, NoAnswerTimesOut) {

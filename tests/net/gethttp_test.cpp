@@ -1,18 +1,23 @@
 // GetHttp against a server this test runs on a loopback address: request bytes, completion,
 // status, body lines, and every failure with its message and trace line.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+#include <cctype>
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "loopbackserver.h"
+#include "netns.h"
 #include "platform/codepage.h"
+#include "platform/socket.h"
 #include "policy/policylistmanager.h"
 #include "support/testsupport.h"
 
@@ -149,6 +154,212 @@ TEST_F(GetHttpTest, AChunkSplitInsideADoubleByteCharacter) {
     EXPECT_TRUE(app.LogLines().filter(QStringLiteral(",WARN,csRejectedAddress=2001:db8:1::/48地")).size() == 1);
 }
 
+// --- Chunked transfer coding ---------------------------------------------------------------------
+
+const QByteArray kChunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+
+// The body as one chunk per byte.
+QByteArray OneByteChunks(const QByteArray& body) {
+    QByteArray out;
+    for (char c : body) out += "1\r\n" + QByteArray(1, c) + "\r\n";
+    return out + "0\r\n\r\n";
+}
+
+struct ChunkedCase {
+    const char* name;
+    QList<QByteArray> pieces;  // as the server sends them, each after a short pause
+    bool serverCloses;         // else the connection stays open after the last piece
+    QStringList addresses;     // the rows' addresses; empty when the response is refused
+    const char* trace;         // the failure's trace line
+};
+
+const QByteArray kCp932Line = platform::ToCp932(u"名前,2001:db8:1::/48\r\n");
+
+const ChunkedCase kChunkedCases[] = {
+    {"lower and upper case sizes, leading zeros",
+     {kChunkedHead + "1a\r\nfirst\r\nx,2001:db8::/32\r\ny,\r\n00000000011\r\n2001:db8:1::/48\r\n"
+                     "\r\n0\r\n\r\n"},
+     false,
+     {"2001:db8::/32", "2001:db8:1::/48"},
+     nullptr},
+    {"upper case size, extensions, blanks before the semicolon",
+     {kChunkedHead + "1A;name=value;x=\"a;b\"\r\nfirst\r\nx,2001:db8::/32\r\ny,\r\n"
+                     "11 \t;e\r\n2001:db8:1::/48\r\n\r\n0;last\r\n\r\n"},
+     false,
+     {"2001:db8::/32", "2001:db8:1::/48"},
+     nullptr},
+    {"trailer fields",
+     {kChunkedHead + "b\r\nh\r\nz,::/0\r\n\r\n0\r\nExpires: 0\r\nX-A:b\r\n\r\n"},
+     false,
+     {"::/0"},
+     nullptr},
+    {"chunks of one byte",
+     {kChunkedHead + OneByteChunks("h\r\nz,::/0\r\nx,2001:db8::/32\r\n")},
+     false,
+     {"::/0", "2001:db8::/32"},
+     nullptr},
+    {"a chunk boundary inside a double-byte character",
+     {kChunkedHead + "4\r\nh\r\n" + kCp932Line.left(1) + "\r\n" +
+      QByteArray::number(kCp932Line.size() - 1, 16) + "\r\n" + kCp932Line.mid(1) + "\r\n0\r\n\r\n"},
+     false,
+     {"2001:db8:1::/48"},
+     nullptr},
+    {"received pieces cut inside the size line and inside CR LF",
+     {kChunkedHead + "0", "b\r", "\nh\r\nz,::/0\r\n\r", "\n0\r", "\n\r", "\n"},
+     false,
+     {"::/0"},
+     nullptr},
+    {"an empty body", {kChunkedHead + "0\r\n\r\n"}, false, {}, nullptr},
+    {"the server closes after the last chunk",
+     {kChunkedHead + "b\r\nh\r\nz,::/0\r\n\r\n0\r\n\r\n"},
+     true,
+     {"::/0"},
+     nullptr},
+    {"coding name in capitals",
+     {"HTTP/1.1 200 OK\r\nTransfer-Encoding: CHUNKED\r\n\r\nb\r\nh\r\nz,::/0\r\n\r\n0\r\n\r\n"},
+     false,
+     {"::/0"},
+     nullptr},
+    // Refused at once, while the connection stays open.
+    {"size not hex", {kChunkedHead + "1g\r\nh\r\n"}, false, {}, "csFraming=chunk-size"},
+    {"size written in C", {kChunkedHead + "0x3\r\nh\r\n"}, false, {}, "csFraming=chunk-size"},
+    {"no size", {kChunkedHead + "\r\nh\r\n"}, false, {}, "csFraming=chunk-size"},
+    {"extension without size", {kChunkedHead + ";x\r\nh\r\n"}, false, {}, "csFraming=chunk-size"},
+    {"blank before the line end",
+     {kChunkedHead + "3 \r\nh\r\n\r\n"},
+     false,
+     {},
+     "csFraming=chunk-size"},
+    {"size line ended by LF alone",
+     {kChunkedHead + "3\nh\r\n\r\n"},
+     false,
+     {},
+     "csFraming=chunk-size"},
+    {"size beyond the bound",
+     {kChunkedHead + "1000001\r\nh\r\n"},
+     false,
+     {},
+     "csFraming=chunk-too-large"},
+    {"size that overflows",
+     {kChunkedHead + "10000000000000000000001\r\n"},
+     false,
+     {},
+     "csFraming=chunk-too-large"},
+    {"sizes adding up beyond the bound",
+     {kChunkedHead + "1\r\nh\r\n1000000\r\n"},
+     false,
+     {},
+     "csFraming=chunk-too-large"},
+    {"data shorter than announced",
+     {kChunkedHead + "8\r\nh\r\nz\r\n0\r\n\r\n"},
+     false,
+     {},
+     "csFraming=chunk-data"},
+    {"data longer than announced",
+     {kChunkedHead + "3\r\nh\r\nz\r\n0\r\n\r\n"},
+     false,
+     {},
+     "csFraming=chunk-data"},
+    {"no CR LF after the data",
+     {kChunkedHead + "3\r\nh\r\n0\r\n\r\n"},
+     false,
+     {},
+     "csFraming=chunk-data"},
+    {"LF alone after the data",
+     {kChunkedHead + "3\r\nh\r\n\n0\r\n\r\n"},
+     false,
+     {},
+     "csFraming=chunk-data"},
+    {"trailer line without a colon",
+     {kChunkedHead + "3\r\nh\r\n\r\n0\r\nX\r\n\r\n"},
+     false,
+     {},
+     "csFraming=trailer"},
+    {"folded trailer line",
+     {kChunkedHead + "3\r\nh\r\n\r\n0\r\nX: a\r\n b\r\n\r\n"},
+     false,
+     {},
+     "csFraming=trailer"},
+    {"last chunk followed by something else",
+     {kChunkedHead + "3\r\nh\r\n\r\n0\r\n\r\r\n"},
+     false,
+     {},
+     "csFraming=trailer"},
+    {"another coding",
+     {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\nh\r\n"},
+     false,
+     {},
+     "csFraming=transfer-coding"},
+    {"a list of codings",
+     {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n"},
+     false,
+     {},
+     "csFraming=transfer-coding"},
+    {"chunked twice",
+     {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "0\r\n\r\n"},
+     false,
+     {},
+     "csFraming=transfer-coding"},
+    {"no coding named",
+     {"HTTP/1.1 200 OK\r\nTransfer-Encoding: \r\n\r\nh\r\n"},
+     false,
+     {},
+     "csFraming=transfer-coding"},
+    {"Content-Length beside it",
+     {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "b\r\nh\r\nz,::/0\r\n\r\n0\r\n\r\n"},
+     false,
+     {},
+     "csFraming=transfer-coding-with-content-length"},
+    // The server closes before the end.
+    {"closed before the last chunk",
+     {kChunkedHead + "b\r\nh\r\nz,::/0\r\n\r\n"},
+     true,
+     {},
+     "nTotal="},
+    {"closed inside the trailer section",
+     {kChunkedHead + "b\r\nh\r\nz,::/0\r\n\r\n0\r\n"},
+     true,
+     {},
+     "nTotal="},
+};
+
+void PrintTo(const ChunkedCase& c, std::ostream* os) { *os << c.name; }
+
+class ChunkedResponses : public GetHttpTest, public ::testing::WithParamInterface<ChunkedCase> {};
+
+TEST_P(ChunkedResponses, DecodeOrRefuse) {
+    const ChunkedCase& c = GetParam();
+    Serve(SendChunks(c.pieces, /*holdOpen=*/!c.serverCloses, 5));
+    const bool refused = c.trace != nullptr;
+    // Kept open, only the last chunk can end the response before the wait.
+    EXPECT_EQ(Fetch(), refused ? 0 : 1);
+    QStringList addresses;
+    for (const CPolicy& row : rows) addresses.append(row.m_csAddress);
+    EXPECT_EQ(addresses, c.addresses);
+    if (refused) {
+        ExpectMessage(504);
+        QString trace = QString::fromLatin1(c.trace);
+        if (trace == QStringLiteral("nTotal=")) {  // closed early: every byte sent was counted
+            qsizetype total = 0;
+            for (const QByteArray& piece : c.pieces) total += piece.size();
+            trace += QString::number(total);
+        }
+        EXPECT_TRUE(LogHas(trace)) << trace.toStdString();
+    } else {
+        EXPECT_TRUE(app.Boxes().shown.isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(GetHttp, ChunkedResponses, ::testing::ValuesIn(kChunkedCases),
+                         [](const auto& info) {
+                             QByteArray name = info.param.name;
+                             for (char& ch : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return name.toStdString();
+                         });
+
 // --- Rows --------------------------------------------------------------------------------------
 
 TEST_F(GetHttpTest, OneLineBodyGivesNoRows) {
@@ -233,6 +444,25 @@ TEST_F(GetHttpTest, ASilentServerTimesOut) {
     EXPECT_FALSE(LogHas(QStringLiteral("CPolicyListManagerクラスのGetHttpの処理を終了します。")));
 }
 
+TEST_F(GetHttpTest, ATricklingServerCannotStretchTheWait) {
+    // One byte every 20 ms of a response that never completes: a wait that started afresh
+    // with each byte would last the whole 20 seconds of it.
+    Serve([](int fd, CLoopbackServer& s) {
+        s.ReadRequest(fd);
+        const QByteArray response = Ok("Content-Length: 1000\r\n") + QByteArray(1000, 'x');
+        for (char c : response) {
+            if (s.Stopping() || !CLoopbackServer::SendAll(fd, QByteArray(1, c))) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Fetch(), 0);
+    const auto took = std::chrono::steady_clock::now() - start;
+    ExpectMessage(503);
+    EXPECT_GE(took, std::chrono::milliseconds(kShortWaitMs - 20));
+    EXPECT_LT(took, std::chrono::milliseconds(kShortWaitMs + 3000));  // a bound, not a speed
+}
+
 TEST_F(GetHttpTest, AServerThatStopsMidResponseTimesOut) {
     Serve(SendChunks({Ok("Content-Length: 100\r\n") + "h\r\n"}, /*holdOpen=*/true));
     EXPECT_EQ(Fetch(), 0);
@@ -280,6 +510,79 @@ TEST_F(GetHttpTest, ConnectionRefused) {
     ExpectMessage(502);
     EXPECT_FALSE(app.App().m_bNetworkUse);
 }
+
+// A listener on [::1]:49881 whose accept queue is full: a connect to it is never answered.
+std::vector<platform::CSocket> SilentIpv6Loopback() {
+    sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = htons(49881);
+    sa.sin6_addr = in6addr_loopback;
+    const auto* address = reinterpret_cast<const sockaddr*>(&sa);
+    std::vector<platform::CSocket> sockets(5);
+    if (!sockets[0].Open(AF_INET6, SOCK_STREAM, 0) ||
+        ::bind(sockets[0].Get(), address, sizeof sa) != 0 || ::listen(sockets[0].Get(), 0) != 0)
+        return {};
+    for (std::size_t i = 1; i < sockets.size(); ++i) {
+        if (!sockets[i].Open(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK, 0)) return {};
+        ::connect(sockets[i].Get(), address, sizeof sa);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return sockets;
+}
+
+// A name that gives ::1 first and the server's IPv4 address second. Whether ::1 refuses the
+// connect or never answers it, the next address is tried within the same wait. Run in a
+// network namespace of its own (nothing else listens there) with a hosts file of its own.
+class AddressesInTurn : public GetHttpTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AddressesInTurn, AFailedConnectGivesWayToTheNextAddress) {
+    const bool silentFirst = GetParam();
+    const QString unavailable = nettest::NamespaceTestsUnavailable();
+    if (!unavailable.isEmpty()) GTEST_SKIP() << unavailable.toStdString();
+    nettest::CVethLink link;
+    QString reason;
+    ASSERT_TRUE(link.Create(&reason)) << reason.toStdString();
+    QTemporaryDir dir;
+    const QString hosts = dir.filePath(QStringLiteral("hosts"));
+    const QByteArray name = "policy.corvane.test";
+    bool ipv6First = false;
+    int result = -1;
+    nettest::CVethLink::RunIn(link.ClientNamespace(), [&] {
+        const std::vector<platform::CSocket> silent =
+            silentFirst ? SilentIpv6Loopback() : std::vector<platform::CSocket>();
+        if (!server.Listen() || (silentFirst && silent.empty())) {
+            reason = QStringLiteral("cannot listen");
+            return;
+        }
+        QFile file(hosts);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write("::1 " + name + "\n" + server.Address().toLatin1() + " " + name + "\n") < 0)
+            reason = QStringLiteral("cannot write the hosts file");
+        file.close();
+        if (!reason.isEmpty() || !nettest::UseOwnHostsFile(hosts, &reason)) return;
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        if (::getaddrinfo(name.constData(), "49881", &hints, &found) == 0) {
+            ipv6First = found->ai_family == AF_INET6 && found->ai_next != nullptr;
+            ::freeaddrinfo(found);
+        }
+        SetAddress(QString::fromLatin1(name));
+        server.Start(SendChunks({Ok() + "h\r\nz,::/0\r\n"}));
+        result = Fetch();
+    });
+    ASSERT_TRUE(reason.isEmpty()) << reason.toStdString();
+    ASSERT_TRUE(ipv6First) << "the name must give ::1 first";
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(rows.size(), 1);
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_TRUE(app.Boxes().shown.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(GetHttp, AddressesInTurn, ::testing::Values(false, true),
+                         [](const auto& info) {
+                             return std::string(info.param ? "SilentFirst" : "RefusedFirst");
+                         });
 
 TEST_F(GetHttpTest, AnAddressThatCannotBeResolved) {
     SetAddress(QString());

@@ -152,6 +152,28 @@ TEST(HttpCompletion, TheResponseIsBounded) {
     EXPECT_EQ(r.Total(), net::kMaxHttpResponseBytes);
 }
 
+// --- Chunked transfer coding ---------------------------------------------------------------------
+
+TEST(HttpChunked, CutAtEveryPairOfPositionsDecodesLikeTheWhole) {
+    const QByteArray response =
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;a=\"b;c\"\r\nh\r\n" +
+        platform::ToCp932(u"名") + "\r\n09 ;e\r\n" + platform::ToCp932(u"前") +
+        ",::/0\r\n\r\n0\r\nX: y\r\n\r\n";
+    const QStringList lines{QStringLiteral("h"), QStringLiteral("名前,::/0")};
+    for (qsizetype cut1 = 0; cut1 <= response.size(); ++cut1) {
+        for (qsizetype cut2 = cut1; cut2 <= response.size(); ++cut2) {
+            CHttpResponse r;
+            r.Append(response.left(cut1));
+            r.Append(response.mid(cut1, cut2 - cut1));
+            EXPECT_EQ(r.IsComplete(), cut2 == response.size()) << cut1 << " " << cut2;
+            r.Append(response.mid(cut2));
+            ASSERT_TRUE(r.IsComplete()) << cut1 << " " << cut2;
+            EXPECT_FALSE(r.IsFramingBroken());
+            EXPECT_EQ(r.BodyElements(), lines) << cut1 << " " << cut2;
+        }
+    }
+}
+
 // --- Status and body ---------------------------------------------------------------------------
 
 TEST(HttpStatus, TheSecondWordOfTheStatusLine) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <random>
 
 namespace nettest {
@@ -59,6 +61,22 @@ int RunProgram(const QString& program, const QStringList& arguments, QString* ou
     }
     if (output) *output = QString::fromLocal8Bit(process.readAll());
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+bool UseOwnHostsFile(const QString& hostsPath, QString* reason) {
+    auto failed = [&](const char* step) {
+        *reason = QLatin1String(step) + QStringLiteral(": ") +
+                  QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    };
+    if (::unshare(CLONE_NEWNS) != 0) return failed("unshare(CLONE_NEWNS)");
+    // Private, so that the bind below stays in this namespace.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return failed("mount / private");
+    if (::mount(QFile::encodeName(hostsPath).constData(), "/etc/hosts", nullptr, MS_BIND,
+                nullptr) != 0)
+        return failed("mount --bind /etc/hosts");
+    return true;
 }
 
 QString NamespaceTestsUnavailable() {

@@ -45,6 +45,10 @@ private:
     QString m_server;
 };
 
+// Gives the calling thread a mount namespace of its own in which the file at hostsPath is seen
+// as /etc/hosts. Needs root. False with a reason when a step fails.
+bool UseOwnHostsFile(const QString& hostsPath, QString* reason);
+
 // Why namespace tests cannot run here, or empty when they can.
 QString NamespaceTestsUnavailable();
 

@@ -1,0 +1,54 @@
+#pragma once
+// A fixed moment at which a network exchange ends, and waits that never pass it: however the
+// peer spaces its bytes or datagrams, each wait is for the time that is left, not a fresh one.
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+namespace net {
+
+class CDeadline {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Ends waitMs milliseconds from now (a negative wait is none).
+    explicit CDeadline(int waitMs)
+        : m_end(Clock::now() + std::chrono::milliseconds(std::max(waitMs, 0))) {}
+
+    // Milliseconds left, rounded up so that a wait does not end before the deadline; 0 once it
+    // has passed.
+    int RemainingMs() const {
+        const auto left = m_end - Clock::now();
+        if (left <= Clock::duration::zero()) return 0;
+        return int(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    }
+
+    // An earlier deadline for one of `parts` attempts that share the time left: an equal part
+    // of it. With one part, the same deadline.
+    CDeadline Share(int parts) const {
+        const auto now = Clock::now();
+        if (parts <= 1 || m_end <= now) return *this;
+        return CDeadline(now + (m_end - now) / parts);
+    }
+
+private:
+    explicit CDeadline(Clock::time_point end) : m_end(end) {}
+    Clock::time_point m_end;
+};
+
+// Waits until the descriptor is ready for `events` or the deadline has passed. Returns poll's
+// result: above 0 ready, 0 when the time ran out, -1 on failure (errno set). An interrupted
+// wait goes on for the time that is left.
+inline int PollUntil(int fd, short events, const CDeadline& deadline) {
+    for (;;) {
+        pollfd pfd{};
+        pfd.fd = fd;
+        pfd.events = events;
+        const int ready = ::poll(&pfd, 1, deadline.RemainingMs());
+        if (ready >= 0 || errno != EINTR) return ready;
+    }
+}
+
+}  // namespace net
