@@ -84,8 +84,8 @@ QString ReplacementTarget(const QString& path) {
 
 }  // namespace
 
-CFileDescriptor OpenRegularFile(const QString& path, int flags, mode_t mode) {
-    return OpenRegularFile(QFile::encodeName(path).constData(), flags, mode);
+CFileDescriptor OpenRegularFile(const QString& path, int flags, mode_t mode, struct stat* info) {
+    return OpenRegularFile(QFile::encodeName(path).constData(), flags, mode, info);
 }
 
 bool OpenRegularForReading(QFile& file, const QString& path) {
@@ -124,10 +124,9 @@ bool WriteFileAtomic(const QString& path, const QByteArray& data) {
     mode_t keepMode = 0;
     bool keep = false;
     {
-        CFileDescriptor existing = OpenRegularFile(target, O_RDONLY);
+        struct stat st {};
+        CFileDescriptor existing = OpenRegularFile(target, O_RDONLY, 0, &st);
         if (existing.IsValid()) {
-            struct stat st {};
-            if (::fstat(existing.Get(), &st) != 0) return false;
             keepMode = st.st_mode & 07777;
             keep = true;
         } else if (errno != ENOENT) {
@@ -158,7 +157,8 @@ bool WriteFileAtomic(const QString& path, const QByteArray& data) {
 bool AppendToFile(const QString& path, const QByteArray& data) {
     if (path.isEmpty()) return false;
     const QByteArray native = QFile::encodeName(path);
-    CFileDescriptor fd = OpenRegularFile(native.constData(), O_WRONLY | O_APPEND);
+    struct stat st {};
+    CFileDescriptor fd = OpenRegularFile(native.constData(), O_WRONLY | O_APPEND, 0, &st);
     if (!fd.IsValid()) {
         if (errno != ENOENT) return false;
         // Missing: create it, unless its folder is read-only.
@@ -166,9 +166,8 @@ bool AppendToFile(const QString& path, const QByteArray& data) {
         if (!DirectoryExists(dir) || !ModeAllowsWrite(dir)) return false;
         fd = OpenRegularFile(native.constData(), O_WRONLY | O_APPEND | O_CREAT, 0644);
         if (!fd.IsValid()) return false;
-    } else if (::geteuid() == 0) {
-        struct stat st {};
-        if (::fstat(fd.Get(), &st) != 0 || !StatAllowsWrite(st)) return false;
+    } else if (::geteuid() == 0 && !StatAllowsWrite(st)) {
+        return false;
     }
     return AppendWhole(fd.Get(), data) && fd.Close();
 }

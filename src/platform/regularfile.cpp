@@ -21,7 +21,7 @@ bool CFileDescriptor::Close() {
     return fd < 0 || ::close(fd) == 0;
 }
 
-CFileDescriptor OpenRegularFile(const char* path, int flags, mode_t mode) {
+CFileDescriptor OpenRegularFile(const char* path, int flags, mode_t mode, struct stat* info) {
     if (!path || !*path) {
         errno = ENOENT;
         return CFileDescriptor();
@@ -45,12 +45,15 @@ CFileDescriptor OpenRegularFile(const char* path, int flags, mode_t mode) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
         return file;
     }
-    const int status = ::fcntl(file.Get(), F_GETFL);
-    if (status < 0 || ::fcntl(file.Get(), F_SETFL, status & ~O_NONBLOCK) != 0) {
+    // The status flags are the ones asked for, without O_NONBLOCK.
+    constexpr int kStatusFlags = O_APPEND | O_ASYNC | O_DIRECT | O_NOATIME;
+    if (::fcntl(file.Get(), F_SETFL, flags & kStatusFlags) != 0) {
         const int err = errno;
         file.Close();
         errno = err;
+        return file;
     }
+    if (info) *info = st;
     return file;
 }
 

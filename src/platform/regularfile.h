@@ -2,6 +2,7 @@
 // Opening a file that must be a regular file, without ever blocking in open(): a FIFO or a
 // device put in a file's place would otherwise stop the program before any window. Free of Qt,
 // so the helper programs can use it too.
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace platform {
@@ -36,7 +37,9 @@ private:
 // creates, checks on the opened descriptor that it is a regular file (a link to one counts),
 // then makes the descriptor blocking again. Anything else is closed at once and refused with
 // errno EISDIR for a folder, ENXIO for a FIFO, socket or device; an open that fails keeps the
-// error of open() (a FIFO without reader opened for writing gives ENXIO too).
-CFileDescriptor OpenRegularFile(const char* path, int flags, mode_t mode = 0666);
+// error of open() (a FIFO without reader opened for writing gives ENXIO too). `info`, when
+// given, receives the status of the opened file.
+CFileDescriptor OpenRegularFile(const char* path, int flags, mode_t mode = 0666,
+                                struct stat* info = nullptr);
 
 }  // namespace platform
