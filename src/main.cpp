@@ -24,5 +24,6 @@ int main(int argc, char** argv) {
     CZarntoolApp app(options);
     app.InitInstance(argc, argv);
     app.ExitInstance();
-    return 0;
+    // Without a display no window could be shown, so nothing the user came for was done.
+    return uisetup::WidgetsAvailable() ? 0 : 1;
 }

@@ -122,6 +122,7 @@ void BM_EditorProcessStartToWindowShown(benchmark::State& state) {
         QFile::copy(rows.Dir() + "conf/policytable.conf", install.Dir() + "conf/policytable.conf");
     }
     QDir().mkpath(install.Dir() + "run");
+    QFile(install.Dir() + "run").setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     xsession::CXvfb x;
     if (!x.IsRunning()) {
         state.SkipWithError("Xvfb did not start");

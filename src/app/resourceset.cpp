@@ -6,6 +6,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/fileutil.h"
 
 namespace {
 
@@ -83,9 +87,14 @@ CResourceSet::LoadStatus CResourceSet::Load(const QString& path, QString* reason
         if (reason) *reason = QStringLiteral("file not found: ") + path;
         return LoadStatus::NotFound;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (reason) *reason = QStringLiteral("cannot open: ") + file.errorString();
+    // A file on disk is opened without blocking: a FIFO or a device in its place is refused at
+    // once. The program's own set is built in (a ":/" path).
+    QFile file;
+    if (path.startsWith(u':')) file.setFileName(path);
+    if (path.startsWith(u':') ? !file.open(QIODevice::ReadOnly)
+                              : !platform::OpenRegularForReading(file, path)) {
+        if (reason)
+            *reason = QStringLiteral("cannot open: ") + QString::fromLocal8Bit(std::strerror(errno));
         return LoadStatus::NotLoadable;
     }
     // A resource set is small; anything far larger is not one.

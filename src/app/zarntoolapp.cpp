@@ -122,19 +122,18 @@ bool CZarntoolApp::RunStartup(const QStringList& arguments) {
 
     m_clLog.LogString(300);
 
-    // Single-instance guard. A lock that cannot be taken at all (not held by anyone) does not
-    // stop the program, as a mutex that cannot be created does not; the failure is traced.
-    switch (m_hMutex.Acquire(m_pszExeName, m_options.lockDir)) {
-        case platform::CInstanceLock::Result::Acquired:
-            break;
-        case platform::CInstanceLock::Result::AlreadyHeld:
-            m_clLog.ShowMessage(LoadString(600), LOG_FATAL);
-            Stop();
-            return false;
-        case platform::CInstanceLock::Result::Failed:
+    // Single-instance guard. It fails closed: a guard that cannot be taken (a lock file or
+    // folder planted by someone else, a missing folder) cannot tell whether another instance
+    // runs, so start-up stops as for a second instance; the system error is traced first.
+    using LockResult = platform::CInstanceLock::Result;
+    const LockResult lock = m_hMutex.Acquire(m_pszExeName, m_options.lockDir);
+    if (lock != LockResult::Acquired) {
+        if (lock == LockResult::Failed)
             m_clLog.TraceValue(QStringLiteral("CInstanceLock::Acquire"),
                                QString::number(m_hMutex.LastError()));
-            break;
+        m_clLog.ShowMessage(LoadString(600), LOG_FATAL);
+        Stop();
+        return false;
     }
 
     if (!platform::FileExists(settingsPath)) {

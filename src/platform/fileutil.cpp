@@ -6,7 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <cerrno>
 
 namespace platform {
@@ -23,26 +23,6 @@ bool ModeAllowsWrite(const QString& path) {
     return ::access(native.constData(), W_OK) == 0;
 }
 
-// Owns one descriptor; closes it on every path.
-class CFd {
-public:
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return m_fd; }
-    bool Close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
 bool WriteAll(int fd, const QByteArray& data) {
     const char* p = data.constData();
     qsizetype left = data.size();
@@ -56,7 +36,65 @@ bool WriteAll(int fd, const QByteArray& data) {
     return true;
 }
 
+// One write() for the whole piece, so that it never mixes with another writer's. When only a
+// part gets in (a full disk, a file size limit), the file is cut back to where the write began:
+// the next piece must not continue a broken one.
+bool AppendWhole(int fd, const QByteArray& data) {
+    if (data.isEmpty()) return true;
+    ssize_t n;
+    do {
+        n = ::write(fd, data.constData(), static_cast<size_t>(data.size()));
+    } while (n < 0 && errno == EINTR);
+    if (n == data.size()) return true;
+    if (n > 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_size >= n) {
+            while (::ftruncate(fd, st.st_size - n) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    return false;
+}
+
+// Reads to the end of the file; the buffer grows only by what read() delivered.
+bool ReadAll(int fd, QByteArray* data) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0 && st.st_size < (qint64(1) << 30))
+        data->reserve(static_cast<qsizetype>(st.st_size) + 1);
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            data->clear();
+            return false;
+        }
+        if (n == 0) return true;
+        data->append(buffer, n);
+    }
+}
+
+// The file a replacement goes to: a link is followed to the file it names.
+QString ReplacementTarget(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isSymLink()) return path;
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+}
+
 }  // namespace
+
+CFileDescriptor OpenRegularFile(const QString& path, int flags, mode_t mode, struct stat* info) {
+    return OpenRegularFile(QFile::encodeName(path).constData(), flags, mode, info);
+}
+
+bool OpenRegularForReading(QFile& file, const QString& path) {
+    CFileDescriptor fd = OpenRegularFile(path, O_RDONLY);
+    if (!fd.IsValid()) return false;
+    if (!file.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return false;
+    fd.Release();  // the QFile closes it now
+    return true;
+}
 
 bool FileExists(const QString& path) {
     if (path.isEmpty()) return false;
@@ -81,44 +119,64 @@ bool IsWritableTarget(const QString& path) {
 
 bool WriteFileAtomic(const QString& path, const QByteArray& data) {
     if (!IsWritableTarget(path)) return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        return false;
+    const QString target = ReplacementTarget(path);
+    // The file being replaced must be a regular one; its permissions carry over.
+    mode_t keepMode = 0;
+    bool keep = false;
+    {
+        struct stat st {};
+        CFileDescriptor existing = OpenRegularFile(target, O_RDONLY, 0, &st);
+        if (existing.IsValid()) {
+            keepMode = st.st_mode & 07777;
+            keep = true;
+        } else if (errno != ENOENT) {
+            return false;
+        }
     }
-    return file.commit();
+    const QFileInfo info(target);
+    const QString prefix = info.absolutePath() + QStringLiteral("/.") + info.fileName();
+    CFileDescriptor temp;
+    QByteArray tempName;
+    for (int attempt = 0; attempt < 16 && !temp.IsValid(); ++attempt) {
+        tempName = QFile::encodeName(prefix + u'.' +
+                                     QString::number(QRandomGenerator::global()->generate64(), 36) +
+                                     QStringLiteral(".tmp"));
+        temp =
+            OpenRegularFile(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        if (!temp.IsValid() && errno != EEXIST) return false;
+    }
+    if (!temp.IsValid()) return false;
+    const bool written = (!keep || ::fchmod(temp.Get(), keepMode) == 0) &&
+                         WriteAll(temp.Get(), data) && ::fdatasync(temp.Get()) == 0 &&
+                         temp.Close() &&
+                         ::rename(tempName.constData(), QFile::encodeName(target).constData()) == 0;
+    if (!written) ::unlink(tempName.constData());
+    return written;
 }
 
 bool AppendToFile(const QString& path, const QByteArray& data) {
     if (path.isEmpty()) return false;
     const QByteArray native = QFile::encodeName(path);
-    const bool root = ::geteuid() == 0;
-    CFd fd(::open(native.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY));
-    if (fd.Get() < 0) {
+    struct stat st {};
+    CFileDescriptor fd = OpenRegularFile(native.constData(), O_WRONLY | O_APPEND, 0, &st);
+    if (!fd.IsValid()) {
         if (errno != ENOENT) return false;
         // Missing: create it, unless its folder is read-only.
         const QString dir = QFileInfo(path).absolutePath();
         if (!DirectoryExists(dir) || !ModeAllowsWrite(dir)) return false;
-        CFd created(
-            ::open(native.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
-        if (created.Get() < 0) return false;
-        return WriteAll(created.Get(), data) && created.Close();
+        fd = OpenRegularFile(native.constData(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+        if (!fd.IsValid()) return false;
+    } else if (::geteuid() == 0 && !StatAllowsWrite(st)) {
+        return false;
     }
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    if (root && !StatAllowsWrite(st)) return false;
-    return WriteAll(fd.Get(), data) && fd.Close();
+    return AppendWhole(fd.Get(), data) && fd.Close();
 }
 
 bool ReadWholeFile(const QString& path, QByteArray* data) {
     data->clear();
-    // Only regular files: a FIFO or a device would block or never end.
-    if (path.isEmpty() || !QFileInfo(path).isFile()) return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    *data = file.readAll();
-    return file.error() == QFile::NoError;
+    if (path.isEmpty()) return false;
+    CFileDescriptor fd = OpenRegularFile(path, O_RDONLY);
+    return fd.IsValid() && ReadAll(fd.Get(), data);
 }
 
 }  // namespace platform

@@ -4,6 +4,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include "platform/regularfile.h"
+
+class QFile;
+
 namespace platform {
 
 bool FileExists(const QString& path);       // a regular file (or anything that is not a folder)
@@ -15,16 +19,28 @@ bool DirectoryExists(const QString& path);
 bool IsWritableTarget(const QString& path);
 
 // Writes data to a temporary file in the same folder and renames it over the path, so that a
-// failed write never destroys the previous content. The existing file's permissions are kept.
+// failed write never destroys the previous content. The existing file's permissions are kept;
+// a link is followed to the file it names. A path that holds anything but a regular file (a
+// FIFO, a device) is refused and left as it is.
 bool WriteFileAtomic(const QString& path, const QByteArray& data);
 
-// Appends data to the end of a file with one write on a descriptor opened for appending, creating
-// the file when missing; the file is closed again before returning. An existing read-only file,
-// or a missing file in a read-only folder, refuses (permission bits checked even for root).
+// Appends data to the end of a file with one write() on a descriptor opened for appending,
+// creating the file when missing; the file is closed again before returning. A write that is cut
+// short (a full disk, a file size limit) is taken back, so the data is in the file whole or not
+// at all. An existing read-only file, or a missing file in a read-only folder, refuses
+// (permission bits checked even for root); so does anything that is not a regular file.
 bool AppendToFile(const QString& path, const QByteArray& data);
 
 // Reads a whole regular file; false when it cannot be opened or read (a folder, a FIFO or a
-// device is not read).
+// device is refused at once, without blocking).
 bool ReadWholeFile(const QString& path, QByteArray* data);
+
+// OpenRegularFile for a path given as text.
+CFileDescriptor OpenRegularFile(const QString& path, int flags, mode_t mode = 0666,
+                                struct stat* info = nullptr);
+
+// Opens a regular file for reading into `file` (which then owns the descriptor); false for
+// anything else, without blocking.
+bool OpenRegularForReading(QFile& file, const QString& path);
 
 }  // namespace platform

@@ -15,8 +15,14 @@ public:
     CInstanceLock& operator=(const CInstanceLock&) = delete;
 
     // Takes the lock named `name` for the current user. `directory` is where the lock file
-    // lives; empty means the user's runtime folder ($XDG_RUNTIME_DIR) or else /tmp.
+    // lives; empty means DefaultDirectory(), created when missing. The folder must belong to
+    // this user alone (owner, mode 0700, not a link) and the lock file must be a regular file of
+    // this user's: anything planted by someone else makes the lock fail, never pass.
     Result Acquire(const QString& name, const QString& directory = {});
+
+    // The user's private folder for the lock: $XDG_RUNTIME_DIR when it is a folder of this user
+    // with mode 0700, else /tmp/corvane-<user id>.
+    static QString DefaultDirectory();
 
     // Gives the lock back; safe to call when nothing is held.
     void Release();

@@ -19,7 +19,9 @@ QMessageBox::Icon CQtMessagePresenter::IconOf(int kind) {
 
 int CQtMessagePresenter::Present(const CMessageBoxRequest& request) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        // No widgets in this process: the default answer, as an unanswerable box would give.
+        // No widgets in this process: the text goes to standard error and the answer is the
+        // default one, as an unanswerable box would give.
+        DebugOutput(request.caption + QStringLiteral(": ") + request.text);
         return request.kind == LOG_CONFIRM ? IDNO : IDOK;
     }
     QWidget* owner = qobject_cast<QWidget*>(request.owner);

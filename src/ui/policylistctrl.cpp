@@ -668,8 +668,12 @@ int CPolicyListCtrl::GetFirstSelected() const {
 void CPolicyListCtrl::SelectAndFocus(int row) {
     if (row < 0 || row >= GetItemCount()) return;
     const QModelIndex idx = m_pModel->index(row, 0);
+    m_bSelectReported = false;
     selectionModel()->setCurrentIndex(
         idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    // Selecting the row that already is the selected one changes nothing, so nothing reports
+    // it; the edit fields must show that row all the same.
+    if (!m_bSelectReported) OnLvnItemchanged(row, kStateSelected | kStateFocused);
     scrollTo(idx);
 }
 
@@ -695,16 +699,20 @@ void CPolicyListCtrl::OnSelectionChanged(const QItemSelection& selected,
     if (m_bSorting) return;
     const int current = currentIndex().isValid() ? currentIndex().row() : -1;
     for (const QItemSelectionRange& range : selected) {
-        if (current >= range.top() && current <= range.bottom())
+        if (current >= range.top() && current <= range.bottom()) {
+            m_bSelectReported = true;
             OnLvnItemchanged(current, kStateSelected | kStateFocused);
+        }
     }
 }
 
 void CPolicyListCtrl::OnCurrentChanged(const QModelIndex& current, const QModelIndex& previous) {
     if (m_bSorting || !current.isValid()) return;
     if (previous.isValid() && previous.row() == current.row()) return;
-    if (selectionModel()->isRowSelected(current.row(), {}))
+    if (selectionModel()->isRowSelected(current.row(), {})) {
+        m_bSelectReported = true;
         OnLvnItemchanged(current.row(), kStateSelected | kStateFocused);
+    }
 }
 
 void CPolicyListCtrl::OnDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,

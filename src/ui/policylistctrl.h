@@ -198,4 +198,5 @@ private:
     int m_iSortColumn = -1;
     bool m_bSortAscending = true;
     bool m_bSorting = false;
+    bool m_bSelectReported = false;  // a selection change was reported during SelectAndFocus
 };

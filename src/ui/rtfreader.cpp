@@ -61,8 +61,15 @@ bool IsSkippedDestination(const QByteArray& word) {
     return false;
 }
 
+// Code page of the symbol character set: each byte names a glyph of the font itself.
+constexpr int kSymbolCodePage = 42;
+
+// The code page of an RTF character set, as the Windows rich edit control maps it. The default
+// character set (1) and unknown ones read in the document's code page.
 int CodePageOfCharset(int charset, int documentCodePage) {
     switch (charset) {
+        case 0: return 1252;
+        case 2: return kSymbolCodePage;
         case 77: return 10000;
         case 128: return 932;
         case 129: return 949;
@@ -77,6 +84,7 @@ int CodePageOfCharset(int charset, int documentCodePage) {
         case 204: return 1251;
         case 222: return 874;
         case 238: return 1250;
+        case 255: return 437;
         default: return documentCodePage;
     }
 }
@@ -433,6 +441,17 @@ int Reader::CurrentCodePage() const {
 QString Reader::Decode(const QByteArray& bytes, int codePage) {
     if (codePage == 932) return platform::FromCp932(bytes);
     if (codePage == 65001) return QString::fromUtf8(bytes);
+    if (codePage == kSymbolCodePage) {
+        // As Windows does for symbol fonts: a printable byte becomes the private-use character
+        // U+F0hh, which symbol fonts map to their glyphs.
+        QString text;
+        text.reserve(bytes.size());
+        for (const char b : bytes) {
+            const auto u = static_cast<unsigned char>(b);
+            text += QChar(u >= 0x20 ? char16_t(0xF000 + u) : char16_t(u));
+        }
+        return text;
+    }
     auto& decoder = m_decoders[codePage];
     if (!decoder) {
         decoder = std::make_unique<QStringDecoder>(

@@ -1,5 +1,7 @@
 #include "ui/runmodes.h"
 
+#include <QApplication>
+
 #include "app/commandline.h"
 #include "app/zarntoolapp.h"
 #include "platform/fileutil.h"
@@ -12,6 +14,12 @@ namespace runmodes {
 
 void Run(CZarntoolApp& app, const CZarnCommandLineInfo& cmd, const MainWindowFactory& mainWindow) {
     CAppLog& log = app.m_clLog;
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        // No display: the terms of use cannot be shown, so neither mode may run.
+        log.TraceValue(QStringLiteral("QApplication"), QStringLiteral("FALSE"));
+        log.ShowMessageId(607, LOG_FATAL);
+        return;
+    }
     int nResponseLicense = -1;
     {
         CZarnlicenseDlg dlg;

@@ -5,13 +5,24 @@
 #include <QMessageBox>
 #include <QStyleFactory>
 
+#include "app/applog.h"
 #include "app/resourceset.h"
 #include "app/zarntoolapp.h"
 #include "ui/dialogex.h"
 
 namespace uisetup {
 
+bool DisplayAvailable() {
+    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+bool WidgetsAvailable() { return qobject_cast<QApplication*>(QCoreApplication::instance()); }
+
 std::unique_ptr<QCoreApplication> MakeQtApp(int& argc, char** argv) {
+    // Without a display a QApplication would abort the process; start-up then runs without
+    // windows and its message boxes go to standard error.
+    if (!DisplayAvailable()) return std::make_unique<QCoreApplication>(argc, argv);
     auto app = std::make_unique<QApplication>(argc, argv);
     QFont font(CDialogEx::JapaneseFontFamily());
     font.setPixelSize(12);  // 9 pt at 96 dots per inch, the size of the main window's font
@@ -22,6 +33,7 @@ std::unique_ptr<QCoreApplication> MakeQtApp(int& argc, char** argv) {
 }
 
 void PrepareUi(CZarntoolApp&) {
+    if (!WidgetsAvailable()) return;
     // One look on every desktop, independent of the platform theme.
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
 }
@@ -29,11 +41,14 @@ void PrepareUi(CZarntoolApp&) {
 void ReleaseUi(CZarntoolApp& app) {
     app.m_pMainWnd = nullptr;
     app.m_clLog.m_hOwnerWnd = nullptr;
-    QApplication::closeAllWindows();
+    if (WidgetsAvailable()) QApplication::closeAllWindows();
 }
 
 void FrameworkMessage(const QString& caption, const QString& text) {
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+    if (!WidgetsAvailable()) {
+        DebugOutput(caption + QStringLiteral(": ") + text);
+        return;
+    }
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok);
     box.exec();
 }

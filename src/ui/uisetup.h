@@ -9,13 +9,20 @@ class CZarntoolApp;
 
 namespace uisetup {
 
-// A QApplication with the Japanese dialog font as its font and the program icon.
+// True when a window can be shown: a platform plug-in is named (QT_QPA_PLATFORM) or an X or
+// Wayland display is given.
+bool DisplayAvailable();
+// True when the Qt application object can make widgets.
+bool WidgetsAvailable();
+// A QApplication with the Japanese dialog font as its font and the program icon; without a
+// display a QCoreApplication, so that start-up runs and ends cleanly instead of aborting.
 std::unique_ptr<QCoreApplication> MakeQtApp(int& argc, char** argv);
 // Before the run: the widget style the dialogs are drawn in.
 void PrepareUi(CZarntoolApp& app);
 // After the run: closes what the run left open.
 void ReleaseUi(CZarntoolApp& app);
-// The framework's own message box (OK button, warning icon), not logged.
+// The framework's own message box (OK button, warning icon), not logged; without widgets its
+// text goes to standard error.
 void FrameworkMessage(const QString& caption, const QString& text);
 
 }  // namespace uisetup

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/fileutil.h"
+
 namespace verinfo {
 namespace {
 
@@ -139,9 +141,8 @@ bool LooksLikeResource(const QByteArray& data) {
 
 bool GetFileVersionInfo(const QString& path, QByteArray* data) {
     // Only a regular file: a pipe or device could block or never end.
-    if (!QFileInfo(path).isFile()) return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    QFile file;
+    if (!platform::OpenRegularForReading(file, path)) return false;
     return GetFileVersionInfo(file, data);
 }
 

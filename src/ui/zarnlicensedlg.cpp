@@ -1,9 +1,10 @@
 #include "ui/zarnlicensedlg.h"
 
 #include <QFile>
-#include <QFileInfo>
+
 
 #include "app/zarntoolapp.h"
+#include "platform/fileutil.h"
 #include "ui/rtfreader.h"
 
 CZarnlicenseDlg::CZarnlicenseDlg(QWidget* parent)
@@ -43,9 +44,10 @@ int CZarnlicenseDlg::LicenseStreamCallback(QFile* cookie, char* buffer, qint64 w
 }
 
 bool CZarnlicenseDlg::LoadLicenseText(const QString& path, QTextEdit* richEdit) {
-    if (!richEdit || path.isEmpty() || !QFileInfo(path).isFile()) return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    if (!richEdit || path.isEmpty()) return false;
+    // Opened without blocking: only a regular file (or a link to one) is read.
+    QFile file;
+    if (!platform::OpenRegularForReading(file, path)) return false;
     if (file.size() > kMaxLicenseBytes) return false;
 
     // Stream the file in chunks until a read delivers nothing. The total stays bounded by the

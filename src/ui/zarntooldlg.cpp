@@ -22,7 +22,13 @@ QIcon LoadIcon(const CZarntoolApp* app, int id) {
     QString path = app ? app->Resources().IconPath(id) : QString();
     if (path.isEmpty() || !QFileInfo::exists(path)) path = CResourceSet::ProgramSet().IconPath(id);
     if (path.isEmpty()) return {};
-    const QPixmap pixmap(path);
+    // A file of a language folder is read without blocking; the program's own are built in.
+    QPixmap pixmap;
+    QByteArray bytes;
+    if (path.startsWith(u':'))
+        pixmap.load(path);
+    else if (platform::ReadWholeFile(path, &bytes))
+        pixmap.loadFromData(bytes);
     if (pixmap.isNull()) return {};
     return QIcon(pixmap);
 }

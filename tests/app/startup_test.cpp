@@ -336,15 +336,17 @@ TEST_F(Startup, LogLevelWordFromTheSettingsFile) {
     EXPECT_EQ(Log(), (QStringList{LangTrace(QStringLiteral("Japanese")), k300, k301}));
 }
 
-TEST_F(Startup, LockThatCannotBeTakenAtAllIsTracedAndStartUpGoesOn) {
+TEST_F(Startup, LockThatCannotBeTakenAtAllIsTracedAndStopsAsASecondInstanceWould) {
+    // It cannot tell whether another instance runs: fail closed.
     CZarntoolApp::Options o = Options();
     o.lockDir = m_locks.path() + QStringLiteral("/missing");
     EXPECT_FALSE(StartWith(o));
-    EXPECT_TRUE(m_boxes.shown.isEmpty());
-    EXPECT_EQ(m_events, (QStringList{"prepare", "run", "release"}));
+    ExpectOneFatalBox(600, QStringLiteral("ポリシテーブル設定ツールは既に起動されています。"));
+    EXPECT_TRUE(m_events.isEmpty());
     EXPECT_EQ(Log(),
               (QStringList{LangTrace(QStringLiteral("Japanese")), k300,
-                           QStringLiteral("DEBUG,CInstanceLock::Acquire=%1").arg(ENOENT), k301}));
+                           QStringLiteral("DEBUG,CInstanceLock::Acquire=%1").arg(ENOENT),
+                           "FATAL,ポリシテーブル設定ツールは既に起動されています。", k301}));
 }
 
 TEST_F(Startup, ShutdownGivesTheLockBack) {

@@ -2,8 +2,13 @@
 #include "platform/fileutil.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -130,15 +135,82 @@ TEST_F(FileUtil, AppendRefusesFoldersEmptyPathsAndMissingFolders) {
     EXPECT_FALSE(AppendToFile(Path("no/such.log"), "x"));
 }
 
-TEST_F(FileUtil, ReadsRegularFilesOnly) {
-    QByteArray data = "stale";
-    ASSERT_TRUE(WriteFile(Path("f"), QByteArray("a\0b", 3)));
-    ASSERT_TRUE(ReadWholeFile(Path("f"), &data));
-    EXPECT_EQ(data, QByteArray("a\0b", 3));
-    EXPECT_FALSE(ReadWholeFile(m_dir.path(), &data));
-    EXPECT_TRUE(data.isEmpty());
-    EXPECT_FALSE(ReadWholeFile(Path("missing"), &data));
-    // A FIFO would block a reader forever; it is refused at once.
+TEST_F(FileUtil, OnlyRegularFilesAreOpenedAndNothingElseBlocksOrChanges) {
+    // Readers, appenders and replacers meet a FIFO nobody writes, a device, a folder, a link to
+    // each of them and a link to a regular file. Only the regular file (or a link to it) is used;
+    // everything else is refused at once and stays as it was.
+    ASSERT_TRUE(WriteFile(Path("regular"), "old\r\n"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(Path("fifo")).constData(), 0600), 0);
-    EXPECT_FALSE(ReadWholeFile(Path("fifo"), &data));
+    ASSERT_TRUE(QDir().mkdir(Path("folder")));
+    for (const char* target : {"regular", "fifo", "folder"}) {
+        ASSERT_TRUE(QFile::link(Path(target), Path(target) + QStringLiteral("-link")));
+    }
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), Path("device-link")));
+    const struct {
+        const char* name;
+        bool regular;
+    } kCases[] = {{"regular", true},      {"regular-link", true}, {"fifo", false},
+                  {"fifo-link", false},   {"folder", false},      {"folder-link", false},
+                  {"device-link", false}};
+    for (const auto& c : kCases) {
+        const QString path = Path(c.name);
+        QByteArray data = "stale";
+        EXPECT_EQ(ReadWholeFile(path, &data), c.regular) << c.name;
+        EXPECT_EQ(data, c.regular ? QByteArray("old\r\n") : QByteArray()) << c.name;
+        EXPECT_EQ(AppendToFile(path, "line\r\n"), c.regular) << c.name;
+        EXPECT_EQ(WriteFileAtomic(path, "new\r\n"), c.regular) << c.name;
+        EXPECT_EQ(OpenRegularFile(path, O_RDONLY).IsValid(), c.regular) << c.name;
+        QFile file;
+        EXPECT_EQ(OpenRegularForReading(file, path), c.regular) << c.name;
+        if (c.regular) {
+            // Replaced through the link too; the link itself stays a link (checked below).
+            EXPECT_EQ(ReadFile(Path("regular")), QByteArray("new\r\n")) << c.name;
+            ASSERT_TRUE(WriteFile(Path("regular"), "old\r\n"));
+        }
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(Path("fifo")).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(::lstat(QFile::encodeName(Path("regular-link")).constData(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_FALSE(Entries().join(u' ').contains(QStringLiteral(".tmp")));  // no temporary left
+    QByteArray data;
+    EXPECT_FALSE(ReadWholeFile(Path("missing"), &data));
+}
+
+TEST_F(FileUtil, AnAppendCutShortByAFileSizeLimitIsTakenBack) {
+    // In a child process with RLIMIT_FSIZE a few bytes beyond the file: a longer piece is cut by
+    // the system and must leave nothing behind; a piece that fits goes right after the old end.
+    const struct {
+        rlim_t room;
+        QList<QByteArray> pieces;
+        QList<bool> results;
+        QByteArray after;
+    } kCases[] = {
+        {0, {"line\r\n"}, {false}, "old\r\n"},
+        {8, {QByteArray(20, 'a') + "\r\n", "next\r\n"}, {false, true}, "old\r\nnext\r\n"},
+        {8, {"fits\r\n", "more\r\n"}, {true, false}, "old\r\nfits\r\n"},
+    };
+    for (const auto& c : kCases) {
+        ASSERT_TRUE(WriteFile(Path("zarntool.log"), "old\r\n"));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);  // a short write instead of the signal
+            const rlimit limit{5 + c.room, 5 + c.room};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(100);
+            int bits = 0;
+            for (qsizetype i = 0; i < c.pieces.size(); ++i)
+                if (AppendToFile(Path("zarntool.log"), c.pieces[i])) bits |= 1 << i;
+            ::_exit(bits);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        for (qsizetype i = 0; i < c.results.size(); ++i)
+            EXPECT_EQ((WEXITSTATUS(status) >> i) & 1, c.results[i] ? 1 : 0) << c.room << i;
+        EXPECT_EQ(ReadFile(Path("zarntool.log")), c.after) << c.room;
+    }
 }

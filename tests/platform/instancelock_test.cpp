@@ -1,9 +1,13 @@
 // The single-instance lock: detectable by a second process, given back on exit and on a crash.
 #include "platform/instancelock.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QDir>
+#include <functional>
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -79,44 +83,90 @@ TEST(InstanceLock, HeldLockIsReleasedByTheDestructor) {
     EXPECT_EQ(again.Acquire(QStringLiteral("zarntool"), dir.path()), Result::Acquired);
 }
 
-TEST(InstanceLock, NeverFollowsALinkPlantedInPlaceOfTheLockFile) {
-    QTemporaryDir dir;
-    const QString target = dir.path() + QStringLiteral("/victim");
-    const QString lockFile = dir.path() + QStringLiteral("/zarntool-%1.lock").arg(::geteuid());
-    ASSERT_EQ(
-        ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(lockFile).constData()),
-        0);
-    CInstanceLock lock;
-    EXPECT_EQ(lock.Acquire(QStringLiteral("zarntool"), dir.path()), Result::Failed);
-    EXPECT_NE(lock.LastError(), 0);
-    EXPECT_FALSE(QFile::exists(target));
+TEST(InstanceLock, AnythingPlantedByOthersMakesTheLockFailNeverPass) {
+    // The folder must be this user's alone (owner, mode 0700, not a link) and the lock file a
+    // regular file of this user's. Files of another user can only be planted by root.
+    const QString lockName = QStringLiteral("zarntool-%1.lock").arg(::geteuid());
+    const uid_t other = 65534;
+    auto encode = [](const QString& p) { return QFile::encodeName(p); };
+    const struct {
+        const char* what;
+        bool needsRoot;
+        std::function<bool(const QString& folder)> plant;
+    } kCases[] = {
+        {"link in place of the lock file", false,
+         [&](const QString& f) {
+             return ::symlink(encode(f + QStringLiteral("/victim")).constData(),
+                              encode(f + u'/' + lockName).constData()) == 0;
+         }},
+        {"FIFO in place of the lock file", false,
+         [&](const QString& f) { return ::mkfifo(encode(f + u'/' + lockName).constData(), 0600) == 0; }},
+        {"lock file of another user", true,
+         [&](const QString& f) {
+             const QByteArray p = encode(f + u'/' + lockName);
+             const int fd = ::open(p.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+             return fd >= 0 && ::close(fd) == 0 && ::chown(p.constData(), other, other) == 0;
+         }},
+        {"folder of another user", true,
+         [&](const QString& f) { return ::chown(encode(f).constData(), other, other) == 0; }},
+        {"folder open to others", false,
+         [&](const QString& f) { return ::chmod(encode(f).constData(), 0777) == 0; }},
+        {"folder replaced by a link to a private folder", false,
+         [&](const QString& f) {
+             const QByteArray real = encode(f + QStringLiteral("-real"));
+             return ::rename(encode(f).constData(), real.constData()) == 0 &&
+                    ::symlink(real.constData(), encode(f).constData()) == 0;
+         }},
+        {"missing folder", false, [&](const QString& f) { return QDir(f).removeRecursively(); }},
+    };
+    int skipped = 0;
+    for (const auto& c : kCases) {
+        if (c.needsRoot && ::geteuid() != 0) {
+            ++skipped;
+            continue;
+        }
+        QTemporaryDir base;
+        const QString folder = base.path() + QStringLiteral("/private");
+        ASSERT_EQ(::mkdir(encode(folder).constData(), 0700), 0);
+        ASSERT_TRUE(c.plant(folder)) << c.what;
+        CInstanceLock lock;
+        EXPECT_EQ(lock.Acquire(QStringLiteral("zarntool"), folder), Result::Failed) << c.what;
+        EXPECT_NE(lock.LastError(), 0) << c.what;
+        EXPECT_FALSE(lock.IsHeld()) << c.what;
+        EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/victim"))) << c.what;
+    }
+    if (skipped > 0)
+        GTEST_SKIP() << skipped << " cases plant files of another user, which needs root";
 }
 
-TEST(InstanceLock, MissingFolderFailsWithTheSystemError) {
-    QTemporaryDir dir;
-    CInstanceLock lock;
-    EXPECT_EQ(lock.Acquire(QStringLiteral("zarntool"), dir.path() + QStringLiteral("/missing")),
-              Result::Failed);
-    EXPECT_EQ(lock.LastError(), ENOENT);
-    EXPECT_FALSE(lock.IsHeld());
-}
-
-TEST(InstanceLock, DefaultFolderWorksAcrossProcesses) {
-    // The program itself passes no folder: the per-user runtime folder (or /tmp) is used.
+TEST(InstanceLock, DefaultFolderIsPrivateAndWorksAcrossProcesses) {
+    // The program itself passes no folder. Without a usable runtime folder the lock goes to a
+    // folder of the user's own under /tmp, made with mode 0700.
     const QString name = QStringLiteral("corvane-locktest-%1").arg(::getpid());
+    const QString fallback = QStringLiteral("/tmp/corvane-%1").arg(::geteuid());
+    QProcess holder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    holder.setProcessEnvironment(env);
+    ASSERT_EQ(StartHolder(holder, QString(), name), QStringLiteral("acquired"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(fallback).constData(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
     CInstanceLock lock;
+    EXPECT_EQ(lock.Acquire(name, fallback), Result::AlreadyHeld);
+    holder.closeWriteChannel();
+    ASSERT_TRUE(holder.waitForFinished(10000));
+
+    // In this process the default folder is the runtime folder when it is private, else the same
+    // fallback; either way a second process finds the lock there.
     ASSERT_EQ(lock.Acquire(name), Result::Acquired);
     QProcess other;
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    // The helper must look in the same folder the default chose.
-    QString folder = QStringLiteral("/tmp");
-    struct stat st {};
-    if (!runtime.isEmpty() && ::stat(runtime.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-        st.st_uid == ::geteuid())
-        folder = QString::fromLocal8Bit(runtime);
-    EXPECT_EQ(StartHolder(other, folder, name), QStringLiteral("held"));
+    EXPECT_EQ(StartHolder(other, CInstanceLock::DefaultDirectory(), name), QStringLiteral("held"));
     other.waitForFinished(10000);
     lock.Release();
-    QFile::remove(folder + u'/' + name + u'-' + QString::number(::geteuid()) +
-                  QStringLiteral(".lock"));
+    for (const QString& folder : {fallback, CInstanceLock::DefaultDirectory()})
+        QFile::remove(folder + u'/' + name + u'-' + QString::number(::geteuid()) +
+                      QStringLiteral(".lock"));
 }

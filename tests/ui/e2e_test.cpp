@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
 #include <optional>
 
 #include "platform/codepage.h"
@@ -203,4 +205,127 @@ TEST(EndToEnd, AgreementThenApplyModeInstallsThePolicyTable) {
     EXPECT_TRUE(log.contains(QStringLiteral("OSへの設定が完了しました。")));
     ASSERT_FALSE(log.isEmpty());
     EXPECT_EQ(log.last(), QStringLiteral("Corvaneを終了しました。"));
+}
+
+namespace {
+
+// A copy of the staged installation in `root` (ending in "/"), with its own stand-in table,
+// lock folder and an installed policy table file.
+void CopyStage(const QString& root) {
+    const QString stage = testsupport::StageDir() + u'/';
+    for (const char* f : {"zarntool", "netsh"}) {
+        ASSERT_TRUE(QFile::copy(stage + QLatin1String(f), root + QLatin1String(f))) << f;
+        QFile(root + QLatin1String(f)).setPermissions(QFile::permissions(stage + QLatin1String(f)));
+    }
+    for (const char* f : {"conf/zarntool.ini", "conf/policytable.conf.default",
+                          "conf/langs/Japanese/lang.json", "conf/langs/Japanese/license.rtf"}) {
+        ASSERT_TRUE(testsupport::WriteFile(root + QLatin1String(f),
+                                           testsupport::ReadFile(stage + QLatin1String(f))))
+            << f;
+    }
+    ASSERT_TRUE(testsupport::WriteFile(root + QStringLiteral("conf/policytable.conf"),
+                                       "1,0,Loopback,0,50,::1/128\r\n"));
+    ASSERT_TRUE(testsupport::WriteFile(root + QStringLiteral("netsh.table"), "30 2 2002::/16\n"));
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("run")));
+    QFile(root + QStringLiteral("run"))
+        .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+struct Headless {
+    int exitCode = -1;
+    QString errors;  // standard error
+};
+
+// Runs the copied program without any display to its end.
+Headless RunWithoutDisplay(const QString& root, const QStringList& args) {
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("NETSH_PREFIXPOLICY_FILE"), root + QStringLiteral("netsh.table"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("run"));
+    // Leak reports of Qt's one-time allocations would change the exit status; our code's leaks
+    // are checked by the in-process tests.
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    program.setProcessEnvironment(env);
+    program.start(root + QStringLiteral("zarntool"), args);
+    Headless result;
+    if (!program.waitForStarted(10000) || !program.waitForFinished(120000)) return result;
+    result.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2;
+    result.errors = QString::fromUtf8(program.readAllStandardError());
+    return result;
+}
+
+bool IsFifo(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+const QString k607 =
+    QStringLiteral("画面を表示できないため、利用規約を確認できません。OSの設定は変更していません。");
+
+}  // namespace
+
+TEST(EndToEnd, WithoutADisplayStartUpRunsItsChecksAndEndsWithTheReasonOnStandardError) {
+    const struct {
+        QStringList args;
+        const char* removed;  // a file taken away before the start, or nullptr
+        QString message;
+    } kCases[] = {
+        {{}, nullptr, k607},  // apply mode: the agreement cannot be shown, nothing is applied
+        {{QStringLiteral("/e")}, nullptr, k607},
+        {{}, "conf/zarntool.ini", QStringLiteral("設定ファイルが存在しません。起動できません。")},
+    };
+    for (const auto& c : kCases) {
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString root = dir.path() + u'/';
+        CopyStage(root);
+        if (c.removed) {
+            ASSERT_TRUE(QFile::remove(root + QLatin1String(c.removed)));
+        }
+        const QByteArray conf = testsupport::ReadFile(root + QStringLiteral("conf/policytable.conf"));
+        const QByteArray table = testsupport::ReadFile(root + QStringLiteral("netsh.table"));
+
+        const Headless run = RunWithoutDisplay(root, c.args);
+        EXPECT_EQ(run.exitCode, 1) << c.args.join(u' ').toStdString() << run.errors.toStdString();
+        EXPECT_TRUE(run.errors.contains(QStringLiteral("Corvane: ") + c.message))
+            << run.errors.toStdString();
+        const QStringList log = LogTexts(root + QStringLiteral("zarntool.log"));
+        // Logged as usual, from string 300 to string 301.
+        EXPECT_EQ(log.value(c.removed ? 0 : 1), QStringLiteral("Corvaneを起動しました。"));
+        EXPECT_TRUE(log.contains(c.message));
+        EXPECT_EQ(log.value(log.size() - 1), QStringLiteral("Corvaneを終了しました。"));
+        // Nothing was changed.
+        EXPECT_EQ(testsupport::ReadFile(root + QStringLiteral("conf/policytable.conf")), conf);
+        EXPECT_EQ(testsupport::ReadFile(root + QStringLiteral("netsh.table")), table);
+    }
+}
+
+TEST(EndToEnd, FifosInPlaceOfTheProgramsFilesNeitherBlockNorChange) {
+    // Each file replaced by a FIFO that nobody writes: the program must not wait in open(); it
+    // takes the file's documented failure and the FIFO stays as it was.
+    const struct {
+        const char* fifo;
+        QString message;  // the box that ends the run
+    } kCases[] = {
+        {"zarntool.log", k607},  // lines are dropped, the program goes on
+        {"conf/langs/Japanese/lang.json",
+         QStringLiteral("設定された言語の言語ファイルが認識できません。起動できません。")},
+        {"conf/zarntool.ini",  // unreadable: no language is configured
+         QStringLiteral("設定された言語の言語ファイルが存在しません。起動できません。")},
+    };
+    for (const auto& c : kCases) {
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString root = dir.path() + u'/';
+        CopyStage(root);
+        const QString fifo = root + QLatin1String(c.fifo);
+        QFile::remove(fifo);  // the log does not exist yet
+        ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+        const Headless run = RunWithoutDisplay(root, {});
+        EXPECT_EQ(run.exitCode, 1) << c.fifo << run.errors.toStdString();
+        EXPECT_TRUE(run.errors.contains(c.message)) << c.fifo << run.errors.toStdString();
+        EXPECT_TRUE(IsFifo(fifo)) << c.fifo;
+    }
 }

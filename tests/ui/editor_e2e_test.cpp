@@ -38,6 +38,8 @@ TEST(EditorEndToEnd, TypedRowIsAddedAndRegisteredIntoTheTableAndTheFile) {
                                        "1,0,Loopback,0,50,::1/128\r\n0,1,Fetched,3,20,fc00::/7\r\n"));
     const QString table = dir + "netsh.table";
     ASSERT_TRUE(QDir().mkpath(dir + "run"));
+    // The lock folder must be private (mode 0700), or the lock goes to the shared fallback.
+    ASSERT_TRUE(QFile(dir + "run").setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 
     xsession::CXvfb x;
     ASSERT_TRUE(x.IsRunning()) << "Xvfb did not start";

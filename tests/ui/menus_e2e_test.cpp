@@ -75,6 +75,8 @@ TEST(MenusEndToEnd, SettingsFromTheMenuThenFetchTickAndRegister) {
     ASSERT_TRUE(platform::WriteProfileString(ini, app, QStringLiteral("OS"), QStringLiteral("Windows7")));
     const QString table = dir + QStringLiteral("netsh.table");
     ASSERT_TRUE(QDir().mkpath(dir + QStringLiteral("run")));
+    // The lock folder must be private (mode 0700), or the lock goes to the shared fallback.
+    ASSERT_TRUE(QFile(dir + QStringLiteral("run")).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 
     // The policy server: one prefix after the first body line.
     nettest::CLoopbackServer server;

@@ -63,13 +63,47 @@ TEST(RtfReader, JapaneseHexPairsInCodePage932) {
 }
 
 TEST(RtfReader, FontCharsetSelectsTheCodePage) {
-    // The document is ANSI (1252); font 1 is Shift-JIS (charset 128).
-    const QByteArray rtf =
-        "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\fswiss Arial;}{\\f1\\fnil\\fcharset128 MS Gothic;}}"
-        "\\f0 caf\\'e9 \\f1 \\'93\\'fa\\'96\\'7b\\f0  \\'80}";
-    const Read r = ReadRtf(rtf);
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.text, QStringLiteral("café 日本 €"));
+    // Font 1 carries the character set; the text around it is in font 0, Shift-JIS (日).
+    const struct {
+        int charset;
+        int documentCodePage;
+        const char* body;
+        const char16_t* expected;
+    } kCases[] = {
+        {0, 932, "Caf\\'e9 \\'a9\\'80", u"Café ©€"},  // Western font in a Japanese document
+        {0, 1252, "caf\\'e9", u"café"},
+        {1, 1252, "\\'e9", u"é"},  // the default character set reads in the document's page
+        {1, 932, "\\'83\\'65", u"テ"},
+        {2, 932, "a\\'b1", u"\uF061\uF0B1"},  // symbol: the font's own glyphs
+        {77, 932, "\\'8e\\'a5", u"é•"},
+        {128, 1252, "\\'83\\'65\\'83\\'58", u"テス"},
+        {129, 932, "\\'c7\\'d1\\'b1\\'b9", u"한국"},
+        {134, 932, "\\'d6\\'d0\\'ce\\'c4", u"中文"},
+        {136, 932, "\\'a4\\'a4\\'a4\\'e5", u"中文"},
+        {161, 932, "\\'e1", u"α"},
+        {162, 932, "\\'fe\\'f0", u"şğ"},
+        {163, 932, "\\'d0\\'f5", u"Đơ"},
+        {177, 932, "\\'e0", u"א"},
+        {178, 932, "\\'c7", u"ا"},
+        {186, 932, "\\'e0", u"ą"},
+        {204, 932, "\\'c0\\'e0", u"Аа"},
+        {222, 932, "\\'a1", u"ก"},
+        {238, 932, "\\'9a", u"š"},
+        {255, 932, "\\'82\\'c4", u"é─"},
+    };
+    for (const auto& c : kCases) {
+        const QByteArray rtf = "{\\rtf1\\ansi\\ansicpg" + QByteArray::number(c.documentCodePage) +
+                               "\\deff0{\\fonttbl{\\f0\\fnil\\fcharset128 MS Gothic;}"
+                               "{\\f1\\fnil\\fcharset" + QByteArray::number(c.charset) +
+                               " Other;}}\\'93\\'fa{\\f1 " + c.body + "}\\'93\\'fa}";
+        const Read r = ReadRtf(rtf);
+        EXPECT_TRUE(r.ok) << c.charset;
+        EXPECT_EQ(r.text, QStringLiteral("日") + QString::fromUtf16(c.expected) + QStringLiteral("日"))
+            << c.charset;
+    }
+    // Without a character set a font reads in the document's code page.
+    EXPECT_EQ(ReadRtf("{\\rtf1\\ansicpg932{\\fonttbl{\\f0 Arial;}}\\f0 \\'93\\'fa}").text,
+              QStringLiteral("日"));
 }
 
 TEST(RtfReader, UnicodeEscapesWithTheirFallbacks) {

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/testsupport.h"
 #include "ui/zarnlicensedlg.h"
@@ -189,6 +190,13 @@ TEST(LicenseDialog, MissingOrUnreadableDocumentsAreRefused) {
         {"a folder",
          [](CTestApp& t) {
              QDir().mkpath(LicensePath(t));
+             t.App().m_csLicensePath = LicensePath(t);
+         },
+         QString()},
+        {"a FIFO nobody writes (refused at once, not waited on)",
+         [](CTestApp& t) {
+             QFile::remove(LicensePath(t));
+             ASSERT_EQ(::mkfifo(QFile::encodeName(LicensePath(t)).constData(), 0600), 0);
              t.App().m_csLicensePath = LicensePath(t);
          },
          QString()},

@@ -221,6 +221,30 @@ TEST_F(EditorTest, AddSortsAndSelectsTheLastRowThenFillsTheFields) {
     EXPECT_TRUE(t.Boxes().shown.isEmpty());
 }
 
+TEST_F(EditorTest, AfterAddTheFieldsShowTheSelectedRowWhetherOrNotTheSelectionMoved) {
+    // Rows a (50) and b (10); a row is selected, then "new" is added; the last row after sorting
+    // ends up selected, and the fields must show it, not what was typed.
+    const struct {
+        int selectedBefore;
+        const char* priority;
+        QStringList shown;
+    } kCases[] = {
+        {1, "30", {"b", "2", "10", "::/0"}},          // b was selected and stays selected
+        {0, "30", {"b", "2", "10", "::/0"}},          // the selection moves from a to b
+        {1, "5", {"new", "7", "5", "2002::/16"}},     // the new row sorts last
+    };
+    for (const auto& c : kCases) {
+        WriteConf(ConfLine(true, 0, "a", 1, 50, "::1/128") + ConfLine(true, 0, "b", 2, 10, "::/0"));
+        Open();
+        List().SelectAndFocus(c.selectedBefore);
+        Type(QStringLiteral("new"), QStringLiteral("7"), QString::fromLatin1(c.priority),
+             QStringLiteral("2002::/16"));
+        Click(dlg->m_btnAdd);
+        EXPECT_EQ(List().GetFirstSelected(), 2) << c.selectedBefore << c.priority;
+        EXPECT_EQ(EditTexts(), c.shown) << c.selectedBefore << c.priority;
+    }
+}
+
 TEST_F(EditorTest, AddRefusesAnAddressSpaceAlreadyThereInAnyLetterCase) {
     WriteConf(ConfLine(true, 0, "a", 1, 50, "2001:db8::/32"));
     Open();

@@ -4,11 +4,14 @@
 // 4 object cannot be read in full, 64 wrong arguments.
 #include <algorithm>
 #include <chm_lib.h>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <sys/resource.h>
 #include <vector>
+
+#include "platform/regularfile.h"
 
 namespace {
 
@@ -48,7 +51,13 @@ int main(int argc, char** argv) {
     const rlimit cpu{20, 20};
     setrlimit(RLIMIT_CPU, &cpu);
 
-    const std::unique_ptr<chmFile, Closer> file(chm_open(argv[1]));
+    // The help file is opened here without blocking and must be a regular file; the library then
+    // reads that same open file through its descriptor's name.
+    const platform::CFileDescriptor help = platform::OpenRegularFile(argv[1], O_RDONLY);
+    if (!help.IsValid()) return 1;
+    char fdPath[32];
+    std::snprintf(fdPath, sizeof fdPath, "/proc/self/fd/%d", help.Get());
+    const std::unique_ptr<chmFile, Closer> file(chm_open(fdPath));
     if (!file) return 1;
 
     if (std::strcmp(argv[2], "list") == 0 && argc == 3) {

@@ -19,6 +19,7 @@
 
 #include "common/consoletext.h"
 #include "platform/codepage.h"
+#include "platform/fileutil.h"
 
 namespace {
 
@@ -52,8 +53,10 @@ public:
 };
 
 QString ReadSysText(const QString& name, const char* file) {
-    QFile f(QStringLiteral("/sys/class/net/") + name + u'/' + QLatin1String(file));
-    if (!f.open(QIODevice::ReadOnly)) return {};
+    QFile f;
+    if (!platform::OpenRegularForReading(f, QStringLiteral("/sys/class/net/") + name + u'/' +
+                                                QLatin1String(file)))
+        return {};
     return QString::fromUtf8(f.read(256)).trimmed();
 }
 

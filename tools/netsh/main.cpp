@@ -235,8 +235,10 @@ public:
         const QByteArray lockPath = (tablePath + QStringLiteral(".lock")).toLocal8Bit();
         // A listing never creates the lock file: before any change there is nothing to wait for,
         // and a change replaces the table atomically anyway.
-        if (exclusive) m_fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (m_fd < 0) m_fd = ::open(lockPath.constData(), O_RDONLY | O_CLOEXEC);
+        // Opened without blocking and only as a regular file: a FIFO in its place is refused.
+        if (exclusive)
+            m_fd = platform::OpenRegularFile(lockPath.constData(), O_RDWR | O_CREAT, 0666).Release();
+        if (m_fd < 0) m_fd = platform::OpenRegularFile(lockPath.constData(), O_RDONLY).Release();
         if (m_fd < 0) return;
         while (::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0) {
             if (errno != EINTR) {
