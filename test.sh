@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and
-# runs every test.
+# Installs what is missing, checks the include rules between the layers, builds with
+# AddressSanitizer and UndefinedBehaviorSanitizer (warnings are errors), and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
+./scripts/check-layers.sh
 cmake --preset dev
 cmake --build --preset dev
 # LeakSanitizer reports Qt's own one-time allocations in some system libraries; leaks in our
