@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and
-# runs every test.
+# Installs what is missing, checks the include rules between the layers, builds with
+# AddressSanitizer and UndefinedBehaviorSanitizer (warnings are errors), and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
-cmake --preset dev
+./scripts/check-layers.sh
+# ccache, when present, only as the compiler launcher; an empty value clears an earlier one.
+launcher=""
+if command -v ccache >/dev/null 2>&1; then launcher=ccache; fi
+cmake --preset dev -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" -DCMAKE_C_COMPILER_LAUNCHER="$launcher"
 cmake --build --preset dev
 # LeakSanitizer reports Qt's own one-time allocations in some system libraries; leaks in our
 # code are still caught by the suppressions being narrow.

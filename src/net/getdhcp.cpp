@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/zarntoolapp.h"
-#include "net/deadline.h"
+#include "platform/deadline.h"
 #include "net/dhcp.h"
 #include "net/networkuse.h"
 #include "platform/socket.h"
@@ -93,11 +93,11 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
 
     // The answer is the first datagram carrying our transaction id. Anything else is dropped;
     // the wait ends the network wait after the send however many datagrams arrive meanwhile.
-    const net::CDeadline deadline(std::max(m_nNetworkWaitMs, 1));
+    const platform::CDeadline deadline(std::max(m_nNetworkWaitMs, 1));
     std::vector<std::uint8_t> buffer(kReceiveBuffer);
     int received = 0;
     for (;;) {
-        const int ready = net::PollUntil(socket.Get(), POLLIN, deadline);
+        const int ready = platform::PollUntil(socket.Get(), POLLIN, deadline);
         if (ready < 0) return fail(QStringLiteral("poll"), errno, 503);
         if (ready == 0) return fail(QStringLiteral("recvfrom"), EAGAIN, 503);
         std::fill(buffer.begin(), buffer.end(), 0);

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "net/deadline.h"
+#include "platform/deadline.h"
 #include "platform/codepage.h"
 #include "platform/socket.h"
 #include "policy/policy.h"
@@ -377,12 +377,12 @@ namespace {
 // wait instead of the kernel's much longer connect time-out. The socket is left non-blocking:
 // every later wait of the exchange is a poll against the same deadline. Returns 0, or the
 // error number (ETIMEDOUT when the time ran out).
-int ConnectBy(int fd, const sockaddr* address, socklen_t length, const CDeadline& deadline) {
+int ConnectBy(int fd, const sockaddr* address, socklen_t length, const platform::CDeadline& deadline) {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return errno;
     if (::connect(fd, address, length) == 0) return 0;
     if (errno != EINPROGRESS) return errno;
-    const int ready = PollUntil(fd, POLLOUT, deadline);
+    const int ready = platform::PollUntil(fd, POLLOUT, deadline);
     if (ready < 0) return errno;
     if (ready == 0) return ETIMEDOUT;
     int error = 0;
@@ -396,7 +396,7 @@ int ConnectBy(int fd, const sockaddr* address, socklen_t length, const CDeadline
 CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request, int waitMs,
                                  CHttpResponse& response) {
     // The clock starts before the name lookup; the lookup itself cannot be cut short.
-    const CDeadline deadline(waitMs);
+    const platform::CDeadline deadline(waitMs);
     const QByteArray node = address.toByteArray();  // NUL-terminated
     const QByteArray service = QByteArray::number(kHttpPort);
 
@@ -443,7 +443,7 @@ CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request,
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const int ready = PollUntil(socket.Get(), POLLOUT, deadline);
+            const int ready = platform::PollUntil(socket.Get(), POLLOUT, deadline);
             if (ready < 0) return {HttpOutcome::WaitFailed, errno};
             if (ready == 0) return {HttpOutcome::TimedOut, 0};
             continue;
@@ -453,7 +453,7 @@ CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request,
 
     std::vector<char> buffer(static_cast<std::size_t>(kHttpChunkBytes));
     for (;;) {
-        const int ready = PollUntil(socket.Get(), POLLIN, deadline);
+        const int ready = platform::PollUntil(socket.Get(), POLLIN, deadline);
         if (ready < 0) return {HttpOutcome::WaitFailed, errno};
         if (ready == 0) return {HttpOutcome::TimedOut, 0};
 

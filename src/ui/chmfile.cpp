@@ -15,7 +15,7 @@
 namespace {
 
 // Exit codes of chmread.
-constexpr int kReaderNotHelpFile = 1;
+[[maybe_unused]] constexpr int kReaderNotHelpFile = 1;
 constexpr int kReaderNoObject = 2;
 // Entries of the object list, and bytes of the list, looked at.
 constexpr qsizetype kMaxPaths = 100000;

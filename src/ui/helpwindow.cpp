@@ -65,12 +65,12 @@ QString CChmBrowser::ObjectPathOf(const QUrl& url) const {
 
 QVariant CChmBrowser::loadResource(int type, const QUrl& name) {
     if (!m_pFile) return {};
-    const std::optional<QByteArray> data = m_pFile->Read(ObjectPathOf(name));
-    if (!data) return {};
+    const std::optional<QByteArray> bytes = m_pFile->Read(ObjectPathOf(name));
+    if (!bytes) return {};
     if (type == QTextDocument::HtmlResource || type == QTextDocument::StyleSheetResource ||
         type == QTextDocument::MarkdownResource)
-        return CChmFile::DecodeText(*data);
-    return *data;
+        return CChmFile::DecodeText(*bytes);
+    return *bytes;
 }
 
 void CChmBrowser::doSetSource(const QUrl& name, QTextDocument::ResourceType type) {

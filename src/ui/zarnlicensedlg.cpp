@@ -52,25 +52,25 @@ bool CZarnlicenseDlg::LoadLicenseText(const QString& path, QTextEdit* richEdit) 
 
     // Stream the file in chunks until a read delivers nothing. The total stays bounded by the
     // limit even if the file grows meanwhile: one byte more than the limit is an error.
-    QByteArray data;
+    QByteArray bytes;
     int error = 0;
     char buffer[4096];
     for (;;) {
-        const qint64 room = kMaxLicenseBytes + 1 - data.size();
+        const qint64 room = kMaxLicenseBytes + 1 - bytes.size();
         qint64 got = 0;
         if (LicenseStreamCallback(&file, buffer, qMin<qint64>(sizeof buffer, room), &got) != 0) {
             error = -1;
             break;
         }
         if (got == 0) break;
-        data.append(buffer, got);
-        if (data.size() > kMaxLicenseBytes) {
-            data.truncate(kMaxLicenseBytes);
+        bytes.append(buffer, got);
+        if (bytes.size() > kMaxLicenseBytes) {
+            bytes.truncate(kMaxLicenseBytes);
             error = -1;
             break;
         }
     }
-    const bool read = CRtfReader::Read(data, richEdit->document());
+    const bool read = CRtfReader::Read(bytes, richEdit->document());
     richEdit->moveCursor(QTextCursor::Start);
     return error == 0 && read;
 }

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <chrono>
 
-namespace net {
+namespace platform {
 
 class CDeadline {
 public:
@@ -51,4 +51,4 @@ inline int PollUntil(int fd, short events, const CDeadline& deadline) {
     }
 }
 
-}  // namespace net
+}  // namespace platform
