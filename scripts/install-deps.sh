@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xdotool x11-utils iproute2 curl
   libchm-dev fp-utils
+  dnsmasq-base kea-dhcp6-server isc-dhcp-server nginx-light
 )
 
 missing=()

@@ -1,4 +1,6 @@
-// Fuzzes the reading of a received DHCPv6 message and of its prefix-policy options.
+// Fuzzes the reading of a received DHCPv6 message and of its policy options, in the private
+// layout and as address-selection options with their table options.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -29,6 +31,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const CPolicy& row : rows)
         if (row.m_nSource != 1 || !row.m_bDisabled || !row.m_csAddress.contains(u'/')) std::abort();
+
+    // Read every option as an address-selection option too, whatever its code.
+    CPolicyList tableRows;
+    for (const CDhcpOption& option : reply.m_clOption) {
+        CDhcpOptionPrefixPolicy policy;
+        const qsizetype before = tableRows.size();
+        policy.ParseAddrSel(option, tableRows);
+        // After the flags byte, a table option takes at least 7 bytes.
+        if ((tableRows.size() - before) * 7 > std::max(option.m_sLength - 1, 0)) std::abort();
+    }
+    for (const CPolicy& row : tableRows) {
+        if (row.m_nSource != 1 || !row.m_bDisabled) std::abort();
+        const qsizetype slash = row.m_csAddress.lastIndexOf(u'/');
+        bool ok = false;
+        const int prefixLength = row.m_csAddress.mid(slash + 1).toInt(&ok);
+        if (slash < 2 || !ok || prefixLength < 0 || prefixLength > 128) std::abort();
+        // At most 128 bits: never more than eight groups.
+        if (row.m_csAddress.left(slash).split(u':', Qt::SkipEmptyParts).size() > 8) std::abort();
+    }
     reply.Release();
     reply.Release();
     return 0;

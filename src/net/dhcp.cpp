@@ -13,6 +13,7 @@ const QString kClassOption = QStringLiteral("CDhcpOption");
 const QString kClassClientId = QStringLiteral("CDhcpOptionClientId");
 const QString kClassElapsedTime = QStringLiteral("CDhcpOptionElapsedTime");
 const QString kClassPrefixPolicy = QStringLiteral("CDhcpOptionPrefixPolicy");
+const QString kClassRequest = QStringLiteral("CDhcpOptionRequest");
 
 void TraceOp(CZarntoolApp* app, const QString& className, const char* operation, bool start) {
     if (app == nullptr) return;
@@ -168,21 +169,69 @@ void CDhcpOptionElapsedTime::GeneratePacket() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// CDhcpOptionRequest
+
+CDhcpOptionRequest::CDhcpOptionRequest() { m_sCode = 6; }
+
+void CDhcpOptionRequest::GeneratePacket() {
+    TraceOp(m_pApp, kClassRequest, "GeneratePacket", true);
+    const int n = int(m_clCode.size()) * 2;
+    m_clPacket = QByteArray(n + 4, '\0');
+    Put16(m_clPacket, 0, m_sCode);
+    Put16(m_clPacket, 2, std::uint16_t(n));
+    for (qsizetype i = 0; i < m_clCode.size(); ++i) Put16(m_clPacket, 4 + 2 * i, m_clCode[i]);
+    m_sLength = std::uint16_t(n);
+    m_nTotalLength = n + 4;
+    m_bPacket = true;
+    TraceOp(m_pApp, kClassRequest, "GeneratePacket", false);
+}
+
+// ---------------------------------------------------------------------------------------------
 // CDhcpOptionPrefixPolicy
+
+QString CDhcpOptionPrefixPolicy::NetworkName() const {
+    return m_pApp != nullptr
+               ? m_pApp->GetProfileString(QStringLiteral("DHCP"), QStringLiteral("NETWORK_NAME"),
+                                          QStringLiteral("Network(DHCP_DEFAULT)"))
+               : QStringLiteral("Network(DHCP_DEFAULT)");
+}
+
+void CDhcpOptionPrefixPolicy::AppendRow(CPolicyList& rows, const QString& networkName, int label,
+                                        int precedence, int prefixLength,
+                                        std::span<const std::uint8_t> prefix) const {
+    static constexpr char kHex[] = "0123456789abcdef";
+    CPolicy row;
+    QString address;
+    if (prefixLength == 0) {
+        address = QStringLiteral("::");
+    } else {
+        // Whole 16-bit groups for the address formatter: an odd byte count gets a zero byte.
+        QString digits;
+        digits.reserve(qsizetype(prefix.size()) * 2 + 2);
+        for (const std::uint8_t byte : prefix) {
+            digits += QLatin1Char(kHex[byte >> 4]);
+            digits += QLatin1Char(kHex[byte & 0x0F]);
+        }
+        if (prefix.size() % 2 != 0) digits += QStringLiteral("00");
+        address = row.FixAddress(digits);
+    }
+    row.m_csNetworkName = networkName;
+    row.m_csLabel = QString::number(label);
+    row.m_csPriority = QString::number(precedence);
+    row.m_csAddress = address + u'/' + QString::number(prefixLength);
+    row.m_nSource = 1;
+    row.m_bDisabled = true;
+    rows.append(row);
+}
 
 void CDhcpOptionPrefixPolicy::ParsePolicy(const CDhcpOption& option, CPolicyList& rows) {
     TraceOp(m_pApp, kClassPrefixPolicy, "ParsePolicy", true);
-    const QString networkName =
-        m_pApp != nullptr
-            ? m_pApp->GetProfileString(QStringLiteral("DHCP"), QStringLiteral("NETWORK_NAME"),
-                                       QStringLiteral("Network(DHCP_DEFAULT)"))
-            : QStringLiteral("Network(DHCP_DEFAULT)");
+    const QString networkName = NetworkName();
 
     // The walk never passes the declared total nor the bytes actually held.
     const QByteArray& raw = option.Packet();
     const auto* p = reinterpret_cast<const std::uint8_t*>(raw.constData());
     const qsizetype end = std::min<qsizetype>(option.m_nTotalLength, raw.size());
-    static constexpr char kHex[] = "0123456789abcdef";
 
     qsizetype offset = 4;
     while (offset < end) {
@@ -194,36 +243,64 @@ void CDhcpOptionPrefixPolicy::ParsePolicy(const CDhcpOption& option, CPolicyList
         const int precedence = p[offset + 1];
         const int prefixLength = p[offset + 3];
         offset += 4;
-
-        CPolicy row;
-        QString address;
-        if (prefixLength == 0) {
-            address = QStringLiteral("::");
-        } else {
-            const int b = PrefixBytes(prefixLength);
-            if (end - offset < b) {
-                TraceVal(m_pApp, QStringLiteral("nOffset"), QString::number(offset));
-                break;
-            }
-            QString digits;
-            digits.reserve(2 * b);
-            for (int i = 0; i < b; ++i) {
-                digits += QLatin1Char(kHex[p[offset + i] >> 4]);
-                digits += QLatin1Char(kHex[p[offset + i] & 0x0F]);
-            }
-            offset += b;
-            address = row.FixAddress(digits);
+        const int b = prefixLength == 0 ? 0 : PrefixBytes(prefixLength);
+        if (end - offset < b) {
+            TraceVal(m_pApp, QStringLiteral("nOffset"), QString::number(offset));
+            break;
         }
-
-        row.m_csNetworkName = networkName;
-        row.m_csLabel = QString::number(label);
-        row.m_csPriority = QString::number(precedence);
-        row.m_csAddress = address + u'/' + QString::number(prefixLength);
-        row.m_nSource = 1;
-        row.m_bDisabled = true;
-        rows.append(row);
+        AppendRow(rows, networkName, label, precedence, prefixLength,
+                  std::span(p + offset, std::size_t(b)));
+        offset += b;
     }
     TraceOp(m_pApp, kClassPrefixPolicy, "ParsePolicy", false);
+}
+
+void CDhcpOptionPrefixPolicy::ParseAddrSel(const CDhcpOption& option, CPolicyList& rows) {
+    TraceOp(m_pApp, kClassPrefixPolicy, "ParseAddrSel", true);
+    const QByteArray& raw = option.Packet();
+    const auto* p = reinterpret_cast<const std::uint8_t*>(raw.constData());
+    const qsizetype end = std::min<qsizetype>(option.m_nTotalLength, raw.size());
+    if (end < 5) {
+        TraceVal(m_pApp, QStringLiteral("nLength"),
+                 QString::number(std::max<qsizetype>(end - 4, 0)));
+        TraceOp(m_pApp, kClassPrefixPolicy, "ParseAddrSel", false);
+        return;
+    }
+    const bool automaticRows = (p[4] & 0x02) != 0;
+    const bool privacy = (p[4] & 0x01) != 0;
+    TraceVal(m_pApp, QStringLiteral("bAutomaticRowAddition"),
+             automaticRows ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
+    TraceVal(m_pApp, QStringLiteral("bPrivacyPreference"),
+             privacy ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
+    const QString networkName = NetworkName();
+
+    qsizetype offset = 5;
+    while (offset < end) {
+        if (end - offset < 4) {
+            TraceVal(m_pApp, QStringLiteral("nOffset"), QString::number(offset));
+            break;
+        }
+        const std::uint16_t code = Get16(p + offset);
+        const qsizetype length = Get16(p + offset + 2);
+        if (end - offset - 4 < length) {
+            TraceVal(m_pApp, QStringLiteral("nOffset"), QString::number(offset));
+            break;
+        }
+        const qsizetype data = offset + 4;
+        offset = data + length;
+        if (code != kAddrSelTableCode) {
+            TraceVal(m_pApp, QStringLiteral("sCode"), QString::number(code));
+            continue;
+        }
+        const int prefixLength = length >= 3 ? p[data + 2] : 0;
+        if (length < 3 || prefixLength > 128 || length - 3 < AddrSelPrefixBytes(prefixLength)) {
+            TraceVal(m_pApp, QStringLiteral("nOffset"), QString::number(data - 4));
+            break;
+        }
+        AppendRow(rows, networkName, p[data], p[data + 1], prefixLength,
+                  std::span(p + data + 3, std::size_t(AddrSelPrefixBytes(prefixLength))));
+    }
+    TraceOp(m_pApp, kClassPrefixPolicy, "ParseAddrSel", false);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 // DHCPv6 messages as the program uses them: the Information-request it sends (Client
-// Identifier and Elapsed Time options) and the Reply it reads, whose prefix-policy option is
+// Identifier, Elapsed Time and Option Request options) and the Reply it reads, whose policy
+// option (the private prefix-policy layout, or the standard address-selection option 84) is
 // turned into policy rows. All integers on the wire are big-endian.
 //
 // Message: type (1 byte), transaction id (3 bytes), options.
@@ -80,16 +81,49 @@ public:
     std::uint16_t m_sElapsedTime = 0;
 };
 
-// Reader of the prefix-policy option: entries of label, precedence, an unused byte, prefix
+// Option Request (code 6): the codes of the options the client wants in the Reply. Servers
+// that add an option only when it is asked for need it to send the policy at all.
+class CDhcpOptionRequest : public CDhcpOption {
+public:
+    CDhcpOptionRequest();
+    void GeneratePacket() override;
+
+    QList<std::uint16_t> m_clCode;
+};
+
+// Reader of the policy options, in two layouts.
+//
+// Private layout (any configured code): entries of label, precedence, an unused byte, prefix
 // length P and the prefix in whole 16-bit groups (P rounded up to 16 bits, in bytes).
+//
+// Address-selection option (code 84): one flags byte (A, automatic row addition, 0x02; P,
+// privacy preference, 0x01), then table options (code 85), each holding label, precedence,
+// prefix length P (at most 128) and the prefix in P rounded up to whole bytes.
 class CDhcpOptionPrefixPolicy : public CDhcpOption {
 public:
-    // Appends one row per entry of `option` to `rows`. An entry whose 4 bytes or prefix bytes
-    // would pass the end of the option ends the walk; rows made before it stay.
+    static constexpr std::uint16_t kAddrSelCode = 84;
+    static constexpr std::uint16_t kAddrSelTableCode = 85;
+
+    // Appends one row per entry of `option` (private layout) to `rows`. An entry whose 4 bytes
+    // or prefix bytes would pass the end of the option ends the walk; rows made before it stay.
     void ParsePolicy(const CDhcpOption& option, CPolicyList& rows);
 
-    // Number of prefix bytes an entry with prefix length p carries.
+    // Appends one row per table option inside `option` (address-selection layout) to `rows`.
+    // The flags are traced only: the table has no place for them. A table option cut by the
+    // end, too short for its prefix or with P above 128 ends the walk; rows made before it
+    // stay. Options of other codes inside are skipped.
+    void ParseAddrSel(const CDhcpOption& option, CPolicyList& rows);
+
+    // Number of prefix bytes a private-layout entry with prefix length p carries.
     static int PrefixBytes(int p) { return (p + 15) / 16 * 2; }
+    // Number of prefix bytes an address-selection table entry with prefix length p carries.
+    static int AddrSelPrefixBytes(int p) { return (p + 7) / 8; }
+
+private:
+    // Appends the switched-off network row for one entry; `prefix` holds its prefix bytes.
+    void AppendRow(CPolicyList& rows, const QString& networkName, int label, int precedence,
+                   int prefixLength, std::span<const std::uint8_t> prefix) const;
+    QString NetworkName() const;
 };
 
 class CDhcp {

@@ -67,7 +67,20 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
     if (::bind(socket.Get(), local.First()->ai_addr, local.First()->ai_addrlen) != 0)
         return fail(QStringLiteral("bind"), errno, 502);
 
-    // The Information-request: Client Identifier and Elapsed Time, sent once.
+    // The policy option's code, read once for the request and the answer. Code 84 is the
+    // standard address-selection option; any other code carries the private layout.
+    const std::uint16_t policyCode = std::uint16_t(
+        m_pApp->GetProfileInt(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"), 27));
+    // Servers add many options only when the Option Request names them, so it is sent unless
+    // the settings ask for the request without it.
+    const bool requestOption =
+        m_pApp->GetProfileInt(QStringLiteral("DCHP"), QStringLiteral("REQUEST_OPTION"), 1) != 0;
+    log.TraceValue(QStringLiteral("sOptionCode"), QString::number(policyCode));
+    log.TraceValue(QStringLiteral("bRequestOption"),
+                   requestOption ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
+
+    // The Information-request: Client Identifier, Elapsed Time and the Option Request, sent
+    // once.
     std::array<std::uint8_t, 3> transactionId{};
     {
         CDhcp request;
@@ -82,6 +95,12 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
         CDhcpOptionElapsedTime elapsed;
         elapsed.GeneratePacket();
         request.AddOption(elapsed);
+        if (requestOption) {
+            CDhcpOptionRequest oro;
+            oro.m_clCode = {policyCode};
+            oro.GeneratePacket();
+            request.AddOption(oro);
+        }
         const std::uint8_t* packet = request.GetPacket();
         const int length = request.GetPacketLength();
         const ssize_t sent =
@@ -127,20 +146,25 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
         return 0;
     }
     CPolicyList rows;
+    bool bPolicyOption = false;
     for (const CDhcpOption& option : reply.m_clOption) {
-        const int code =
-            m_pApp->GetProfileInt(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"), 27);
-        if (std::uint16_t(code) == option.m_sCode) {
-            CDhcpOptionPrefixPolicy policy;
+        if (option.m_sCode != policyCode) continue;
+        bPolicyOption = true;
+        CDhcpOptionPrefixPolicy policy;
+        if (policyCode == CDhcpOptionPrefixPolicy::kAddrSelCode)
+            policy.ParseAddrSel(option, rows);
+        else
             policy.ParsePolicy(option, rows);
-        }
     }
     reply.Release();
+    log.TraceValue(QStringLiteral("bPolicyOption"),
+                   bPolicyOption ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
     // Rows that the editor's rules refuse (a name with a control character, say) are left out.
     const qsizetype nLeftOut = DropInvalidRows(rows);
     list.append(rows);
     busy.Clear();
-    if (nLeftOut > 0) log.ShowMessageFormat({QString::number(nLeftOut)}, 518, LOG_WARN);
+    net::ShowFetchOutcome(log, rows.size(), nLeftOut,
+                          QStringLiteral("OPTION_CODE=") + QString::number(policyCode));
     log.TraceEnd(kClass, kMethod);
     return 1;
 }

@@ -97,7 +97,7 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
     list.append(rows);
 
     busy.Clear();
-    if (nLeftOut > 0) log.ShowMessageFormat({QString::number(nLeftOut)}, 518, LOG_WARN);
+    net::ShowFetchOutcome(log, rows.size(), nLeftOut, QStringLiteral("GET /v6/route-info"));
     log.TraceEnd(kClass, kMethod);
     return 1;
 }

@@ -33,4 +33,18 @@ inline bool FetchAlreadyRunning(CZarntoolApp& app, const QString& className,
     return false;
 }
 
+// End of a fetch whose answer arrived: a word to the user when it brought nothing usable. No
+// valid row gives message 524 naming what was asked for (`asked`), alone, since rows left out
+// were all there was (their number goes to the trace); some valid rows and some left out give
+// message 518 with the number left out.
+inline void ShowFetchOutcome(CAppLog& log, qsizetype nKept, qsizetype nLeftOut,
+                             const QString& asked) {
+    if (nKept == 0) {
+        log.TraceValue(QStringLiteral("nLeftOut"), QString::number(nLeftOut));
+        log.ShowMessageFormat({asked}, 524, LOG_WARN);
+    } else if (nLeftOut > 0) {
+        log.ShowMessageFormat({QString::number(nLeftOut)}, 518, LOG_WARN);
+    }
+}
+
 }  // namespace net

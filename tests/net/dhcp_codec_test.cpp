@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <set>
+#include <tuple>
 
 #include "net/dhcp.h"
 #include "support/testsupport.h"
@@ -40,7 +41,10 @@ CPolicyList RowsOf(const QByteArray& reply, std::uint16_t code = 27) {
     for (const CDhcpOption& option : message.m_clOption) {
         if (option.m_sCode != code) continue;
         CDhcpOptionPrefixPolicy policy;
-        policy.ParsePolicy(option, rows);
+        if (code == CDhcpOptionPrefixPolicy::kAddrSelCode)
+            policy.ParseAddrSel(option, rows);
+        else
+            policy.ParsePolicy(option, rows);
     }
     message.Release();
     return rows;
@@ -77,6 +81,37 @@ TEST(DhcpRequest, WithSixByteAddressIs28BytesByteForByte) {
                                                   "0011223344aa"
                                                   "000800020000"));
     message.Release();
+}
+
+TEST(DhcpRequest, OptionRequestFollowsTheElapsedTime) {
+    CTestApp app;
+    const struct {
+        QList<std::uint16_t> codes;
+        QByteArray hex;
+    } cases[] = {{{27}, "00060002001b"},
+                 {{84}, "000600020054"},
+                 {{250, 84}, "0006000400fa0054"},
+                 {{}, "00060000"}};
+    for (const auto& c : cases) {
+        CDhcp message;
+        message.m_byMessageType = 11;
+        message.m_byTransactionId = {0x12, 0x34, 0x56};
+        message.AddOption(ClientId(0x2A3B4C5D, Bytes("0011223344aa")));
+        CDhcpOptionElapsedTime elapsed;
+        elapsed.GeneratePacket();
+        message.AddOption(elapsed);
+        CDhcpOptionRequest oro;
+        oro.m_clCode = c.codes;
+        oro.GeneratePacket();
+        message.AddOption(oro);
+        EXPECT_EQ(message.GetPacketLength(), 28 + c.hex.size() / 2);
+        EXPECT_EQ(Packet(message).toHex(),
+                  "0b123456"
+                  "0001000e000100012a3b4c5d0011223344aa"
+                  "000800020000" +
+                      c.hex);
+        message.Release();
+    }
 }
 
 TEST(DhcpRequest, ClientIdWithoutAdapterCarriesTypeHardwareAndTimeOnly) {
@@ -405,6 +440,109 @@ TEST(DhcpPolicy, WorksWithoutAnApplication) {
     const CPolicyList rows = RowsOf(ReplyWith("0a2800302001 0db80001"));
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows[0].m_csNetworkName, QStringLiteral("Network(DHCP_DEFAULT)"));
+}
+
+// --- Address-selection option (84) with its table options (85) ------------------------------
+
+TEST(DhcpAddrSel, TableOptionsBecomeRowsUntilOneIsMalformed) {
+    const QByteArray kEntry48 =
+        "00550009"
+        "0a2830"
+        "20010db80001";  // 2001:db8:1::/48
+    const struct {
+        const char* name;
+        QByteArray data;   // the option's data: flags, then the table options
+        QStringList rows;  // "label precedence prefix"
+    } cases[] = {
+        {"two entries",
+         "00" + kEntry48 +
+             "00550003"
+             "010200",
+         {"10 40 2001:db8:1::/48", "1 2 ::/0"}},
+        {"7 bits take one byte",
+         "00"
+         "00550004"
+         "050607"
+         "fc",
+         {"5 6 fc00::/7"}},
+        {"33 bits take five bytes",
+         "00"
+         "00550008"
+         "010221"
+         "20010db880",
+         {"1 2 2001:db8:8000::/33"}},
+        {"128 bits take sixteen bytes",
+         "01"
+         "00550013"
+         "2a3380"
+         "00000000000000000000000000000001",
+         {"42 51 ::1/128"}},
+        {"bytes after the prefix are passed over",
+         "00"
+         "0055000a"
+         "0a2830"
+         "20010db80001ff" +
+             kEntry48,
+         {"10 40 2001:db8:1::/48", "10 40 2001:db8:1::/48"}},
+        {"another option inside is skipped",
+         "00"
+         "00010002abcd" +
+             kEntry48,
+         {"10 40 2001:db8:1::/48"}},
+        {"flags alone", "03", {}},
+        {"no data", "", {}},
+        {"a header cut by the end", "00" + kEntry48 + "0055", {"10 40 2001:db8:1::/48"}},
+        {"data cut by the end",
+         "00" + kEntry48 +
+             "00550009"
+             "0a2830"
+             "2001",
+         {"10 40 2001:db8:1::/48"}},
+        {"too short for its prefix",
+         "00"
+         "00550004"
+         "0a2830"
+         "2001" +
+             kEntry48,
+         {}},
+        {"shorter than three bytes",
+         "00"
+         "00550002"
+         "0101" +
+             kEntry48,
+         {}},
+        {"more than 128 bits",
+         "00"
+         "00550013"
+         "010181" +
+             QByteArray(32, '0') + kEntry48,
+         {}},
+    };
+    for (const auto& c : cases) {
+        CTestApp app;
+        QStringList got;
+        for (const CPolicy& row : RowsOf(ReplyWith(c.data, 84), 84)) {
+            got << row.m_csLabel + u' ' + row.m_csPriority + u' ' + row.m_csAddress;
+            EXPECT_TRUE(row.m_bDisabled && row.m_nSource == 1) << c.name;
+            EXPECT_EQ(row.m_csNetworkName, QStringLiteral("Network(DHCP_DEFAULT)")) << c.name;
+        }
+        EXPECT_EQ(got, c.rows) << c.name;
+    }
+}
+
+TEST(DhcpAddrSel, TheFlagsAreTracedOnly) {
+    for (const auto& [flags, a, p] :
+         {std::tuple("02", "TRUE", "FALSE"), std::tuple("fd", "FALSE", "TRUE")}) {
+        CTestApp app;
+        EXPECT_EQ(RowsOf(ReplyWith(QByteArray(flags) + "00550003010200", 84), 84).size(), 1);
+        EXPECT_EQ(app.LogLines()
+                      .filter(QStringLiteral("bAutomaticRowAddition=") + QLatin1String(a))
+                      .size(),
+                  1);
+        EXPECT_EQ(
+            app.LogLines().filter(QStringLiteral("bPrivacyPreference=") + QLatin1String(p)).size(),
+            1);
+    }
 }
 
 }  // namespace

@@ -22,6 +22,15 @@ public:
         if (m_thread.joinable()) m_thread.join();
     }
     ~CResponder() { Join(); }
+    // Ready for another Start once the previous run has ended.
+    void Reset() {
+        Join();
+        m_stop = false;
+        m_ready = false;
+        m_request.clear();
+        m_sourcePort = 0;
+        m_source.clear();
+    }
 
     // Pause between the answers of the script, so that they keep arriving over a while.
     int m_answerPauseMs = 0;

@@ -95,23 +95,36 @@ protected:
 };
 
 TEST_F(GetDhcpOnALink, SendsOneInformationRequestFromPort546) {
-    const std::time_t before = std::time(nullptr);
-    Exchange([](const QByteArray& r) { return QList<QByteArray>{Message(7, r, {})}; });
-    const QByteArray& request = responder.m_request;
-    ASSERT_EQ(request.size(), 28);
-    EXPECT_EQ(std::uint8_t(request[0]), 11);
-    EXPECT_EQ(request.mid(4, 8).toHex(), QByteArray("0001000e00010001"));
-    const std::uint32_t time = (std::uint32_t(std::uint8_t(request[12])) << 24) |
-                               (std::uint32_t(std::uint8_t(request[13])) << 16) |
-                               (std::uint32_t(std::uint8_t(request[14])) << 8) |
-                               std::uint8_t(request[15]);
-    EXPECT_GE(time, CDhcpOptionClientId::SecondsSince2000(before));
-    EXPECT_LE(time, CDhcpOptionClientId::SecondsSince2000(before) + 5);
-    // The first adapter of the client's namespace is its end of the link.
-    EXPECT_EQ(request.mid(16, 6).toHex(), link.ClientMac().toHex());
-    EXPECT_EQ(request.mid(22).toHex(), QByteArray("000800020000"));
-    EXPECT_EQ(responder.m_sourcePort, 546);
-    EXPECT_TRUE(responder.m_source.startsWith(QStringLiteral("fe80:")));
+    // The Option Request names the policy option; REQUEST_OPTION=0 sends the request without it.
+    const struct {
+        const char* code;
+        const char* requestOption;
+        QByteArray oro;
+    } cases[] = {{nullptr, nullptr, "00060002001b"}, {"84", "1", "000600020054"}, {"250", "0", ""}};
+    for (const auto& c : cases) {
+        responder.Reset();
+        if (c.code) app.SetSetting(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"), c.code);
+        if (c.requestOption)
+            app.SetSetting(QStringLiteral("DCHP"), QStringLiteral("REQUEST_OPTION"),
+                           c.requestOption);
+        const std::time_t before = std::time(nullptr);
+        Exchange([](const QByteArray& r) { return QList<QByteArray>{Message(7, r, {})}; });
+        const QByteArray& request = responder.m_request;
+        ASSERT_EQ(request.size(), 28 + c.oro.size() / 2);
+        EXPECT_EQ(std::uint8_t(request[0]), 11);
+        EXPECT_EQ(request.mid(4, 8).toHex(), QByteArray("0001000e00010001"));
+        const std::uint32_t time = (std::uint32_t(std::uint8_t(request[12])) << 24) |
+                                   (std::uint32_t(std::uint8_t(request[13])) << 16) |
+                                   (std::uint32_t(std::uint8_t(request[14])) << 8) |
+                                   std::uint8_t(request[15]);
+        EXPECT_GE(time, CDhcpOptionClientId::SecondsSince2000(before));
+        EXPECT_LE(time, CDhcpOptionClientId::SecondsSince2000(before) + 5);
+        // The first adapter of the client's namespace is its end of the link.
+        EXPECT_EQ(request.mid(16, 6).toHex(), link.ClientMac().toHex());
+        EXPECT_EQ(request.mid(22).toHex(), "000800020000" + c.oro);
+        EXPECT_EQ(responder.m_sourcePort, 546);
+        EXPECT_TRUE(responder.m_source.startsWith(QStringLiteral("fe80:")));
+    }
 }
 
 TEST_F(GetDhcpOnALink, ReplyWithThePolicyOptionOfTheDefaultCode) {
@@ -160,14 +173,42 @@ TEST_F(GetDhcpOnALink, ReplyWithAConfiguredCode) {
     EXPECT_EQ(rows[0].m_csNetworkName, QStringLiteral("拠点"));
 }
 
-TEST_F(GetDhcpOnALink, ReplyWithoutThePolicyOption) {
-    const int result = Exchange([](const QByteArray& r) {
-        return QList<QByteArray>{
-            Message(7, r, Option(2, "server") + Option(13, QByteArray(2, '\0')))};
-    });
-    EXPECT_EQ(result, 1);
-    EXPECT_TRUE(rows.isEmpty());
-    EXPECT_TRUE(app.Boxes().shown.isEmpty());
+// A Reply without the policy option, or whose option yields no valid row, says so in one
+// message naming the code; some valid rows beside invalid ones give the count of those left out.
+TEST_F(GetDhcpOnALink, AReplyWithoutAValidRowSaysSo) {
+    const QByteArray kInvalid = QByteArray::fromHex("010100ff") + QByteArray(32, '\x11');
+    const struct {
+        const char* name;
+        QByteArray options;
+        int rows;
+        QString message;
+    } cases[] = {
+        {"no policy option", Option(2, "server") + Option(13, QByteArray(2, '\0')), 0,
+         QStringLiteral("サーバは有効なポリシを含まない応答を返しました。（OPTION_CODE=27）")},
+        {"an empty policy option", Option(27, {}), 0,
+         QStringLiteral("サーバは有効なポリシを含まない応答を返しました。（OPTION_CODE=27）")},
+        {"only invalid rows", Option(27, kInvalid + kInvalid), 0,
+         QStringLiteral("サーバは有効なポリシを含まない応答を返しました。（OPTION_CODE=27）")},
+        {"valid and invalid rows", Option(27, kInvalid + kEntryA), 1,
+         QStringLiteral("取得したデータのうち1行は不正な形式のため取り込みませんでした。")},
+    };
+    for (const auto& c : cases) {
+        responder.Reset();
+        rows.clear();
+        app.Boxes().shown.clear();
+        const QByteArray options = c.options;
+        EXPECT_EQ(Exchange([options](const QByteArray& r) {
+                      return QList<QByteArray>{Message(7, r, options)};
+                  }),
+                  1)
+            << c.name;
+        EXPECT_EQ(rows.size(), c.rows) << c.name;
+        ASSERT_EQ(app.Boxes().shown.size(), 1) << c.name;
+        EXPECT_EQ(app.Boxes().shown[0].text, c.message) << c.name;
+        EXPECT_EQ(app.Boxes().shown[0].kind, LOG_WARN) << c.name;
+    }
+    EXPECT_TRUE(LogHas(QStringLiteral("bPolicyOption=FALSE")));
+    EXPECT_TRUE(LogHas(QStringLiteral("nLeftOut=2")));
 }
 
 TEST_F(GetDhcpOnALink, ReplyWithTwoPolicyOptions) {
@@ -243,7 +284,7 @@ TEST_F(GetDhcpOnALink, NoAnswerTimesOut) {
         Exchange([](const QByteArray&) { return QList<QByteArray>{}; }, kShortWaitMs);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(responder.m_request.size(), 28);  // the request did go out
+    EXPECT_EQ(responder.m_request.size(), 34);  // the request did go out
     EXPECT_GE(took, std::chrono::milliseconds(kShortWaitMs - 50));
     EXPECT_TRUE(LogHas(QStringLiteral("recvfrom=11")));
     ExpectMessage(503);

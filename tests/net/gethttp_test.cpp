@@ -151,7 +151,9 @@ TEST_F(GetHttpTest, AChunkSplitInsideADoubleByteCharacter) {
     EXPECT_EQ(Fetch(), 1);
     ASSERT_EQ(rows.size(), 1);  // the whole character ends the second prefix: left out
     EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("2001:db8::/32"));
-    EXPECT_TRUE(app.LogLines().filter(QStringLiteral(",WARN,csRejectedAddress=2001:db8:1::/48地")).size() == 1);
+    EXPECT_TRUE(
+        app.LogLines().filter(QStringLiteral(",WARN,csRejectedAddress=2001:db8:1::/48地")).size() ==
+        1);
 }
 
 // --- Chunked transfer coding ---------------------------------------------------------------------
@@ -348,7 +350,8 @@ TEST_P(ChunkedResponses, DecodeOrRefuse) {
         }
         EXPECT_TRUE(LogHas(trace)) << trace.toStdString();
     } else {
-        EXPECT_TRUE(app.Boxes().shown.isEmpty());
+        // Only a body without rows brings a message: that the answer held no policy.
+        EXPECT_EQ(app.Boxes().shown.size(), c.addresses.isEmpty() ? 1 : 0);
     }
 }
 
@@ -362,11 +365,27 @@ INSTANTIATE_TEST_SUITE_P(GetHttp, ChunkedResponses, ::testing::ValuesIn(kChunked
 
 // --- Rows --------------------------------------------------------------------------------------
 
-TEST_F(GetHttpTest, OneLineBodyGivesNoRows) {
-    Serve(SendChunks({Ok("Content-Length: 24\r\n") + "x,2001:db8::/32 only one"}));
-    EXPECT_EQ(Fetch(), 1);
-    EXPECT_TRUE(rows.isEmpty());
-    EXPECT_TRUE(LogHas(QStringLiteral("CPolicyListManagerクラスのGetHttpの処理を終了します。")));
+// A 200 answer without a valid row says so in one message, also when its lines were all left
+// out (their number goes to the trace, not to a second message).
+TEST_F(GetHttpTest, AnAnswerWithoutAValidRowSaysSo) {
+    const struct {
+        QByteArray body;
+        int leftOut;
+    } cases[] = {{"x,2001:db8::/32 only one", 0}, {"h\r\nx,2001:db8::/129\r\nno comma\r\n", 2}};
+    for (const auto& c : cases) {
+        app.Boxes().shown.clear();
+        Serve(SendChunks({Ok() + c.body}));
+        EXPECT_EQ(Fetch(), 1);
+        EXPECT_TRUE(rows.isEmpty());
+        ASSERT_EQ(app.Boxes().shown.size(), 1) << c.body.constData();
+        EXPECT_EQ(app.Boxes().shown[0].text,
+                  QStringLiteral(
+                      "サーバは有効なポリシを含まない応答を返しました。（GET /v6/route-info）"));
+        EXPECT_EQ(app.Boxes().shown[0].kind, LOG_WARN);
+        EXPECT_TRUE(LogHas(QStringLiteral("nLeftOut=") + QString::number(c.leftOut)));
+        EXPECT_TRUE(
+            LogHas(QStringLiteral("CPolicyListManagerクラスのGetHttpの処理を終了します。")));
+    }
 }
 
 TEST_F(GetHttpTest, ThreeLineBodyGivesTwoRowsFromTheSettings) {
@@ -390,20 +409,22 @@ TEST_F(GetHttpTest, ThreeLineBodyGivesTwoRowsFromTheSettings) {
 // Lines that are no valid row are left out, logged and counted in one message; blank lines are
 // nothing. Words hidden in a line never become part of a row.
 TEST_F(GetHttpTest, InvalidLinesAreLeftOutAndCountedInOneMessage) {
-    Serve(SendChunks({Ok() +
-                      "h\r\nno comma here\r\n\r\n  \r\nz,::/0\r\n"
-                      "x,2001:db8::/32 store=persistent\r\nx,\"2001:db8::/32\"\r\nx,2001:db8::/129\r\n"
-                      "x,2001:db8::\x01/32\r\n"}));
+    Serve(SendChunks(
+        {Ok() + "h\r\nno comma here\r\n\r\n  \r\nz,::/0\r\n"
+                "x,2001:db8::/32 store=persistent\r\nx,\"2001:db8::/32\"\r\nx,2001:db8::/129\r\n"
+                "x,2001:db8::\x01/32\r\n"}));
     EXPECT_EQ(Fetch(), 1);
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows[0].m_csAddress, QStringLiteral("::/0"));
     ASSERT_EQ(app.Boxes().shown.size(), 1);
-    EXPECT_EQ(app.Boxes().shown[0].text, QStringLiteral("取得したデータのうち5行は不正な形式のため取り込みませんでした。"));
+    EXPECT_EQ(app.Boxes().shown[0].text,
+              QStringLiteral("取得したデータのうち5行は不正な形式のため取り込みませんでした。"));
     EXPECT_EQ(app.LogLines().filter(QStringLiteral(",WARN,csRejectedAddress=")).size(), 5);
 }
 
 TEST_F(GetHttpTest, LabelAndPriorityFromTheSettingsAreCheckedToo) {
-    app.SetSetting(QStringLiteral("HTTP"), QStringLiteral("PRIORITY"), QStringLiteral("99 store=active"));
+    app.SetSetting(QStringLiteral("HTTP"), QStringLiteral("PRIORITY"),
+                   QStringLiteral("99 store=active"));
     Serve(SendChunks({Ok() + "h\r\nz,::/0\r\n"}));
     EXPECT_EQ(Fetch(), 1);
     EXPECT_TRUE(rows.isEmpty());
