@@ -356,8 +356,8 @@ TEST_P(ChunkedResponses, DecodeOrRefuse) {
 }
 
 INSTANTIATE_TEST_SUITE_P(GetHttp, ChunkedResponses, ::testing::ValuesIn(kChunkedCases),
-                         [](const auto& info) {
-                             QByteArray name = info.param.name;
+                         [](const auto& testInfo) {
+                             QByteArray name = testInfo.param.name;
                              for (char& ch : name)
                                  if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                              return name.toStdString();
@@ -601,8 +601,8 @@ TEST_P(AddressesInTurn, AFailedConnectGivesWayToTheNextAddress) {
 }
 
 INSTANTIATE_TEST_SUITE_P(GetHttp, AddressesInTurn, ::testing::Values(false, true),
-                         [](const auto& info) {
-                             return std::string(info.param ? "SilentFirst" : "RefusedFirst");
+                         [](const auto& testInfo) {
+                             return std::string(testInfo.param ? "SilentFirst" : "RefusedFirst");
                          });
 
 TEST_F(GetHttpTest, AnAddressThatCannotBeResolved) {

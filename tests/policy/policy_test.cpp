@@ -428,6 +428,8 @@ TEST(PolicyValidators, ControlCharactersAreRefusedInEveryField) {
         int field = 0;
         EXPECT_EQ(r.ValidateFields(&field), c.field == 0 ? 1 : 0) << c.address.toStdString();
         EXPECT_EQ(field, c.field);
-        if (c.field == 0) EXPECT_EQ(r.m_csLabel, QStringLiteral("1"));
+        if (c.field == 0) {
+            EXPECT_EQ(r.m_csLabel, QStringLiteral("1"));
+        }
     }
 }
