@@ -79,7 +79,8 @@ TEST_F(SettingsDialog, BoxesAreSortedAndPresetFromTheFile) {
     CZarnpropDlg dlg;
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(Entries(dlg.m_cmbOs),
-              (QStringList{QStringLiteral("Windows7"), QStringLiteral("WindowsVista"), QStringLiteral("WindowsXP")}));
+              (QStringList{QStringLiteral("Linux"), QStringLiteral("Windows7"), QStringLiteral("WindowsVista"),
+                           QStringLiteral("WindowsXP")}));
     EXPECT_EQ(Entries(dlg.m_cmbProtocol), (QStringList{QStringLiteral("DHCP"), QStringLiteral("HTTP")}));
     EXPECT_EQ(Entries(dlg.m_cmbLang), QStringList{QStringLiteral("Japanese")});
     EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Windows7"));
@@ -152,11 +153,11 @@ TEST_F(SettingsDialog, SearchStartsAtTheSecondEntry) {
 }
 
 TEST_F(SettingsDialog, UnknownValuesSelectTheFirstEntryAndTrace) {
-    Set(QStringLiteral("OS"), QStringLiteral("Linux"));
+    Set(QStringLiteral("OS"), QStringLiteral("BeOS"));
     Set(QStringLiteral("PROTOCOL"), QStringLiteral("FTP"));
     CZarnpropDlg dlg;
     ASSERT_TRUE(dlg.Create());
-    EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Windows7"));
+    EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Linux"));
     EXPECT_EQ(dlg.m_cmbProtocol.currentText(), QStringLiteral("DHCP"));
     EXPECT_EQ(CountLog(QStringLiteral("iComboSlect=-1")), 2);
 }
@@ -165,7 +166,7 @@ TEST_F(SettingsDialog, MissingKeysSelectFirstEntriesAndLeaveTheBoxClear) {
     for (const char* key : {"OS", "LANG", "USE_NETWORK", "PROTOCOL", "ADDRESS"}) Remove(QString::fromLatin1(key));
     CZarnpropDlg dlg;
     ASSERT_TRUE(dlg.Create());
-    EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Windows7"));
+    EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Linux"));
     EXPECT_EQ(dlg.m_cmbLang.currentText(), QStringLiteral("Japanese"));
     EXPECT_EQ(dlg.m_cmbProtocol.currentText(), QStringLiteral("DHCP"));
     EXPECT_EQ(CountLog(QStringLiteral("iComboSlect=-1")), 3);

@@ -190,6 +190,14 @@ QList<CRow> EffectiveTable(const QByteArray& file) {
     return rows;
 }
 
+bool HasTableLines(const QByteArray& file) {
+    const QList<QByteArray> lines = SplitLines(file);
+    return std::any_of(lines.begin(), lines.end(), [](const QByteArray& l) {
+        const QList<QByteArray> words = Words(l);
+        return KindOf(words) != EKind::Other && ParseEntry(words);
+    });
+}
+
 QByteArray Rewrite(const QByteArray& file, const QList<CRow>& rows) {
     QByteArray tables;
     for (const CRow& r : rows) tables += "precedence " + r.prefix + ' ' + QByteArray::number(r.precedence) + '\n';

@@ -25,6 +25,9 @@ constexpr std::uint32_t kMaxValue = 0x7FFFFFFF;
 // names none.
 QList<CRow> EffectiveTable(const QByteArray& file);
 
+// True when the file has a precedence or label line that glibc takes.
+bool HasTableLines(const QByteArray& file);
+
 // The file with every precedence and label line removed and, where the first of them stood (else
 // at the end), complete precedence and label tables for `rows`; every other line is kept byte
 // for byte. No rows: no such lines, which gives glibc's built-in tables back.

@@ -553,8 +553,11 @@ int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
 // was whenever the change is refused or cannot be written.
 // The same for the system store: the file is rewritten first, then the kernel's labels are set;
 // "OK" only when both succeeded. Values above glibc's limit are refused before anything changes.
+// A file without table lines lists glibc's built-in rows; a delete starts from them, but an add
+// starts an empty table, so that deleting every listed row and adding a new table (how a table
+// is registered) leaves exactly the new rows.
 template <typename Change>
-int ChangeSystemTable(COutput& out, Change change) {
+int ChangeSystemTable(COutput& out, Change change, bool addition) {
     const QByteArray path = GaiConfTarget();
     CFolderLock lock(path);
     if (!lock.Held()) {
@@ -566,7 +569,8 @@ int ChangeSystemTable(COutput& out, Change change) {
         PrintMessage(out, kAccessDenied);
         return 1;
     }
-    QList<CEntry> table = FromRows(gaiconf::EffectiveTable(file));
+    QList<CEntry> table;
+    if (!addition || gaiconf::HasTableLines(file)) table = FromRows(gaiconf::EffectiveTable(file));
     if (const char16_t* refusal = change(table)) {
         PrintMessage(out, refusal);
         return 1;
@@ -591,8 +595,8 @@ int ChangeSystemTable(COutput& out, Change change) {
 }
 
 template <typename Change>
-int ChangeTable(COutput& out, Change change) {
-    if (ChosenStore() == EStore::System) return ChangeSystemTable(out, change);
+int ChangeTable(COutput& out, Change change, bool addition = false) {
+    if (ChosenStore() == EStore::System) return ChangeSystemTable(out, change, addition);
     const QString path = TablePath();
     CTableLock lock(path, true);
     if (!lock.Held()) {
@@ -644,7 +648,7 @@ int AddCommand(COutput& out, const QStringList& params) {
         }
         table.append(entry);
         return nullptr;
-    });
+    }, true);
 }
 
 int DeleteCommand(COutput& out, const QStringList& params) {
