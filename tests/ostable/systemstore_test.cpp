@@ -66,9 +66,9 @@ TEST_F(SystemStore, ListingIsTheTableGlibcFollows) {
         {"label 2001:db8::/32 13\n", {"40 13 2001:db8::/32"}},
         {"precedence ::ffff:0:0/96 100\n", {"100 4 ::ffff:0:0/96"}},
         // Longest covering entry of the file's table, "::/0" given 40 and 1 when the file has none;
-        // comments after "#", any blanks, a missing length is 128, a missing value is 0.
-        {"precedence fc00::/7 45\n\tlabel  fd00::/8\t9 # ULA\nlabel ::1 5\nprecedence 2002::/16\n",
-         {"45 1 fc00::/7", "45 9 fd00::/8", "40 5 ::1", "0 1 2002::/16"}},
+        // comments after "#", any blanks, a missing value is 0 (strtoul of nothing).
+        {"precedence fc00::/7 45\n\tlabel  fd00::/8\t9 # ULA\nprecedence 2002::/16\n",
+         {"45 1 fc00::/7", "45 9 fd00::/8", "0 1 2002::/16"}},
         // The first of two lines for one prefix wins, as in glibc's stable sort.
         {"precedence ::/0 7\nprecedence ::/0 8\nlabel ::/0 2\n", {"7 2 ::/0"}},
         {"precedence 2001:db8::/32 60\nlabel 2001:db8:1::/48 9\n", {"60 1 2001:db8::/32", "60 9 2001:db8:1::/48"}},
