@@ -346,8 +346,8 @@ ELoad ReadGaiConf(const QByteArray& path, QByteArray& file) {
 }
 
 // Replaces the file atomically: a temporary file in the same folder with the old file's mode and
-// owner, flushed to disk, renamed over it, and the folder flushed. On any failure the temporary
-// file is removed and the old file stays as it was.
+// owner, flushed to disk, renamed over it. On any failure the temporary file is removed and the
+// old file stays as it was.
 bool WriteGaiConf(const QByteArray& path, const QByteArray& bytes) {
     struct stat old {};
     const bool existed = ::stat(path.constData(), &old) == 0;
@@ -368,13 +368,8 @@ bool WriteGaiConf(const QByteArray& path, const QByteArray& bytes) {
     ok = ok && ::fsync(fd.Get()) == 0;
     ok = fd.Close() && ok;
     ok = ok && ::rename(temp.constData(), path.constData()) == 0;
-    if (!ok) {
-        ::unlink(temp.constData());
-        return false;
-    }
-    CFd folder(::open(FolderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.Get() >= 0) ::fsync(folder.Get());
-    return true;
+    if (!ok) ::unlink(temp.constData());
+    return ok;
 }
 
 // Holds an exclusive flock on the folder of the file for the lifetime of the change: the file
@@ -432,11 +427,12 @@ ELoad LoadSystemTable(QList<CEntry>& table) {
     return loaded;
 }
 
-// Makes the kernel's label table hold the labels of the table glibc now follows.
-bool SetKernelLabels(const QByteArray& file) {
+// Makes the kernel's label table hold the labels of the table glibc now follows: the rows as
+// written (each has its own lines), or glibc's built-in rows when there are none.
+bool SetKernelLabels(const QList<gaiconf::CRow>& rows) {
     if (qgetenv("NETSH_KERNEL_LABELS") == "0") return true;
     std::vector<addrlabel::CLabel> wanted;
-    for (const gaiconf::CRow& r : gaiconf::EffectiveTable(file)) {
+    for (const gaiconf::CRow& r : rows.isEmpty() ? gaiconf::EffectiveTable(QByteArray()) : rows) {
         addrlabel::CLabel l;
         l.prefix = r.address;
         l.length = r.length;
@@ -581,12 +577,13 @@ int ChangeSystemTable(COutput& out, Change change, bool addition) {
             return 1;
         }
     }
-    const QByteArray rewritten = gaiconf::Rewrite(file, ToRows(table));
+    const QList<gaiconf::CRow> rows = ToRows(table);
+    const QByteArray rewritten = gaiconf::Rewrite(file, rows);
     if (rewritten != file && !WriteGaiConf(path, rewritten)) {
         PrintMessage(out, kAccessDenied);
         return 1;
     }
-    if (!SetKernelLabels(rewritten)) {
+    if (!SetKernelLabels(rows)) {
         PrintMessage(out, kAccessDenied);
         return 1;
     }
