@@ -89,12 +89,12 @@ struct CIn6Ifreq {  // the kernel's in6_ifreq
 
 void LoopbackAddresses() {
     const CSocketFd v4(AF_INET);
-    ifreq up {};
+    ifreq up{};
     std::strcpy(up.ifr_name, "lo");
     if (::ioctl(v4.Get(), SIOCGIFFLAGS, &up) != 0) Fail("SIOCGIFFLAGS");
     up.ifr_flags = short(up.ifr_flags | IFF_UP);
     if (::ioctl(v4.Get(), SIOCSIFFLAGS, &up) != 0) Fail("SIOCSIFFLAGS");
-    ifreq alias {};
+    ifreq alias{};
     std::strcpy(alias.ifr_name, "lo:1");
     auto* in = reinterpret_cast<sockaddr_in*>(&alias.ifr_addr);
     in->sin_family = AF_INET;
@@ -108,7 +108,8 @@ void LoopbackAddresses() {
         ::inet_pton(AF_INET6, address, &request.address);
         request.prefixLength = 64;
         request.ifindex = int(::if_nametoindex("lo"));
-        if (::ioctl(v6.Get(), SIOCSIFADDR, &request) != 0) Fail(std::string("SIOCSIFADDR ") + address);
+        if (::ioctl(v6.Get(), SIOCSIFADDR, &request) != 0)
+            Fail(std::string("SIOCSIFADDR ") + address);
     }
 }
 
@@ -135,7 +136,8 @@ std::string Slurp(const std::string& path) {
     std::string bytes;
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
         char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+            bytes.append(buffer, n);
         std::fclose(f);
     }
     return bytes;
@@ -156,7 +158,8 @@ int FailedWrite(bool full, char* netsh, int argc, char** argv) {
         FILE* filler = std::fopen((dir + "/filler").c_str(), "wb");
         if (!filler) Fail("filler");
         const std::string block(1024, 'x');
-        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {
+        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() &&
+               std::fflush(filler) == 0) {
         }
         std::fclose(filler);
     } else if (::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
@@ -170,7 +173,8 @@ int FailedWrite(bool full, char* netsh, int argc, char** argv) {
     DIR* folder = ::opendir(dir.c_str());
     while (const dirent* e = folder ? ::readdir(folder) : nullptr) {
         const std::string name = e->d_name;
-        if (name != "." && name != ".." && name != "gai.conf" && name != "filler") std::printf("left %s\n", name.c_str());
+        if (name != "." && name != ".." && name != "gai.conf" && name != "filler")
+            std::printf("left %s\n", name.c_str());
     }
     if (folder) ::closedir(folder);
     return 0;
@@ -180,7 +184,8 @@ int FailedWrite(bool full, char* netsh, int argc, char** argv) {
 
 int main(int argc, char** argv) {
     const bool full = argc > 2 && std::strcmp(argv[1], "full") == 0;
-    if (full || (argc > 2 && std::strcmp(argv[1], "readonly") == 0)) return FailedWrite(full, argv[2], argc - 3, argv + 3);
+    if (full || (argc > 2 && std::strcmp(argv[1], "readonly") == 0))
+        return FailedWrite(full, argv[2], argc - 3, argv + 3);
     if (argc < 4) {
         std::printf("usage: gaiprobe DIR NETSH HOST [ARGS... [-- ARGS...]...]\n");
         return 2;
@@ -213,8 +218,10 @@ int main(int argc, char** argv) {
     }
     for (const addrinfo* a = found; a; a = a->ai_next) {
         char text[INET6_ADDRSTRLEN] = {};
-        const void* address = a->ai_family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr)
-                                                       : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr);
+        const void* address =
+            a->ai_family == AF_INET6
+                ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr)
+                : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr);
         ::inet_ntop(a->ai_family, address, text, sizeof text);
         std::printf("address %s\n", text);
     }

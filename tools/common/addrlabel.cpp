@@ -27,7 +27,9 @@ private:
     int m_fd;
 };
 
-std::string ErrorText(const char* step, int error) { return std::string(step) + ": " + std::strerror(error); }
+std::string ErrorText(const char* step, int error) {
+    return std::string(step) + ": " + std::strerror(error);
+}
 
 struct CRequest {
     nlmsghdr header;
@@ -36,11 +38,13 @@ struct CRequest {
 };
 
 void AddAttribute(CRequest& request, unsigned short type, const void* data, std::size_t size) {
-    auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&request) + NLMSG_ALIGN(request.header.nlmsg_len));
+    auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&request) +
+                                                NLMSG_ALIGN(request.header.nlmsg_len));
     attribute->rta_type = type;
     attribute->rta_len = static_cast<unsigned short>(RTA_LENGTH(size));
     std::memcpy(RTA_DATA(attribute), data, size);
-    request.header.nlmsg_len = NLMSG_ALIGN(request.header.nlmsg_len) + RTA_ALIGN(attribute->rta_len);
+    request.header.nlmsg_len =
+        NLMSG_ALIGN(request.header.nlmsg_len) + RTA_ALIGN(attribute->rta_len);
 }
 
 bool Send(const CSocket& socket, const CRequest& request, std::string* error) {
@@ -59,7 +63,8 @@ bool Send(const CSocket& socket, const CRequest& request, std::string* error) {
 
 // Reads answers to the request numbered `seq` until its acknowledgement, error or dump end;
 // each RTM_NEWADDRLABEL message goes to `labels` when given.
-bool Receive(const CSocket& socket, std::uint32_t seq, std::vector<CLabel>* labels, std::string* error) {
+bool Receive(const CSocket& socket, std::uint32_t seq, std::vector<CLabel>* labels,
+             std::string* error) {
     alignas(nlmsghdr) char buffer[16384];
     for (;;) {
         const ssize_t n = ::recv(socket.Fd(), buffer, sizeof buffer, 0);
@@ -69,7 +74,8 @@ bool Receive(const CSocket& socket, std::uint32_t seq, std::vector<CLabel>* labe
             return false;
         }
         int left = static_cast<int>(n);  // bounded by the bytes received
-        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left);
+             h = NLMSG_NEXT(h, left)) {
             if (h->nlmsg_seq != seq) continue;
             if (h->nlmsg_type == NLMSG_DONE) return true;
             if (h->nlmsg_type == NLMSG_ERROR) {
@@ -83,7 +89,8 @@ bool Receive(const CSocket& socket, std::uint32_t seq, std::vector<CLabel>* labe
                 errno = code;
                 return false;
             }
-            if (h->nlmsg_type != RTM_NEWADDRLABEL || !labels || h->nlmsg_len < NLMSG_LENGTH(sizeof(ifaddrlblmsg)))
+            if (h->nlmsg_type != RTM_NEWADDRLABEL || !labels ||
+                h->nlmsg_len < NLMSG_LENGTH(sizeof(ifaddrlblmsg)))
                 continue;
             const auto* body = static_cast<const ifaddrlblmsg*>(NLMSG_DATA(h));
             CLabel entry;
@@ -91,8 +98,10 @@ bool Receive(const CSocket& socket, std::uint32_t seq, std::vector<CLabel>* labe
             entry.ifindex = body->ifal_index;
             bool haveAddress = false;
             bool haveLabel = false;
-            int attributeBytes = static_cast<int>(h->nlmsg_len - NLMSG_LENGTH(sizeof(ifaddrlblmsg)));
-            for (auto* a = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(NLMSG_DATA(h)) + NLMSG_ALIGN(sizeof(ifaddrlblmsg)));
+            int attributeBytes =
+                static_cast<int>(h->nlmsg_len - NLMSG_LENGTH(sizeof(ifaddrlblmsg)));
+            for (auto* a = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(NLMSG_DATA(h)) +
+                                                     NLMSG_ALIGN(sizeof(ifaddrlblmsg)));
                  RTA_OK(a, attributeBytes); a = RTA_NEXT(a, attributeBytes)) {
                 if (a->rta_type == IFAL_ADDRESS && RTA_PAYLOAD(a) == entry.prefix.size()) {
                     std::memcpy(entry.prefix.data(), RTA_DATA(a), entry.prefix.size());
@@ -107,8 +116,8 @@ bool Receive(const CSocket& socket, std::uint32_t seq, std::vector<CLabel>* labe
     }
 }
 
-bool Request(const CSocket& socket, std::uint16_t type, std::uint16_t flags, const CLabel& entry, std::uint32_t seq,
-             std::string* error) {
+bool Request(const CSocket& socket, std::uint16_t type, std::uint16_t flags, const CLabel& entry,
+             std::uint32_t seq, std::string* error) {
     CRequest request{};
     request.header.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrlblmsg));
     request.header.nlmsg_type = type;
@@ -128,7 +137,8 @@ bool SamePrefix(const CLabel& a, const CLabel& b) {
 
 // The prefix with every bit after its length cleared, as the kernel keeps it.
 CLabel Masked(CLabel entry) {
-    for (int bit = entry.length; bit < 128; ++bit) entry.prefix[std::size_t(bit / 8)] &= std::uint8_t(~(0x80u >> (bit % 8)));
+    for (int bit = entry.length; bit < 128; ++bit)
+        entry.prefix[std::size_t(bit / 8)] &= std::uint8_t(~(0x80u >> (bit % 8)));
     return entry;
 }
 
@@ -152,8 +162,8 @@ bool Dump(std::vector<CLabel>& labels, std::string* error) {
     request.body.ifal_family = AF_INET6;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    while (::sendto(socket.Fd(), &request, request.header.nlmsg_len, 0, reinterpret_cast<const sockaddr*>(&kernel),
-                    sizeof kernel) < 0) {
+    while (::sendto(socket.Fd(), &request, request.header.nlmsg_len, 0,
+                    reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) < 0) {
         if (errno != EINTR) {
             *error = ErrorText("sendto", errno);
             return false;
@@ -175,7 +185,8 @@ bool Replace(const std::vector<CLabel>& wanted, std::string* error) {
     std::uint32_t seq = 1;
     auto removeAll = [&](const CLabel& entry) {
         for (const CLabel& p : present) {
-            if (SamePrefix(p, entry) && !Request(socket, RTM_DELADDRLABEL, 0, p, ++seq, error)) return false;
+            if (SamePrefix(p, entry) && !Request(socket, RTM_DELADDRLABEL, 0, p, ++seq, error))
+                return false;
         }
         return true;
     };
@@ -190,7 +201,9 @@ bool Replace(const std::vector<CLabel>& wanted, std::string* error) {
             same = p.label == w.label;
         }
         if (count == 1 && same) continue;
-        if (!removeAll(w) || !Request(socket, RTM_NEWADDRLABEL, NLM_F_CREATE | NLM_F_EXCL, w, ++seq, error)) return false;
+        if (!removeAll(w) ||
+            !Request(socket, RTM_NEWADDRLABEL, NLM_F_CREATE | NLM_F_EXCL, w, ++seq, error))
+            return false;
     }
     for (std::size_t i = 0; i < present.size(); ++i) {
         bool wantedToo = false;

@@ -21,7 +21,9 @@ struct CPrefixValue {
     QByteArray text;
 };
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // The line's words as glibc splits them: everything from "#" on is a comment; the command and
 // two values, blank-separated; the rest of the line is ignored.
@@ -75,7 +77,8 @@ std::optional<CPrefixValue> ParseEntry(const QList<QByteArray>& words) {
         address.truncate(slash);
     }
     if (::inet_pton(AF_INET6, address.constData(), entry.address.data()) != 1) return std::nullopt;
-    const std::optional<unsigned long> value = WholeNumber(words.size() > 2 ? words[2] : QByteArray());
+    const std::optional<unsigned long> value =
+        WholeNumber(words.size() > 2 ? words[2] : QByteArray());
     if (!value || *value > kMaxValue) return std::nullopt;
     entry.value = std::uint32_t(*value);
     return entry;
@@ -99,15 +102,18 @@ bool SamePrefix(const CPrefixValue& a, const CPrefixValue& b) {
 // A table as glibc uses it: the file's entries, longest first (ties in file order, as its stable
 // sort leaves them), with "::/0" given `nullValue` when the file has no zero-length entry; the
 // built-in table when the file has no entries.
-QList<CPrefixValue> Prepared(QList<CPrefixValue> entries, std::uint32_t nullValue, const QList<CPrefixValue>& builtIn) {
+QList<CPrefixValue> Prepared(QList<CPrefixValue> entries, std::uint32_t nullValue,
+                             const QList<CPrefixValue>& builtIn) {
     if (entries.isEmpty()) return builtIn;
-    if (std::none_of(entries.begin(), entries.end(), [](const CPrefixValue& e) { return e.length == 0; })) {
+    if (std::none_of(entries.begin(), entries.end(),
+                     [](const CPrefixValue& e) { return e.length == 0; })) {
         CPrefixValue all;
         all.value = nullValue;
         entries.append(all);
     }
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const CPrefixValue& a, const CPrefixValue& b) { return a.length > b.length; });
+    std::stable_sort(
+        entries.begin(), entries.end(),
+        [](const CPrefixValue& a, const CPrefixValue& b) { return a.length > b.length; });
     return entries;
 }
 
@@ -126,18 +132,19 @@ CPrefixValue BuiltIn(const char* text, std::uint32_t value) {
 
 // glibc's built-in tables (those its gai.conf documentation lists as the defaults).
 const QList<CPrefixValue>& DefaultPrecedences() {
-    static const QList<CPrefixValue> table = Prepared(
-        {BuiltIn("::1/128", 50), BuiltIn("::/0", 40), BuiltIn("2002::/16", 30), BuiltIn("::/96", 20),
-         BuiltIn("::ffff:0:0/96", 10)},
-        40, {});
+    static const QList<CPrefixValue> table =
+        Prepared({BuiltIn("::1/128", 50), BuiltIn("::/0", 40), BuiltIn("2002::/16", 30),
+                  BuiltIn("::/96", 20), BuiltIn("::ffff:0:0/96", 10)},
+                 40, {});
     return table;
 }
 
 const QList<CPrefixValue>& DefaultLabels() {
-    static const QList<CPrefixValue> table = Prepared(
-        {BuiltIn("::1/128", 0), BuiltIn("::/0", 1), BuiltIn("2002::/16", 2), BuiltIn("::/96", 3),
-         BuiltIn("::ffff:0:0/96", 4), BuiltIn("fec0::/10", 5), BuiltIn("fc00::/7", 6), BuiltIn("2001::/32", 7)},
-        1, {});
+    static const QList<CPrefixValue> table =
+        Prepared({BuiltIn("::1/128", 0), BuiltIn("::/0", 1), BuiltIn("2002::/16", 2),
+                  BuiltIn("::/96", 3), BuiltIn("::ffff:0:0/96", 4), BuiltIn("fec0::/10", 5),
+                  BuiltIn("fc00::/7", 6), BuiltIn("2001::/32", 7)},
+                 1, {});
     return table;
 }
 
@@ -166,13 +173,15 @@ QList<CRow> EffectiveTable(const QByteArray& file) {
         const std::optional<CPrefixValue> entry = ParseEntry(words);
         if (!entry) continue;
         (kind == EKind::Precedence ? precedences : labels).append(*entry);
-        if (std::none_of(named.begin(), named.end(), [&](const CPrefixValue& n) { return SamePrefix(n, *entry); }))
+        if (std::none_of(named.begin(), named.end(),
+                         [&](const CPrefixValue& n) { return SamePrefix(n, *entry); }))
             named.append(*entry);
     }
     if (named.isEmpty()) {
         for (const CPrefixValue& e : DefaultLabels()) named.append(e);
         // The built-in rows in the order glibc's documentation lists them.
-        std::sort(named.begin(), named.end(), [](const CPrefixValue& a, const CPrefixValue& b) { return a.value < b.value; });
+        std::sort(named.begin(), named.end(),
+                  [](const CPrefixValue& a, const CPrefixValue& b) { return a.value < b.value; });
     }
     const QList<CPrefixValue> precedenceTable = Prepared(precedences, 40, DefaultPrecedences());
     const QList<CPrefixValue> labelTable = Prepared(labels, 1, DefaultLabels());
@@ -200,8 +209,10 @@ bool HasTableLines(const QByteArray& file) {
 
 QByteArray Rewrite(const QByteArray& file, const QList<CRow>& rows) {
     QByteArray tables;
-    for (const CRow& r : rows) tables += "precedence " + r.prefix + ' ' + QByteArray::number(r.precedence) + '\n';
-    for (const CRow& r : rows) tables += "label " + r.prefix + ' ' + QByteArray::number(r.label) + '\n';
+    for (const CRow& r : rows)
+        tables += "precedence " + r.prefix + ' ' + QByteArray::number(r.precedence) + '\n';
+    for (const CRow& r : rows)
+        tables += "label " + r.prefix + ' ' + QByteArray::number(r.label) + '\n';
     QByteArray out;
     out.reserve(file.size() + tables.size());
     bool placed = false;

@@ -3,7 +3,6 @@
 // follows for a given file, and the file rewritten to make glibc follow a given table.
 #include <QByteArray>
 #include <QList>
-
 #include <array>
 #include <cstdint>
 
