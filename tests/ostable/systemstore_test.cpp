@@ -209,3 +209,40 @@ TEST_F(SystemStore, GlibcAndTheKernelFollowTheRegisteredTable) {
         EXPECT_TRUE(conf.startsWith(kOtherLines)) << conf.constData();
     }
 }
+
+TEST_F(SystemStore, StoreIsChosenByTheEnvironmentElseByNetshConfBesideTheProgramElseFile) {
+    const QString dir = t.Dir() + QStringLiteral("private/");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    ASSERT_TRUE(QFile::copy(testsupport::StageDir() + QStringLiteral("/netsh"),
+                            dir + QStringLiteral("netsh")));
+    const struct {
+        const char* env;   // NETSH_STORE, or nullptr for unset
+        const char* conf;  // netsh.conf, or nullptr for none
+        bool system;
+    } cases[] = {
+        {nullptr, nullptr, false},         {nullptr, "# installed\nstore=system\n", true},
+        {"file", "store=system\n", false}, {"System", nullptr, true},
+        {nullptr, "store=file\n", false},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(dir + QStringLiteral("netsh.conf"));
+        if (c.conf) {
+            ASSERT_TRUE(testsupport::WriteFile(dir + QStringLiteral("netsh.conf"), c.conf));
+        }
+        if (c.env) {
+            qputenv("NETSH_STORE", c.env);
+        } else {
+            qunsetenv("NETSH_STORE");
+        }
+        const QString out = platform::FromCp932(
+            platform::RunCaptured(
+                dir + QStringLiteral("netsh"),
+                {QStringLiteral("netsh"), QStringLiteral("interface"), QStringLiteral("ipv6"),
+                 QStringLiteral("show"), QStringLiteral("prefixpolicies")})
+                .output);
+        // Only glibc's built-in table has fec0::/10; the file store's missing file lists Windows
+        // 7's.
+        EXPECT_EQ(out.contains(QStringLiteral("fec0::/10")), c.system)
+            << (c.env ? c.env : "-") << " " << (c.conf ? c.conf : "-");
+    }
+}
