@@ -4,6 +4,10 @@
 // step alone; and the floor they are measured against: the same 128 add commands run as plain
 // processes, with nothing of the program around them. All start every iteration from the same
 // table file. The work happens in child processes, so the figures are wall-clock times.
+//
+// The same unplanned registration also runs through netsh's system store (a gai.conf in the
+// temporary folder; the kernel's labels in a private network namespace when run as root, else
+// left off), to compare its cost with the file store's.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -12,6 +16,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -54,6 +59,7 @@ public:
     }
     QString Dir() const { return m_dir.path() + u'/'; }
     QString TablePath() const { return Dir() + QStringLiteral("netsh.table"); }
+    QString GaiConfPath() const { return Dir() + QStringLiteral("gai.conf"); }
     CZarntoolApp& App() { return *m_app; }
 
     // The Windows 7 default table (no file), or an empty one.
@@ -115,14 +121,32 @@ CPolicy SlashOne(CZarntoolApp& app) {
     return row;
 }
 
-void Registration(benchmark::State& state, bool fromEmpty, bool planned) {
+// Chooses netsh's store for the lifetime of the object.
+class CStore {
+public:
+    CStore(const CBenchInstall& install, bool system) {
+        if (!system) return;
+        qputenv("NETSH_STORE", "system");
+        qputenv("NETSH_GAI_CONF", install.GaiConfPath().toLocal8Bit());
+    }
+    ~CStore() {
+        qunsetenv("NETSH_STORE");
+        qunsetenv("NETSH_GAI_CONF");
+    }
+    CStore(const CStore&) = delete;
+    CStore& operator=(const CStore&) = delete;
+};
+
+void Registration(benchmark::State& state, bool fromEmpty, bool planned, bool system = false) {
     CBenchInstall& install = Install();
     CPolicyListManager manager;
     manager.m_pApp = &install.App();
+    const CStore store(install, system);
     CTreeCpu cpu(state);
     for (auto _ : state) {
         state.PauseTiming();
         install.ResetTable(fromEmpty);
+        QFile::remove(install.GaiConfPath());  // glibc's built-in table
         CPolicyList list{SlashOne(install.App())};
         state.ResumeTiming();
         const bool ok = planned ? manager.RegisterPolicy(list) == 1
@@ -137,6 +161,7 @@ void Registration(benchmark::State& state, bool fromEmpty, bool planned) {
 void BM_Registration_FromDefaultTable(benchmark::State& state) { Registration(state, false, false); }
 void BM_Registration_FromEmptyTable(benchmark::State& state) { Registration(state, true, false); }
 void BM_PlannedRegistration_FromDefaultTable(benchmark::State& state) { Registration(state, false, true); }
+void BM_Registration_SystemStore(benchmark::State& state) { Registration(state, false, false, true); }
 void BM_PlannedRegistration_FromEmptyTable(benchmark::State& state) { Registration(state, true, true); }
 
 // The planning step alone: validation, division into 128 rows and the overlap check.
@@ -195,10 +220,15 @@ BENCHMARK(BM_Registration_FromEmptyTable)->Unit(benchmark::kMillisecond)->UseRea
 BENCHMARK(BM_Registration_FromDefaultTable)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
 BENCHMARK(BM_PlannedRegistration_FromEmptyTable)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
 BENCHMARK(BM_PlannedRegistration_FromDefaultTable)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+BENCHMARK(BM_Registration_SystemStore)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
 BENCHMARK(BM_PlanOnly)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // The system store's kernel labels only ever change a private network namespace.
+    const bool ownLabels = ::geteuid() == 0 && ::unshare(CLONE_NEWNET) == 0;
+    if (!ownLabels) qputenv("NETSH_KERNEL_LABELS", "0");
+    benchmark::AddCustomContext("kernel_labels", ownLabels ? "set (private network namespace)" : "off");
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

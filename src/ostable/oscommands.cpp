@@ -15,6 +15,7 @@ EOsKind ClassifyOs(const QString& setting) {
     if (setting.compare(u"WindowsXP", Qt::CaseInsensitive) == 0) return EOsKind::WindowsXP;
     if (setting.compare(u"WindowsVista", Qt::CaseInsensitive) == 0) return EOsKind::WindowsVista;
     if (setting.compare(u"Windows7", Qt::CaseInsensitive) == 0) return EOsKind::Windows7;
+    if (setting.compare(u"Linux", Qt::CaseInsensitive) == 0) return EOsKind::Linux;
     return EOsKind::Other;
 }
 
@@ -22,7 +23,8 @@ QString ShowSubcommand(EOsKind kind) {
     switch (kind) {
         case EOsKind::WindowsXP: return QStringLiteral("show prefixpolicy");
         case EOsKind::WindowsVista:
-        case EOsKind::Windows7: return QStringLiteral("show prefixpolicies");
+        case EOsKind::Windows7:
+        case EOsKind::Linux: return QStringLiteral("show prefixpolicies");
         case EOsKind::Other: break;
     }
     return {};

@@ -11,13 +11,15 @@ class CZarntoolApp;
 namespace ostable {
 
 // Which command set the setting selects, compared without regard to case.
-enum class EOsKind { WindowsXP, WindowsVista, Windows7, Other };
+// Linux takes the Windows 7 commands (the stand-in netsh speaks them over the system's own
+// table) but divides nothing: glibc's and the kernel's tables take prefixes of any length.
+enum class EOsKind { WindowsXP, WindowsVista, Windows7, Linux, Other };
 
 QString ReadOsSetting(const CZarntoolApp* app);
 EOsKind ClassifyOs(const QString& setting);
 
 // The table listing appended to the netsh prefix: "show prefixpolicy" on XP,
-// "show prefixpolicies" on Vista and 7, nothing for any other setting.
+// "show prefixpolicies" on Vista, 7 and Linux, nothing for any other setting.
 QString ShowSubcommand(EOsKind kind);
 
 // The per-row templates ("%s" stands for the row's arguments); empty for any other setting,

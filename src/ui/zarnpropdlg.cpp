@@ -87,6 +87,7 @@ bool CZarnpropDlg::OnInitDialog() {
     m_cmbOs.AddString(QStringLiteral("WindowsXP"));
     m_cmbOs.AddString(QStringLiteral("WindowsVista"));
     m_cmbOs.AddString(QStringLiteral("Windows7"));
+    m_cmbOs.AddString(QStringLiteral("Linux"));  // this machine's own table (glibc and kernel)
     SelectStored(m_cmbOs, csOs);
 
     m_csInitialLang = Setting(QStringLiteral("LANG"));

@@ -53,6 +53,9 @@ TEST_F(Registration, PlanValidatesRefusesTypedDuplicatesAndResolvesDividedOverla
         // Windows XP installs every prefix as typed.
         {"WindowsXP", {{"2001:db8::/30", "10", "1"}, {"2001:db8::/32", "20", "2"}},
          {"2001:db8::/30 10 1", "2001:db8::/32 20 2"}, {}},
+        // So does Linux, whose tables take prefixes of any length.
+        {"linux", {{"2001:db8::/30", "10", "1"}, {"2001:db8::/32", "20", "2"}},
+         {"2001:db8::/30 10 1", "2001:db8::/32 20 2"}, {}},
         // Blanks around a value are trimmed as in the editor.
         {"WindowsXP", {{" 2001:db8::/32 ", " 7", "0 "}}, {"2001:db8::/32 7 0"}, {}},
         // The same prefix typed twice, in any spelling, is refused before anything changes.

@@ -35,7 +35,7 @@ TEST_F(Snapshot, LowerCaseWindows7AndXpPickTheirListings) {
 
 TEST_F(Snapshot, UnknownOsRunsTheBarePrefixAndKeepsAMultiLineAnswer) {
     InstallStandIns();
-    SetOs(QStringLiteral("Linux"));
+    SetOs(QStringLiteral("BeOS"));
     const QString block = manager.GetCurrentString();
     EXPECT_TRUE(block.startsWith(QStringLiteral(">netsh interface ipv6 \n次のコマンドを利用できます:\n"))) << block.toStdString();
     EXPECT_TRUE(t.Boxes().shown.isEmpty());

@@ -111,13 +111,15 @@ TEST_F(Writer, AddOnWindows7DividesAndAddsInOrder) {
     EXPECT_TRUE(LogHas(QStringLiteral(",INFO,netsh interface ipv6 add prefixpolicy 2001:dbb::/32 40 1")));
 }
 
-TEST_F(Writer, AddOnWindowsXpInstallsThePrefixAsItStands) {
+TEST_F(Writer, AddOnWindowsXpAndLinuxInstallsThePrefixAsItStands) {
     InstallStandIns();
-    SetOs(QStringLiteral("WindowsXP"));
-    WriteTable("");
-    CPolicyList list{Row(t.App(), QStringLiteral("2001:db8::/30"), QStringLiteral("40"), QStringLiteral("1"))};
-    EXPECT_EQ(manager.AddPolicy(list), 1);
-    EXPECT_EQ(TableEntries(), QStringList({"40 1 2001:db8::/30"}));
+    for (const char* os : {"WindowsXP", "Linux"}) {
+        SetOs(QString::fromLatin1(os));
+        WriteTable("");
+        CPolicyList list{Row(t.App(), QStringLiteral("2001:db8::/30"), QStringLiteral("40"), QStringLiteral("1"))};
+        EXPECT_EQ(manager.AddPolicy(list), 1) << os;
+        EXPECT_EQ(TableEntries(), QStringList({"40 1 2001:db8::/30"})) << os;
+    }
 }
 
 TEST_F(Writer, AddOnWindowsVistaInstallsAllOneHundredTwentyEightRowsOfSlashOne) {

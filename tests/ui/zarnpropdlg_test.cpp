@@ -79,7 +79,8 @@ TEST_F(SettingsDialog, BoxesAreSortedAndPresetFromTheFile) {
     CZarnpropDlg dlg;
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(Entries(dlg.m_cmbOs),
-              (QStringList{QStringLiteral("Windows7"), QStringLiteral("WindowsVista"), QStringLiteral("WindowsXP")}));
+              (QStringList{QStringLiteral("Linux"), QStringLiteral("Windows7"), QStringLiteral("WindowsVista"),
+                           QStringLiteral("WindowsXP")}));
     EXPECT_EQ(Entries(dlg.m_cmbProtocol), (QStringList{QStringLiteral("DHCP"), QStringLiteral("HTTP")}));
     EXPECT_EQ(Entries(dlg.m_cmbLang), QStringList{QStringLiteral("Japanese")});
     EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Windows7"));
@@ -144,19 +145,20 @@ TEST_F(SettingsDialog, StoredValuesMatchByBeginningWithoutCase) {
 }
 
 TEST_F(SettingsDialog, SearchStartsAtTheSecondEntry) {
-    // "Windows" begins all three entries; the search starts after the first.
+    // "Windows" begins the three Windows entries; the search starts at the second entry of
+    // "Linux", "Windows7", "WindowsVista", "WindowsXP" and takes the first that matches.
     Set(QStringLiteral("OS"), QStringLiteral("Windows"));
     CZarnpropDlg dlg;
     ASSERT_TRUE(dlg.Create());
-    EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("WindowsVista"));
+    EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Windows7"));
 }
 
 TEST_F(SettingsDialog, UnknownValuesSelectTheFirstEntryAndTrace) {
-    Set(QStringLiteral("OS"), QStringLiteral("Linux"));
+    Set(QStringLiteral("OS"), QStringLiteral("BeOS"));
     Set(QStringLiteral("PROTOCOL"), QStringLiteral("FTP"));
     CZarnpropDlg dlg;
     ASSERT_TRUE(dlg.Create());
-    EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Windows7"));
+    EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Linux"));
     EXPECT_EQ(dlg.m_cmbProtocol.currentText(), QStringLiteral("DHCP"));
     EXPECT_EQ(CountLog(QStringLiteral("iComboSlect=-1")), 2);
 }
@@ -165,7 +167,7 @@ TEST_F(SettingsDialog, MissingKeysSelectFirstEntriesAndLeaveTheBoxClear) {
     for (const char* key : {"OS", "LANG", "USE_NETWORK", "PROTOCOL", "ADDRESS"}) Remove(QString::fromLatin1(key));
     CZarnpropDlg dlg;
     ASSERT_TRUE(dlg.Create());
-    EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Windows7"));
+    EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Linux"));
     EXPECT_EQ(dlg.m_cmbLang.currentText(), QStringLiteral("Japanese"));
     EXPECT_EQ(dlg.m_cmbProtocol.currentText(), QStringLiteral("DHCP"));
     EXPECT_EQ(CountLog(QStringLiteral("iComboSlect=-1")), 3);
@@ -346,7 +348,7 @@ TEST_F(SettingsDialog, FiveKeysWrittenInOrder) {
     dlg.SendCommand(IDOK);
     ASSERT_EQ(dlg.GetResult(), IDOK);
     EXPECT_EQ(testsupport::ReadFile(Ini()),
-              QByteArray("[APPLICATION]\r\nLOG_LEVEL=DEBUG\r\nOS=Windows7\r\nLANG=Japanese\r\n"
+              QByteArray("[APPLICATION]\r\nLOG_LEVEL=DEBUG\r\nOS=Linux\r\nLANG=Japanese\r\n"
                          "USE_NETWORK=0\r\nPROTOCOL=DHCP\r\nADDRESS=\r\n"));
 }
 
@@ -434,7 +436,7 @@ TEST_F(SettingsDialog, EachOpeningReadsTheFileAgain) {
     dlg.DoModal();
     EXPECT_EQ(dlg.m_cmbProtocol.currentText(), QStringLiteral("HTTP"));
     EXPECT_EQ(dlg.m_cmbProtocol.count(), 2);
-    EXPECT_EQ(dlg.m_cmbOs.count(), 3);
+    EXPECT_EQ(dlg.m_cmbOs.count(), 4);
 }
 
 TEST_F(SettingsDialog, CaptionsAreNotCutOff) {

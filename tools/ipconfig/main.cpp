@@ -1,6 +1,8 @@
 // ipconfig for Linux: prints this machine's network interfaces the way a Japanese-language
 // Windows lays out "ipconfig /all" (and the shorter plain "ipconfig"), in CP932 with CR LF
-// line ends. The loopback interface is left out, as Windows leaves out its own.
+// line ends. The loopback interface is left out, as Windows leaves out its own. Default
+// gateways come from the kernel's routing tables (/proc/net/route, /proc/net/ipv6_route), DNS
+// servers from /etc/resolv.conf.
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
@@ -36,6 +38,7 @@ struct CAdapter {
     QStringList ipv4;
     QStringList netmasks;
     QList<CAddress6> ipv6;
+    QStringList gateways;  // IPv6 first, as Windows lists them
 };
 
 class COutput : public CConsoleText {
@@ -58,6 +61,56 @@ QString ReadSysText(const QString& name, const char* file) {
                                                 QLatin1String(file)))
         return {};
     return QString::fromUtf8(f.read(256)).trimmed();
+}
+
+// Reads at most `limit` bytes of a text file of the kernel or of /etc.
+QByteArray ReadSmallFile(const char* path, qint64 limit = 1 << 20) {
+    QFile f(QString::fromLatin1(path));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.read(limit);
+}
+
+// The gateways of the default routes, per interface name: "ipv6_route" lines are
+// "dest destlen src srclen nexthop metric refcnt use flags iface" in hex, "route" lines
+// "iface dest gateway flags ..." with addresses in host byte order.
+void AddGateways(QList<CAdapter>& adapters) {
+    auto adapterNamed = [&adapters](const QByteArray& name) -> CAdapter* {
+        for (CAdapter& a : adapters) {
+            if (a.name == QString::fromLocal8Bit(name)) return &a;
+        }
+        return nullptr;
+    };
+    for (const QByteArray& line : ReadSmallFile("/proc/net/ipv6_route").split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() < 10 || f[0] != QByteArray(32, '0') || f[1] != "00" || f[4] == QByteArray(32, '0')) continue;
+        const QByteArray hop = QByteArray::fromHex(f[4]);
+        char text[INET6_ADDRSTRLEN] = {};
+        CAdapter* a = adapterNamed(f[9]);
+        if (a && hop.size() == 16 && ::inet_ntop(AF_INET6, hop.constData(), text, sizeof text)) {
+            QString gateway = QString::fromLatin1(text);
+            if (gateway.startsWith(QStringLiteral("fe80:"), Qt::CaseInsensitive)) gateway += u'%' + QString::number(::if_nametoindex(f[9].constData()));
+            if (!a->gateways.contains(gateway)) a->gateways.append(gateway);
+        }
+    }
+    for (const QByteArray& line : ReadSmallFile("/proc/net/route").split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        bool ok = false;
+        if (f.size() < 4 || f[1] != "00000000" || (f[3].toUInt(&ok, 16) & 0x2) == 0 || !ok) continue;
+        const in_addr gateway{static_cast<in_addr_t>(f[2].toUInt(&ok, 16))};  // already in network order in memory
+        char text[INET_ADDRSTRLEN] = {};
+        CAdapter* a = adapterNamed(f[0]);
+        if (ok && a && ::inet_ntop(AF_INET, &gateway, text, sizeof text)) a->gateways.append(QString::fromLatin1(text));
+    }
+}
+
+// "nameserver" lines of /etc/resolv.conf.
+QStringList DnsServers() {
+    QStringList servers;
+    for (const QByteArray& line : ReadSmallFile("/etc/resolv.conf").split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() >= 2 && f[0] == "nameserver") servers.append(QString::fromLatin1(f[1]));
+    }
+    return servers;
 }
 
 // Adapters in interface-index order, loopback left out.
@@ -126,6 +179,7 @@ QList<CAdapter> CollectAdapters() {
     for (const CAdapter& a : adapters) {
         if (!(a.flags & IFF_LOOPBACK) && ReadSysText(a.name, "type") != QStringLiteral("772")) shown.append(a);
     }
+    AddGateways(shown);
     return shown;
 }
 
@@ -152,7 +206,13 @@ QString PhysicalAddress(const QByteArray& hardware) {
 
 bool Connected(const CAdapter& a) { return (a.flags & IFF_UP) && (a.flags & IFF_RUNNING); }
 
+void Gateways(COutput& out, const CAdapter& a) {
+    if (a.gateways.isEmpty()) out.Field(QStringLiteral("デフォルト ゲートウェイ "), QString());
+    for (const QString& g : a.gateways) out.Field(QStringLiteral("デフォルト ゲートウェイ "), g);
+}
+
 void PrintAll(COutput& out, const QList<CAdapter>& adapters) {
+    const QStringList dns = DnsServers();
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
     out.Line();
@@ -184,7 +244,8 @@ void PrintAll(COutput& out, const QList<CAdapter>& adapters) {
             out.Field(QStringLiteral("IPv4 アドレス "), a.ipv4[i] + QStringLiteral("(優先) "));
             out.Field(QStringLiteral("サブネット マスク "), a.netmasks.value(i));
         }
-        out.Field(QStringLiteral("デフォルト ゲートウェイ "), QString());
+        Gateways(out, a);
+        for (const QString& server : dns) out.Field(QStringLiteral("DNS サーバー"), server);
         out.Field(QStringLiteral("NetBIOS over TCP/IP "), QStringLiteral("有効"));
     }
 }
@@ -209,7 +270,7 @@ void PrintBrief(COutput& out, const QList<CAdapter>& adapters) {
             out.Field(QStringLiteral("IPv4 アドレス "), a.ipv4[i]);
             out.Field(QStringLiteral("サブネット マスク "), a.netmasks.value(i));
         }
-        out.Field(QStringLiteral("デフォルト ゲートウェイ "), QString());
+        Gateways(out, a);
     }
 }
 

@@ -9,12 +9,23 @@
 // Parameters may also be given by name (prefix=, precedence=, label=, store=). Everything is
 // printed in CP932 with CR LF line ends, as the Windows console command does.
 //
-// The table is kept in the file named by NETSH_PREFIXPOLICY_FILE, by default
+// Two stores hold the table, chosen by NETSH_STORE ("file" or "system"), else by a line
+// "store=file" or "store=system" in "netsh.conf" beside this program, else "file".
+//
+// The file store keeps the table in the file named by NETSH_PREFIXPOLICY_FILE, by default
 // "netsh-prefixpolicy.table" beside this program: one entry per line, "precedence label
 // prefix", UTF-8, lines starting with "#" ignored. While the file does not exist the table is
 // the Windows 7 default; an empty file is an empty table. Changes replace the file atomically,
 // and every run holds a lock on "<table file>.lock" so concurrent runs are serialised.
+//
+// The system store is this machine's own table: the table glibc's getaddrinfo follows by
+// /etc/gai.conf (NETSH_GAI_CONF names another file), and the kernel's address labels, which
+// every change sets to the table's labels (not when NETSH_KERNEL_LABELS=0). Changes rewrite the
+// file atomically under a lock on its folder, keeping every line other than the precedence and
+// label lines.
 #include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -24,12 +35,20 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
+#include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
+#include "common/addrlabel.h"
 #include "common/consoletext.h"
+#include "gaiconf.h"
 #include "platform/codepage.h"
 #include "platform/fileutil.h"
 #include "platform/selfpath.h"
@@ -259,6 +278,175 @@ private:
     int m_fd = -1;
 };
 
+// ---- the system store ----
+
+enum class EStore { File, System };
+
+// NETSH_STORE, else the last "store=" line of netsh.conf beside this program, else the file
+// store. An unknown word is reported and falls back to the file store, which never touches the
+// machine.
+EStore ChosenStore() {
+    QByteArray word = qgetenv("NETSH_STORE").trimmed();
+    if (word.isEmpty()) {
+        QByteArray conf;
+        if (platform::ReadWholeFile(platform::ProgramDirectory() + QStringLiteral("netsh.conf"), &conf)) {
+            for (const QByteArray& line : conf.split('\n')) {
+                const QByteArray setting = line.trimmed();
+                if (setting.startsWith("store=")) word = setting.mid(6).trimmed();
+            }
+        }
+    }
+    if (word.compare("system", Qt::CaseInsensitive) == 0) return EStore::System;
+    if (!word.isEmpty() && word.compare("file", Qt::CaseInsensitive) != 0)
+        std::fprintf(stderr, "netsh: unknown store \"%s\", using the file store\n", word.constData());
+    return EStore::File;
+}
+
+class CFd {
+public:
+    explicit CFd(int fd) : m_fd(fd) {}
+    ~CFd() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    CFd(const CFd&) = delete;
+    CFd& operator=(const CFd&) = delete;
+    int Get() const { return m_fd; }
+    bool Close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+// The file a change replaces: a symbolic link's final target, so that the link is written
+// through; the path itself when nothing exists there yet.
+QByteArray GaiConfTarget() {
+    QByteArray path = qgetenv("NETSH_GAI_CONF");
+    if (path.isEmpty()) path = "/etc/gai.conf";
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.constData(), nullptr), &std::free);
+    if (resolved) return QByteArray(resolved.get());
+    const QFileInfo info(QFile::decodeName(path));
+    if (info.isSymLink()) return QFile::encodeName(info.symLinkTarget());
+    return path;
+}
+
+QByteArray FolderOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0) return ".";
+    return slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+// A missing file is an empty one: glibc then uses its built-in tables.
+ELoad ReadGaiConf(const QByteArray& path, QByteArray& file) {
+    file.clear();
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0) return errno == ENOENT ? ELoad::Ok : ELoad::Unreadable;
+    return platform::ReadWholeFile(QFile::decodeName(path), &file) ? ELoad::Ok : ELoad::Unreadable;
+}
+
+// Replaces the file atomically: a temporary file in the same folder with the old file's mode and
+// owner, flushed to disk, renamed over it. On any failure the temporary file is removed and the
+// old file stays as it was.
+bool WriteGaiConf(const QByteArray& path, const QByteArray& bytes) {
+    struct stat old {};
+    const bool existed = ::stat(path.constData(), &old) == 0;
+    const qsizetype slash = path.lastIndexOf('/');
+    QByteArray temp = path.left(slash + 1) + '.' + path.mid(slash + 1) + ".XXXXXX";
+    CFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.Get() < 0) return false;
+    bool ok = true;
+    for (qsizetype done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd.Get(), bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        done += ok ? n : 0;
+    }
+    ok = ok && ::fchmod(fd.Get(), existed ? (old.st_mode & 07777) : 0644) == 0;
+    if (ok && existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+        ok = ::fchown(fd.Get(), old.st_uid, old.st_gid) == 0;
+    ok = ok && ::fsync(fd.Get()) == 0;
+    ok = fd.Close() && ok;
+    ok = ok && ::rename(temp.constData(), path.constData()) == 0;
+    if (!ok) ::unlink(temp.constData());
+    return ok;
+}
+
+// Holds an exclusive flock on the folder of the file for the lifetime of the change: the file
+// itself is replaced by every change, and the folder (/etc) should not gain a lock file.
+class CFolderLock {
+public:
+    explicit CFolderLock(const QByteArray& path) : m_fd(::open(FolderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        while (m_fd.Get() >= 0 && ::flock(m_fd.Get(), LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                m_fd.Close();
+                return;
+            }
+        }
+    }
+    bool Held() const { return m_fd.Get() >= 0; }
+
+private:
+    CFd m_fd;
+};
+
+QList<CEntry> FromRows(const QList<gaiconf::CRow>& rows) {
+    QList<CEntry> table;
+    table.reserve(rows.size());
+    for (const gaiconf::CRow& r : rows) {
+        CEntry e;
+        e.precedence = r.precedence;
+        e.label = r.label;
+        e.prefix = QString::fromLatin1(r.prefix);
+        e.address = r.address;
+        e.length = r.length;
+        table.append(e);
+    }
+    return table;
+}
+
+QList<gaiconf::CRow> ToRows(const QList<CEntry>& table) {
+    QList<gaiconf::CRow> rows;
+    rows.reserve(table.size());
+    for (const CEntry& e : table) {
+        gaiconf::CRow r;
+        r.prefix = e.prefix.toLatin1();
+        r.address = e.address;
+        r.length = e.length;
+        r.precedence = e.precedence;
+        r.label = e.label;
+        rows.append(r);
+    }
+    return rows;
+}
+
+ELoad LoadSystemTable(QList<CEntry>& table) {
+    QByteArray file;
+    const ELoad loaded = ReadGaiConf(GaiConfTarget(), file);
+    table = loaded == ELoad::Ok ? FromRows(gaiconf::EffectiveTable(file)) : QList<CEntry>();
+    return loaded;
+}
+
+// Makes the kernel's label table hold the labels of the table glibc now follows: the rows as
+// written (each has its own lines), or glibc's built-in rows when there are none.
+bool SetKernelLabels(const QList<gaiconf::CRow>& rows) {
+    if (qgetenv("NETSH_KERNEL_LABELS") == "0") return true;
+    std::vector<addrlabel::CLabel> wanted;
+    for (const gaiconf::CRow& r : rows.isEmpty() ? gaiconf::EffectiveTable(QByteArray()) : rows) {
+        addrlabel::CLabel l;
+        l.prefix = r.address;
+        l.length = r.length;
+        l.label = r.label;
+        wanted.push_back(l);
+    }
+    std::string error;
+    if (addrlabel::Replace(wanted, &error)) return true;
+    std::fprintf(stderr, "netsh: the kernel's address labels were not set: %s\n", error.c_str());
+    return false;
+}
+
 // ---- parameters ----
 
 // Fills named parameters from positional and "name=value" words, Windows netsh style.
@@ -327,10 +515,17 @@ int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
         PrintMessage(out, kBadParameter);
         return 1;
     }
-    const QString path = TablePath();
-    CTableLock lock(path, false);
     QList<CEntry> table;
-    switch (LoadTable(path, table)) {
+    ELoad loaded = ELoad::Ok;
+    if (ChosenStore() == EStore::System) {
+        // No lock: every change replaces the file at once.
+        loaded = LoadSystemTable(table);
+    } else {
+        const QString path = TablePath();
+        CTableLock lock(path, false);
+        loaded = LoadTable(path, table);
+    }
+    switch (loaded) {
         case ELoad::Ok: break;
         case ELoad::Invalid: PrintMessage(out, kInvalidData); return 1;
         case ELoad::Unreadable: PrintMessage(out, kAccessDenied); return 1;
@@ -354,8 +549,53 @@ int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
 
 // Runs a change under the exclusive lock: load, apply, save. The table file is left as it
 // was whenever the change is refused or cannot be written.
+// The same for the system store: the file is rewritten first, then the kernel's labels are set;
+// "OK" only when both succeeded. Values above glibc's limit are refused before anything changes.
+// A file without table lines lists glibc's built-in rows; a delete starts from them, but an add
+// starts an empty table, so that deleting every listed row and adding a new table (how a table
+// is registered) leaves exactly the new rows.
 template <typename Change>
-int ChangeTable(COutput& out, Change change) {
+int ChangeSystemTable(COutput& out, Change change, bool addition) {
+    const QByteArray path = GaiConfTarget();
+    CFolderLock lock(path);
+    if (!lock.Held()) {
+        PrintMessage(out, kAccessDenied);
+        return 1;
+    }
+    QByteArray file;
+    if (ReadGaiConf(path, file) != ELoad::Ok) {
+        PrintMessage(out, kAccessDenied);
+        return 1;
+    }
+    QList<CEntry> table;
+    if (!addition || gaiconf::HasTableLines(file)) table = FromRows(gaiconf::EffectiveTable(file));
+    if (const char16_t* refusal = change(table)) {
+        PrintMessage(out, refusal);
+        return 1;
+    }
+    for (const CEntry& e : table) {
+        if (e.precedence > gaiconf::kMaxValue || e.label > gaiconf::kMaxValue) {
+            PrintMessage(out, kBadParameter);
+            return 1;
+        }
+    }
+    const QList<gaiconf::CRow> rows = ToRows(table);
+    const QByteArray rewritten = gaiconf::Rewrite(file, rows);
+    if (rewritten != file && !WriteGaiConf(path, rewritten)) {
+        PrintMessage(out, kAccessDenied);
+        return 1;
+    }
+    if (!SetKernelLabels(rows)) {
+        PrintMessage(out, kAccessDenied);
+        return 1;
+    }
+    PrintMessage(out, kOk);
+    return 0;
+}
+
+template <typename Change>
+int ChangeTable(COutput& out, Change change, bool addition = false) {
+    if (ChosenStore() == EStore::System) return ChangeSystemTable(out, change, addition);
     const QString path = TablePath();
     CTableLock lock(path, true);
     if (!lock.Held()) {
@@ -407,7 +647,7 @@ int AddCommand(COutput& out, const QStringList& params) {
         }
         table.append(entry);
         return nullptr;
-    });
+    }, true);
 }
 
 int DeleteCommand(COutput& out, const QStringList& params) {
