@@ -5,13 +5,23 @@
 // The output folder receives lang.json (the base set with the overlay applied) and a copy of
 // every icon file the set names, at the same relative path as beside the base set. The overlay
 // is a JSON object with the optional members
-//   "strings": { "<id>": "<text>", ... }            adds or replaces strings
-//   "menus":   { "<menu id>": [ <insertion>, ... ] } adds menu items
+//   "strings":   { "<id>": "<text>", ... }            replaces strings of the base set
+//   "dialogs":   { "<id>": { "caption": "...", "size": [w, h], "font": { "face": "...", "size": n },
+//                  "controls": [ { "index": <n>, "text": "...", "rect": [x, y, w, h] }, ... ] } }
+//                                                     replaces dialog texts, sizes and fonts
+//   "menus":     { "<menu id>": [ <insertion>, ... ] } adds menu items
+//   "menuTexts": { "<menu id>": { "popups": [ "...", ... ], "items": { "<item id>": "..." } } }
+//                                                     replaces texts of the base menu
+//   "complete":  true                                 the overlay translates the whole set
 // where an insertion is { "popup": <index>, "before" | "after": <item id> | "at": "start"|"end",
 // "items": [ { "id": <n>, "text": "..." } | { "separator": true }, ... ] }.
-// "_comment" members are ignored anywhere. Any other member, an unknown menu, popup or anchor,
-// or an item id the menu already has is an error: the tool prints it and exits with status 1,
-// so a broken overlay fails the build instead of shipping a partial library.
+// A replaced string keeps the base text's placeholders (%1, %2) in the same order. A complete
+// overlay gives a text for every string, dialog caption, control text and menu text of the
+// base set, so that a text added to the program's set cannot ship untranslated.
+// "_comment" members are ignored anywhere. Any other member, an id the base set does not have,
+// an unknown menu, popup or anchor, or an item id the menu already has is an error: the tool
+// prints every problem and exits with status 1, so a broken overlay fails the build instead of
+// shipping a partial library.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -19,6 +29,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <cstdio>
 #include <optional>
@@ -70,7 +81,16 @@ void CollectIds(const QJsonArray& items, QList<int>* ids) {
     }
 }
 
-QJsonObject MergeStrings(QJsonObject base, const QJsonValue& overlay) {
+// The placeholders of a text in order of appearance.
+QStringList Placeholders(const QString& text) {
+    static const QRegularExpression kPlaceholder(QStringLiteral("%[0-9]"));
+    QStringList found;
+    for (auto it = kPlaceholder.globalMatch(text); it.hasNext();)
+        found.append(it.next().captured());
+    return found;
+}
+
+QJsonObject MergeStrings(QJsonObject base, const QJsonValue& overlay, QStringList* problems) {
     if (overlay.isUndefined()) return base;
     if (!overlay.isObject()) throw CError(QStringLiteral("overlay: \"strings\" is not an object"));
     const QJsonObject strings = overlay.toObject();
@@ -79,9 +99,195 @@ QJsonObject MergeStrings(QJsonObject base, const QJsonValue& overlay) {
         RequireId(it.key(), QStringLiteral("overlay strings"));
         if (!it.value().isString())
             throw CError(QStringLiteral("overlay: string %1 is not text").arg(it.key()));
+        if (!base.contains(it.key())) {
+            problems->append(
+                QStringLiteral("string %1: not in the program's resource set").arg(it.key()));
+            continue;
+        }
+        const QStringList want = Placeholders(base.value(it.key()).toString());
+        const QStringList have = Placeholders(it.value().toString());
+        if (want != have)
+            problems->append(QStringLiteral("string %1: placeholders %2 instead of %3")
+                                 .arg(it.key(), have.join(u' '), want.join(u' ')));
         base.insert(it.key(), it.value());
     }
     return base;
+}
+
+QJsonArray RequireNumbers(const QJsonValue& v, qsizetype count, const QString& where) {
+    const QJsonArray a = v.toArray();
+    bool ok = v.isArray() && a.size() == count;
+    for (const QJsonValue& n : a) ok = ok && n.isDouble() && n.toInt(-1) >= 0;
+    if (!ok) throw CError(where + QStringLiteral(": needs %1 non-negative numbers").arg(count));
+    return a;
+}
+
+QString RequireText(const QJsonValue& v, const QString& where) {
+    if (!v.isString()) throw CError(where + QStringLiteral(": text expected"));
+    return v.toString();
+}
+
+QJsonObject MergeDialogs(QJsonObject dialogs, const QJsonValue& overlay, QStringList* problems) {
+    if (overlay.isUndefined()) return dialogs;
+    if (!overlay.isObject()) throw CError(QStringLiteral("overlay: \"dialogs\" is not an object"));
+    const QJsonObject byId = overlay.toObject();
+    for (auto it = byId.begin(); it != byId.end(); ++it) {
+        if (it.key() == u"_comment") continue;
+        const QString where = QStringLiteral("overlay dialog ") + it.key();
+        RequireId(it.key(), where);
+        if (!dialogs.value(it.key()).isObject()) {
+            problems->append(QStringLiteral("dialog %1: not in the program's resource set")
+                                 .arg(it.key()));
+            continue;
+        }
+        if (!it.value().isObject()) throw CError(where + QStringLiteral(": not an object"));
+        const QJsonObject change = it.value().toObject();
+        RequireOnly(change,
+                    {QStringLiteral("caption"), QStringLiteral("size"), QStringLiteral("font"),
+                     QStringLiteral("controls")},
+                    where);
+        QJsonObject dialog = dialogs.value(it.key()).toObject();
+        if (change.contains(u"caption"))
+            dialog.insert(QStringLiteral("caption"), RequireText(change.value(u"caption"), where));
+        if (change.contains(u"size"))
+            dialog.insert(QStringLiteral("size"), RequireNumbers(change.value(u"size"), 2, where));
+        if (change.contains(u"font")) {
+            const QJsonObject font = change.value(u"font").toObject();
+            RequireOnly(font, {QStringLiteral("face"), QStringLiteral("size")}, where);
+            if (RequireText(font.value(u"face"), where).isEmpty() ||
+                font.value(u"size").toInt(0) <= 0)
+                throw CError(where + QStringLiteral(": a font needs a face and a size"));
+            dialog.insert(QStringLiteral("font"), font);
+        }
+        QJsonArray controls = dialog.value(u"controls").toArray();
+        for (const QJsonValue& cv : change.value(u"controls").toArray()) {
+            const QJsonObject c = cv.toObject();
+            RequireOnly(c, {QStringLiteral("index"), QStringLiteral("text"), QStringLiteral("rect")},
+                        where);
+            const int index = c.value(u"index").toInt(-1);
+            if (!c.value(u"index").isDouble() || index < 0 || index >= controls.size())
+                throw CError(where + QStringLiteral(": no control at index %1").arg(index));
+            QJsonObject control = controls[index].toObject();
+            if (c.contains(u"text"))
+                control.insert(QStringLiteral("text"), RequireText(c.value(u"text"), where));
+            if (c.contains(u"rect"))
+                control.insert(QStringLiteral("rect"), RequireNumbers(c.value(u"rect"), 4, where));
+            controls[index] = control;
+        }
+        dialog.insert(QStringLiteral("controls"), controls);
+        dialogs.insert(it.key(), dialog);
+    }
+    return dialogs;
+}
+
+QJsonArray ReplaceItemTexts(QJsonArray items, QJsonObject* texts) {
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        QJsonObject item = items[i].toObject();
+        const QString key = QString::number(item.value(u"id").toInt());
+        if (item.contains(u"id") && texts->contains(key)) {
+            item.insert(QStringLiteral("text"), texts->take(key));
+        }
+        if (item.contains(u"items"))
+            item.insert(QStringLiteral("items"),
+                        ReplaceItemTexts(item.value(u"items").toArray(), texts));
+        items[i] = item;
+    }
+    return items;
+}
+
+QJsonObject MergeMenuTexts(QJsonObject menus, const QJsonValue& overlay) {
+    if (overlay.isUndefined()) return menus;
+    if (!overlay.isObject())
+        throw CError(QStringLiteral("overlay: \"menuTexts\" is not an object"));
+    const QJsonObject byId = overlay.toObject();
+    for (auto it = byId.begin(); it != byId.end(); ++it) {
+        if (it.key() == u"_comment") continue;
+        const QString where = QStringLiteral("overlay menu texts ") + it.key();
+        RequireId(it.key(), where);
+        if (!menus.value(it.key()).isObject())
+            throw CError(where + QStringLiteral(": no such menu in the base set"));
+        const QJsonObject change = it.value().toObject();
+        RequireOnly(change, {QStringLiteral("popups"), QStringLiteral("items")}, where);
+        QJsonObject menu = menus.value(it.key()).toObject();
+        QJsonArray popups = menu.value(u"popups").toArray();
+        const QJsonArray popupTexts = change.value(u"popups").toArray();
+        if (popupTexts.size() > popups.size())
+            throw CError(where + QStringLiteral(": more popup texts than popups"));
+        QJsonObject itemTexts = change.value(u"items").toObject();
+        itemTexts.remove(QStringLiteral("_comment"));
+        for (qsizetype i = 0; i < popups.size(); ++i) {
+            QJsonObject popup = popups[i].toObject();
+            if (i < popupTexts.size())
+                popup.insert(QStringLiteral("text"), RequireText(popupTexts[i], where));
+            popup.insert(QStringLiteral("items"),
+                         ReplaceItemTexts(popup.value(u"items").toArray(), &itemTexts));
+            popups[i] = popup;
+        }
+        if (!itemTexts.isEmpty())
+            throw CError(where + QStringLiteral(": no item %1 in the menu")
+                                     .arg(itemTexts.keys().join(QStringLiteral(", "))));
+        menu.insert(QStringLiteral("popups"), popups);
+        menus.insert(it.key(), menu);
+    }
+    return menus;
+}
+
+void CollectItemIds(const QJsonArray& items, QStringList* ids) {
+    for (const QJsonValue& v : items) {
+        const QJsonObject o = v.toObject();
+        if (o.contains(u"id")) ids->append(QString::number(o.value(u"id").toInt()));
+        CollectItemIds(o.value(u"items").toArray(), ids);
+    }
+}
+
+// A complete overlay names every text of the base set; whatever it leaves out would show in
+// the base set's language.
+void RequireComplete(const QJsonObject& base, const QJsonObject& overlay, const QString& language,
+                     QStringList* problems) {
+    const QString missing = QStringLiteral("no text in the %1 overlay").arg(language);
+    const QJsonObject strings = overlay.value(u"strings").toObject();
+    const QJsonObject baseStrings = base.value(u"strings").toObject();
+    for (auto it = baseStrings.begin(); it != baseStrings.end(); ++it)
+        if (!strings.contains(it.key()))
+            problems->append(QStringLiteral("string %1: %2 (\"%3\")")
+                                 .arg(it.key(), missing, it.value().toString()));
+
+    const QJsonObject dialogs = overlay.value(u"dialogs").toObject();
+    const QJsonObject baseDialogs = base.value(u"dialogs").toObject();
+    for (auto it = baseDialogs.begin(); it != baseDialogs.end(); ++it) {
+        const QJsonObject change = dialogs.value(it.key()).toObject();
+        if (!change.contains(u"caption"))
+            problems->append(QStringLiteral("dialog %1 caption: %2").arg(it.key(), missing));
+        QList<int> given;
+        for (const QJsonValue& c : change.value(u"controls").toArray())
+            if (c.toObject().contains(u"text")) given.append(c.toObject().value(u"index").toInt());
+        const QJsonArray controls = it.value().toObject().value(u"controls").toArray();
+        for (qsizetype i = 0; i < controls.size(); ++i) {
+            const QString text = controls[i].toObject().value(u"text").toString();
+            if (!text.isEmpty() && !given.contains(int(i)))
+                problems->append(
+                    QStringLiteral("dialog %1 control at index %2 (id %3): %4 (\"%5\")")
+                        .arg(it.key())
+                        .arg(i)
+                        .arg(controls[i].toObject().value(u"id").toInt())
+                        .arg(missing, text));
+        }
+    }
+
+    const QJsonObject menuTexts = overlay.value(u"menuTexts").toObject();
+    const QJsonObject baseMenus = base.value(u"menus").toObject();
+    for (auto it = baseMenus.begin(); it != baseMenus.end(); ++it) {
+        const QJsonObject change = menuTexts.value(it.key()).toObject();
+        const QJsonArray popups = it.value().toObject().value(u"popups").toArray();
+        if (change.value(u"popups").toArray().size() != popups.size())
+            problems->append(QStringLiteral("menu %1 popups: %2").arg(it.key(), missing));
+        QStringList ids;
+        for (const QJsonValue& p : popups) CollectItemIds(p.toObject().value(u"items").toArray(), &ids);
+        for (const QString& id : ids)
+            if (!change.value(u"items").toObject().contains(id))
+                problems->append(
+                    QStringLiteral("menu %1 item %2: %3").arg(it.key(), id, missing));
+    }
 }
 
 QJsonArray CheckedItems(const QJsonValue& value, const QString& where) {
@@ -218,15 +424,29 @@ void CopyIcons(const QJsonObject& icons, const QString& baseDir, const QString& 
 }
 
 void Build(const QString& basePath, const QString& overlayPath, const QString& outDir) {
-    QJsonObject set = ReadObject(basePath);
+    const QJsonObject base = ReadObject(basePath);
+    QJsonObject set = base;
     const QJsonObject overlay = ReadObject(overlayPath);
-    RequireOnly(overlay, {QStringLiteral("strings"), QStringLiteral("menus")},
+    RequireOnly(overlay,
+                {QStringLiteral("strings"), QStringLiteral("dialogs"), QStringLiteral("menus"),
+                 QStringLiteral("menuTexts"), QStringLiteral("complete")},
                 QStringLiteral("overlay"));
 
-    set.insert(QStringLiteral("strings"),
-               MergeStrings(set.value(u"strings").toObject(), overlay.value(u"strings")));
+    QStringList problems;
+    set.insert(QStringLiteral("strings"), MergeStrings(set.value(u"strings").toObject(),
+                                                       overlay.value(u"strings"), &problems));
+    set.insert(QStringLiteral("dialogs"), MergeDialogs(set.value(u"dialogs").toObject(),
+                                                       overlay.value(u"dialogs"), &problems));
     set.insert(QStringLiteral("menus"),
-               MergeMenus(set.value(u"menus").toObject(), overlay.value(u"menus")));
+               MergeMenus(MergeMenuTexts(set.value(u"menus").toObject(), overlay.value(u"menuTexts")),
+                          overlay.value(u"menus")));
+    if (overlay.value(u"complete").toBool(false))
+        RequireComplete(base, overlay, QFileInfo(overlayPath).absoluteDir().dirName(), &problems);
+    if (!problems.isEmpty())
+        throw CError(QStringLiteral("%1 does not match %2 (%3 problems):\n  ")
+                         .arg(overlayPath, basePath)
+                         .arg(problems.size()) +
+                     problems.join(QStringLiteral("\n  ")));
 
     if (!QDir().mkpath(outDir)) throw CError(QStringLiteral("cannot create ") + outDir);
     CopyIcons(set.value(u"icons").toObject(), QFileInfo(basePath).absolutePath(), outDir);
