@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-noto-cjk xvfb xdotool x11-utils iproute2 curl
+  fonts-noto-cjk fonts-dejavu-core xvfb xdotool x11-utils iproute2 curl
   libchm-dev fp-utils
   dnsmasq-base kea-dhcp6-server isc-dhcp-server nginx-light
 )

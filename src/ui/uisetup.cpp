@@ -9,6 +9,7 @@
 #include "app/resourceset.h"
 #include "app/zarntoolapp.h"
 #include "ui/dialogex.h"
+#include "ui/zarntooldlg.h"
 
 namespace uisetup {
 
@@ -32,10 +33,13 @@ std::unique_ptr<QCoreApplication> MakeQtApp(int& argc, char** argv) {
     return app;
 }
 
-void PrepareUi(CZarntoolApp&) {
+void PrepareUi(CZarntoolApp& app) {
     if (!WidgetsAvailable()) return;
     // One look on every desktop, independent of the platform theme.
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
+    // Menus, lists and message boxes take the language's font: the main window template's.
+    if (const CDialogTemplate* main = app.Resources().Dialog(CZarntoolDlg::kTemplateId))
+        QApplication::setFont(CDialogEx::TemplateFont(*main));
 }
 
 void ReleaseUi(CZarntoolApp& app) {
