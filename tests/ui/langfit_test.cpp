@@ -2,6 +2,7 @@
 // font, shows every control's text whole (no text cut at the right or bottom edge).
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "support/testsupport.h"
+#include "ui/chmfile.h"
 #include "ui/dialogex.h"
 
 namespace {
@@ -93,5 +95,31 @@ TEST(LanguageLibraries, EveryDialogShowsEveryTextWhole) {
                     << overflow.toStdString();
             }
         }
+    }
+}
+
+// Each language folder ships its terms of use and a help file whose contents all open.
+TEST(LanguageLibraries, EveryLanguageHasItsTermsAndHelp) {
+    CChmFile::SetReaderProgram(testsupport::StageDir() + QStringLiteral("/chmread"));
+    const QDir langs(testsupport::StageDir() + QStringLiteral("/conf/langs"));
+    for (const QString& language : langs.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString dir = langs.filePath(language);
+        EXPECT_GT(QFileInfo(dir + QStringLiteral("/license.rtf")).size(), 0)
+            << language.toStdString();
+        CChmFile help;
+        ASSERT_TRUE(help.Open(dir + QStringLiteral("/help.chm"))) << language.toStdString();
+        EXPECT_TRUE(help.Contains(CChmFile::ObjectPath(help.DefaultTopic())))
+            << language.toStdString();
+        const auto contents = help.Read(CChmFile::ObjectPath(help.ContentsFile()));
+        ASSERT_TRUE(contents.has_value()) << language.toStdString();
+        QList<CHelpTopic> topics = CChmFile::ParseSitemap(CChmFile::DecodeText(*contents));
+        for (qsizetype i = 0; i < topics.size(); ++i) {
+            const QList<CHelpTopic> children = topics[i].children;
+            topics.append(children);
+        }
+        EXPECT_EQ(topics.size(), 7) << language.toStdString();
+        for (const CHelpTopic& topic : topics)
+            EXPECT_TRUE(help.Contains(CChmFile::ObjectPath(topic.local)))
+                << language.toStdString() << " " << topic.local.toStdString();
     }
 }
