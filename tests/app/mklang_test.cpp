@@ -97,7 +97,7 @@ TEST_F(MkLang, MismatchesWithTheProgramSetAreListed) {
                              "string 505: placeholders %1 instead of %1 %1",
                              "string 701: no text in the ",
                              "dialog 103 control at index 1 (id 1002): no text",
-                             "menu 130 item 32785: no text", "(6 problems)"})
+                             "menu 130 item 32785: no text", "(problems: 6)"})
         EXPECT_TRUE(errors.contains(QLatin1String(line))) << line << "\n" << errors.toStdString();
     EXPECT_FALSE(QFile::exists(Out() + QStringLiteral("/lang.json")));
 }

@@ -13,7 +13,9 @@
 #include "net/loopbackserver.h"
 #include "platform/codepage.h"
 #include "support/testsupport.h"
+#include "ui/dialogex.h"
 #include "ui/helpwindow.h"
+#include "ui/zarnlicensedlg.h"
 #include "ui/zarnpropdlg.h"
 #include "ui/zarntooldlg.h"
 
@@ -111,6 +113,31 @@ int main(int argc, char** argv) {
             ok &= SavePixmap(picture, out + QStringLiteral("/main-window-menu.png"));
         }
         qunsetenv("NETSH_PREFIXPOLICY_FILE");
+    }
+
+    // The agreement and the main window in English (LANG=English).
+    {
+        testsupport::CTestApp english;
+        const QString langDir = stage + QStringLiteral("/conf/langs/English");
+        CResourceSet set;
+        set.Load(langDir + QStringLiteral("/lang.json"));
+        english.App().SetLanguageResources(set);
+        english.App().m_csLicensePath = langDir + QStringLiteral("/license.rtf");
+        if (const CDialogTemplate* main = set.Dialog(CZarntoolDlg::kTemplateId))
+            QApplication::setFont(CDialogEx::TemplateFont(*main));
+
+        CZarnlicenseDlg license;
+        license.Create();
+        ok &= Save(&license, out + QStringLiteral("/agreement-english.png"));
+
+        QFile::link(stage + QStringLiteral("/netsh"), english.Dir() + QStringLiteral("netsh"));
+        testsupport::WriteFile(english.Dir() + QStringLiteral("conf/policytable.conf"),
+                               ConfLine("1,0,Loopback,0,50,::1/128") + ConfLine("1,2,Head office LAN,9,45,2001:db8:10::/48") +
+                                   ConfLine("1,0,IPv6,1,40,::/0") + ConfLine("1,0,6to4,2,30,2002::/16") +
+                                   ConfLine("0,0,Teredo,5,5,2001::/32"));
+        CZarntoolDlg dlg;
+        dlg.Create();
+        ok &= Save(&dlg, out + QStringLiteral("/main-window-english.png"));
     }
     return ok ? 0 : 1;
 }

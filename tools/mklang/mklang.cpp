@@ -443,7 +443,7 @@ void Build(const QString& basePath, const QString& overlayPath, const QString& o
     if (overlay.value(u"complete").toBool(false))
         RequireComplete(base, overlay, QFileInfo(overlayPath).absoluteDir().dirName(), &problems);
     if (!problems.isEmpty())
-        throw CError(QStringLiteral("%1 does not match %2 (%3 problems):\n  ")
+        throw CError(QStringLiteral("%1 does not match %2 (problems: %3):\n  ")
                          .arg(overlayPath, basePath)
                          .arg(problems.size()) +
                      problems.join(QStringLiteral("\n  ")));
