@@ -13,7 +13,25 @@
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
+#include "app/resourceset.h"
+#include "app/zarntoolapp.h"
+
 namespace {
+
+// Texts of the help window, from the language library in use.
+constexpr int kIdsHelpTitle = 702;
+constexpr int kIdsBack = 703;
+constexpr int kIdsForward = 704;
+constexpr int kIdsHome = 705;
+constexpr int kIdsContents = 706;
+constexpr int kIdsPageMissing = 707;
+constexpr int kIdsNoPage = 708;
+constexpr int kIdsCannotOpen = 709;
+
+QString Text(int id) {
+    if (const CZarntoolApp* app = CZarntoolApp::Current()) return app->LoadString(id);
+    return CResourceSet::ProgramSet().String(id);
+}
 
 const QString kScheme = QStringLiteral("chm");
 constexpr int kPathRole = Qt::UserRole + 1;
@@ -84,8 +102,7 @@ void CChmBrowser::doSetSource(const QUrl& name, QTextDocument::ResourceType type
     }
     const QString path = ObjectPathOf(name);
     if (!m_pFile || !m_pFile->Contains(path)) {
-        setHtml(QStringLiteral("<h3>ページを表示できません。</h3><p>%1</p>")
-                    .arg(path.toHtmlEscaped()));
+        setHtml(QStringLiteral("<h3>%1</h3><p>%2</p>").arg(Text(kIdsPageMissing), path.toHtmlEscaped()));
         return;
     }
     QUrl target = UrlOf(path);
@@ -97,7 +114,7 @@ void CChmBrowser::doSetSource(const QUrl& name, QTextDocument::ResourceType type
 
 CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("ヘルプ"));
+    setWindowTitle(Text(kIdsHelpTitle));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -105,17 +122,17 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     auto* toolbar = new QToolBar(this);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_pBack = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("戻る"));
+    m_pBack = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), Text(kIdsBack));
     m_pForward =
-        toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), QStringLiteral("進む"));
-    m_pHome = toolbar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("ホーム"));
+        toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), Text(kIdsForward));
+    m_pHome = toolbar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), Text(kIdsHome));
     m_pBack->setEnabled(false);
     m_pForward->setEnabled(false);
     layout->addWidget(toolbar);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     m_pContents = new QTreeWidget(splitter);
-    m_pContents->setHeaderLabel(QStringLiteral("目次"));
+    m_pContents->setHeaderLabel(Text(kIdsContents));
     m_pContents->setRootIsDecorated(true);
     m_pBrowser = new CChmBrowser(splitter);
     splitter->addWidget(m_pContents);
@@ -171,7 +188,7 @@ void CHelpWindow::ShowDefaultTopic() {
         if (!pages.isEmpty()) topic = pages.first();
     }
     if (topic.isEmpty() || !ShowTopic(topic))
-        m_pBrowser->setHtml(QStringLiteral("<h3>表示できるページがありません。</h3>"));
+        m_pBrowser->setHtml(QStringLiteral("<h3>%1</h3>").arg(Text(kIdsNoPage)));
 }
 
 bool CHelpWindow::ShowTopic(const QString& objectPath) {
@@ -234,9 +251,9 @@ void CHelpWindow::ShowError(const QString& path) {
         m_pContents->clear();
     }
     m_pContents->setVisible(false);
-    setWindowTitle(QStringLiteral("ヘルプ"));
+    setWindowTitle(Text(kIdsHelpTitle));
     m_pBrowser->setHtml(
-        QStringLiteral("<h3>ヘルプファイルを開けません。</h3><p>%1</p>").arg(path.toHtmlEscaped()));
+        QStringLiteral("<h3>%1</h3><p>%2</p>").arg(Text(kIdsCannotOpen), path.toHtmlEscaped()));
 }
 
 CHelpWindow* CHelpWindow::Instance() { return TheWindow().data(); }

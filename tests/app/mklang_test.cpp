@@ -92,12 +92,12 @@ TEST_F(MkLang, MismatchesWithTheProgramSetAreListed) {
     english.replace("\"32785\": \"&How to use\",", "");
     QString errors;
     ASSERT_EQ(Run(english, &errors), 1);
-    for (const char* line : {"string 900: not in the program's resource set",
-                             "string 506: placeholders %1 %2 instead of %1",
-                             "string 505: placeholders %1 instead of %1 %1",
-                             "string 701: no text in the ",
-                             "dialog 103 control at index 1 (id 1002): no text",
-                             "menu 130 item 32785: no text", "(problems: 6)"})
+    for (const char* line :
+         {"string 900: not in the program's resource set",
+          "string 506: placeholders %1 %2 instead of %1",
+          "string 505: placeholders %1 instead of %1 %1", "string 701: no text in the ",
+          "dialog 103 control at index 1 (id 1002): no text", "menu 130 item 32785: no text",
+          "(problems: 6)"})
         EXPECT_TRUE(errors.contains(QLatin1String(line))) << line << "\n" << errors.toStdString();
     EXPECT_FALSE(QFile::exists(Out() + QStringLiteral("/lang.json")));
 }

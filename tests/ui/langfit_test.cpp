@@ -1,5 +1,7 @@
 // Every language library of the stage: each dialog, built from its template with the language's
 // font, shows every control's text whole (no text cut at the right or bottom edge).
+#include <gtest/gtest.h>
+
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -8,7 +10,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
-#include <gtest/gtest.h>
 
 #include "support/testsupport.h"
 #include "ui/chmfile.h"
@@ -43,9 +44,9 @@ QString Overflow(QWidget* w) {
         if (box.height() < 2 * fm.height()) {
             needed = fm.horizontalAdvance(text);
         } else {
-            const QRect used = fm.boundingRect(QRect(0, 0, box.width(), 1 << 20),
-                                               Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
-                                               text);
+            const QRect used =
+                fm.boundingRect(QRect(0, 0, box.width(), 1 << 20),
+                                Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, text);
             if (used.width() > box.width() || used.height() > box.height())
                 return QStringLiteral("\"%1\" needs %2x%3 px in %4x%5")
                     .arg(text)

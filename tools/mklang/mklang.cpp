@@ -6,7 +6,8 @@
 // every icon file the set names, at the same relative path as beside the base set. The overlay
 // is a JSON object with the optional members
 //   "strings":   { "<id>": "<text>", ... }            replaces strings of the base set
-//   "dialogs":   { "<id>": { "caption": "...", "size": [w, h], "font": { "face": "...", "size": n },
+//   "dialogs":   { "<id>": { "caption": "...", "size": [w, h], "font": { "face": "...", "size": n
+//   },
 //                  "controls": [ { "index": <n>, "text": "...", "rect": [x, y, w, h] }, ... ] } }
 //                                                     replaces dialog texts, sizes and fonts
 //   "menus":     { "<menu id>": [ <insertion>, ... ] } adds menu items
@@ -136,8 +137,8 @@ QJsonObject MergeDialogs(QJsonObject dialogs, const QJsonValue& overlay, QString
         const QString where = QStringLiteral("overlay dialog ") + it.key();
         RequireId(it.key(), where);
         if (!dialogs.value(it.key()).isObject()) {
-            problems->append(QStringLiteral("dialog %1: not in the program's resource set")
-                                 .arg(it.key()));
+            problems->append(
+                QStringLiteral("dialog %1: not in the program's resource set").arg(it.key()));
             continue;
         }
         if (!it.value().isObject()) throw CError(where + QStringLiteral(": not an object"));
@@ -162,7 +163,8 @@ QJsonObject MergeDialogs(QJsonObject dialogs, const QJsonValue& overlay, QString
         QJsonArray controls = dialog.value(u"controls").toArray();
         for (const QJsonValue& cv : change.value(u"controls").toArray()) {
             const QJsonObject c = cv.toObject();
-            RequireOnly(c, {QStringLiteral("index"), QStringLiteral("text"), QStringLiteral("rect")},
+            RequireOnly(c,
+                        {QStringLiteral("index"), QStringLiteral("text"), QStringLiteral("rect")},
                         where);
             const int index = c.value(u"index").toInt(-1);
             if (!c.value(u"index").isDouble() || index < 0 || index >= controls.size())
@@ -282,11 +284,11 @@ void RequireComplete(const QJsonObject& base, const QJsonObject& overlay, const 
         if (change.value(u"popups").toArray().size() != popups.size())
             problems->append(QStringLiteral("menu %1 popups: %2").arg(it.key(), missing));
         QStringList ids;
-        for (const QJsonValue& p : popups) CollectItemIds(p.toObject().value(u"items").toArray(), &ids);
+        for (const QJsonValue& p : popups)
+            CollectItemIds(p.toObject().value(u"items").toArray(), &ids);
         for (const QString& id : ids)
             if (!change.value(u"items").toObject().contains(id))
-                problems->append(
-                    QStringLiteral("menu %1 item %2: %3").arg(it.key(), id, missing));
+                problems->append(QStringLiteral("menu %1 item %2: %3").arg(it.key(), id, missing));
     }
 }
 
@@ -437,9 +439,9 @@ void Build(const QString& basePath, const QString& overlayPath, const QString& o
                                                        overlay.value(u"strings"), &problems));
     set.insert(QStringLiteral("dialogs"), MergeDialogs(set.value(u"dialogs").toObject(),
                                                        overlay.value(u"dialogs"), &problems));
-    set.insert(QStringLiteral("menus"),
-               MergeMenus(MergeMenuTexts(set.value(u"menus").toObject(), overlay.value(u"menuTexts")),
-                          overlay.value(u"menus")));
+    set.insert(QStringLiteral("menus"), MergeMenus(MergeMenuTexts(set.value(u"menus").toObject(),
+                                                                  overlay.value(u"menuTexts")),
+                                                   overlay.value(u"menus")));
     if (overlay.value(u"complete").toBool(false))
         RequireComplete(base, overlay, QFileInfo(overlayPath).absoluteDir().dirName(), &problems);
     if (!problems.isEmpty())
