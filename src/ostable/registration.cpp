@@ -98,7 +98,8 @@ int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
     return 1;
 }
 
-int CPolicyListManager::RegisterPolicy(const CPolicyList& rows) {
+int CPolicyListManager::RegisterPolicy(const CPolicyList& rows, ERestore* restore) {
+    if (restore) *restore = ERestore::NotNeeded;
     if (!m_pApp) return 0;
     CAppLog& log = m_pApp->m_clLog;
     log.TraceStart(kClass, QStringLiteral("RegisterPolicy"));
@@ -126,6 +127,7 @@ int CPolicyListManager::RegisterPolicy(const CPolicyList& rows) {
         return 1;
     }
     const bool restored = RestorePolicy(clSaved) == 1;
+    if (restore) *restore = restored ? ERestore::Restored : ERestore::NotRestored;
     log.ShowMessageId(restored ? 519 : 520, restored ? LOG_INFO : LOG_ERROR);
     return 0;
 }
