@@ -11,6 +11,8 @@
 #include <memory>
 
 #include "app/zarntoolapp.h"
+#include "ostable/exportfile.h"
+#include "platform/fileutil.h"
 #include "policy/policylistmanager.h"
 
 namespace {
@@ -21,7 +23,17 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNotRestored = 3;  // the previous table could not be put back
 
+// A progress line is being shown on the terminal: the next line starts after it.
+bool g_progressShown = false;
+
+void EndProgressLine() {
+    if (!g_progressShown) return;
+    std::fputc('\n', stderr);
+    g_progressShown = false;
+}
+
 void Write(std::FILE* stream, const QString& text) {
+    EndProgressLine();
     const QByteArray utf8 = text.toUtf8();
     std::fwrite(utf8.constData(), 1, size_t(utf8.size()), stream);
     std::fputc('\n', stream);
@@ -40,13 +52,27 @@ struct COptions {
     bool help = false;
     bool version = false;
     bool acceptTerms = false;
-    QString bad;  // the first word not understood; empty when all were
+    QString address;     // fetch http: the server, in place of the settings file's
+    QString optionCode;  // fetch dhcp: the option code, in place of the settings file's
+    QString output;      // fetch: the file to write; empty: standard output
+    QString bad;         // the first word not understood; empty when all were
 };
 
 COptions Parse(const QStringList& words) {
     COptions o;
-    for (const QString& w : words) {
-        if (w == u"--json")
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QString& w = words[i];
+        QString* value = w == u"--address"       ? &o.address
+                         : w == u"--option-code" ? &o.optionCode
+                         : w == u"-o"            ? &o.output
+                                                 : nullptr;
+        if (value) {
+            if (i + 1 < words.size() && !words[i + 1].isEmpty()) {
+                *value = words[++i];
+            } else if (o.bad.isEmpty()) {
+                o.bad = w;
+            }
+        } else if (w == u"--json")
             o.json = true;
         else if (w == u"--quiet" || w == u"-q")
             o.quiet = true;
@@ -64,19 +90,37 @@ COptions Parse(const QStringList& words) {
             o.args << w;
     }
     if (!o.bad.isEmpty() || o.help || o.version) return o;
-    // Words each command takes at most, and whether the terms option belongs to it.
+    // Words each command takes (at least, at most), and the options that belong to it.
     const bool installs = o.command == u"apply" || o.command == u"default";
     qsizetype maxArgs = -1;
+    qsizetype minArgs = 0;
     if (o.command == u"show" || o.command == u"default")
         maxArgs = 0;
     else if (o.command == u"check" || o.command == u"apply")
         maxArgs = 1;
+    else if (o.command == u"export" || o.command == u"fetch")
+        minArgs = maxArgs = 1;
+    const bool fetch = o.command == u"fetch";
+    const bool http = fetch && !o.args.isEmpty() && o.args.first() == u"http";
+    const bool dhcp = fetch && !o.args.isEmpty() && o.args.first() == u"dhcp";
+    bool codeOk = false;
+    const int code = o.optionCode.toInt(&codeOk);
     if (maxArgs < 0)
         o.bad = o.command;
     else if (o.args.size() > maxArgs)
         o.bad = o.args[maxArgs];
+    else if (o.args.size() < minArgs)
+        o.bad = o.command;
+    else if (fetch && !http && !dhcp)
+        o.bad = o.args.first();
     else if (o.acceptTerms && !installs)
         o.bad = QStringLiteral("--accept-terms");
+    else if (!o.address.isEmpty() && !http)
+        o.bad = QStringLiteral("--address");
+    else if (!o.optionCode.isEmpty() && (!dhcp || !codeOk || code < 1 || code > 65535))
+        o.bad = QStringLiteral("--option-code");
+    else if (!o.output.isEmpty() && !fetch)
+        o.bad = QStringLiteral("-o");
     return o;
 }
 
@@ -174,6 +218,17 @@ int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
         log.ShowMessageFormat({QString::number(rejected.first())}, 521, LOG_ERROR);
         return kExitFailed;
     }
+    // A long registration shows how far it is, on a terminal only.
+    if (!o.quiet && !o.json && platform::StandardErrorIsTerminal()) {
+        const QString format = app.LoadString(806);
+        manager.m_progress = [format](qsizetype done, qsizetype total) {
+            const QString line =
+                CAppLog::FormatMessage(format, {QString::number(done), QString::number(total)});
+            std::fprintf(stderr, "\r%s", line.toUtf8().constData());
+            std::fflush(stderr);
+            g_progressShown = true;
+        };
+    }
     CPolicyListManager::ERestore restore = CPolicyListManager::ERestore::NotNeeded;
     if (manager.RegisterPolicy(rows, &restore) == 0) {
         log.TraceValue(QStringLiteral("RegisterPolicy"), QStringLiteral("FALSE"));
@@ -184,9 +239,77 @@ int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
     return kExitOk;
 }
 
+// Rows from the network as the editor's menu fetches them, in the policy table file format.
+int Fetch(CZarntoolApp& app, const COptions& o) {
+    CAppLog& log = app.m_clLog;
+    const QString section = QStringLiteral("APPLICATION");
+    // The settings file can switch network use off; the editor's menu item is then disabled.
+    if (app.GetProfileString(section, QStringLiteral("USE_NETWORK"), QStringLiteral("0"))
+            .compare(QLatin1String("0"), Qt::CaseInsensitive) == 0) {
+        log.ShowMessageId(804, LOG_ERROR);
+        return kExitFailed;
+    }
+    if (!o.address.isEmpty())
+        app.OverrideProfileString(section, QStringLiteral("ADDRESS"), o.address);
+    if (!o.optionCode.isEmpty())
+        app.OverrideProfileString(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"),
+                                  o.optionCode);
+    CPolicyListManager manager;
+    manager.m_pApp = &app;
+    CPolicyList fetched;
+    const bool ok =
+        o.args.first() == u"http" ? manager.GetHttp(fetched) != 0 : manager.GetDhcp(fetched) != 0;
+    if (!ok) return kExitFailed;
+    // A body line that is not a policy line leaves a row without an address space: no policy.
+    CPolicyList rows;
+    for (const CPolicy& row : std::as_const(fetched))
+        if (!row.m_csAddress.isEmpty()) rows.append(row);
+    const QByteArray bytes = CPolicyListManager::PolicyFileBytes(rows);
+    if (!o.output.isEmpty()) {
+        const QString path = QFileInfo(o.output).absoluteFilePath();
+        if (!platform::WriteFileAtomic(path, bytes)) {
+            log.ShowMessageFormat({path}, 805, LOG_ERROR);
+            return kExitFailed;
+        }
+    }
+    if (o.json) {
+        QJsonArray array;
+        for (const CPolicy& row : std::as_const(rows))
+            array.append(QJsonObject{{QStringLiteral("enabled"), !row.m_bDisabled},
+                                     {QStringLiteral("networkName"), row.m_csNetworkName},
+                                     {QStringLiteral("precedence"), row.m_csPriority.toInt()},
+                                     {QStringLiteral("label"), row.m_csLabel.toInt()},
+                                     {QStringLiteral("prefix"), row.m_csAddress}});
+        Write(stdout, Compact({{QStringLiteral("rows"), array}}));
+    } else if (o.output.isEmpty()) {
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fflush(stdout);
+    }
+    return kExitOk;
+}
+
+// The diagnostic snapshot the editor's export command writes, to the file given.
+int Export(CZarntoolApp& app, const COptions& o) {
+    CPolicyListManager manager;
+    manager.m_pApp = &app;
+    const QString policy = manager.GetCurrentString();
+    if (policy.isEmpty()) return kExitFailed;
+    const QString ipconfig = manager.GetCurrentIpconfigString();
+    if (ipconfig.isEmpty()) return kExitFailed;
+    const QString path = QFileInfo(o.args.first()).absoluteFilePath();
+    if (!platform::WriteFileAtomic(path, exportfile::Bytes(policy, ipconfig))) {
+        app.m_clLog.ShowMessageFormat({path}, 805, LOG_ERROR);
+        return kExitFailed;
+    }
+    app.m_clLog.ShowMessageFormat({path}, 403, LOG_DEBUG);
+    return kExitOk;
+}
+
 int RunCommand(CZarntoolApp& app, const COptions& o) {
     if (o.command == u"show") return Show(app, o);
     if (o.command == u"check") return Check(app, o);
+    if (o.command == u"fetch") return Fetch(app, o);
+    if (o.command == u"export") return Export(app, o);
     if (o.command == u"apply")
         return Install(app, o, FileArgument(app, o, QStringLiteral("conf/policytable.conf")));
     return Install(app, o, app.m_szAppDir + QStringLiteral("conf/policytable.conf.default"));
@@ -234,5 +357,6 @@ int main(int argc, char** argv) {
     // The window program's own words are not given: the command was read above.
     app.InitInstance(QStringList());
     app.ExitInstance();
+    EndProgressLine();
     return status;
 }

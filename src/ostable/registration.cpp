@@ -118,11 +118,18 @@ int CPolicyListManager::RegisterPolicy(const CPolicyList& rows, ERestore* restor
         log.TraceValue(QStringLiteral("GetCurrent(&clSaved)"), QStringLiteral("FALSE"));
         return 0;
     }
+    m_nProgressDone = 0;
+    m_nProgressTotal = clSaved.size() + clPlan.size();
+    bool registered = false;
     if (RunRowCommands(clSaved, true, EOnFailure::StopAndShow) != 0) {
         log.TraceValue(QStringLiteral("RemoveAllPolicy"), QStringLiteral("FALSE"));
     } else if (RunRowCommands(clPlan, false, EOnFailure::StopAndShow) != 0) {
         log.TraceValue(QStringLiteral("AddPolicy"), QStringLiteral("FALSE"));
     } else {
+        registered = true;
+    }
+    m_nProgressTotal = 0;
+    if (registered) {
         log.TraceEnd(kClass, QStringLiteral("RegisterPolicy"));
         return 1;
     }

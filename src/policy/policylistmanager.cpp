@@ -109,17 +109,21 @@ int CPolicyListManager::GetStandardPolicyFile(CPolicyList& list, QList<qsizetype
     return result;
 }
 
-int CPolicyListManager::WritePolicyFile(const CPolicyList& list, const QString& path) {
-    CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
-    if (log) log->TraceStart(kClass, QStringLiteral("WritePolicyFile"));
+QByteArray CPolicyListManager::PolicyFileBytes(const CPolicyList& list) {
     QString text;
     for (const CPolicy& row : list) {
         text += row.GetStringCsv();
         text += QStringLiteral("\r\n");
     }
+    return platform::ToCp932(text);
+}
+
+int CPolicyListManager::WritePolicyFile(const CPolicyList& list, const QString& path) {
+    CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
+    if (log) log->TraceStart(kClass, QStringLiteral("WritePolicyFile"));
     // Written to a temporary file and renamed over the old one: a failed write leaves the
     // previous table intact.
-    if (!platform::WriteFileAtomic(path, platform::ToCp932(text))) {
+    if (!platform::WriteFileAtomic(path, PolicyFileBytes(list))) {
         if (log) {
             log->ShowMessageId(516, LOG_ERROR);
             log->TraceValue(QStringLiteral("Open"), QStringLiteral("FALSE"));

@@ -5,6 +5,7 @@
 // A manager holds nothing open between calls.
 #include <QList>
 #include <QString>
+#include <functional>
 
 #include "policy/policy.h"
 
@@ -24,6 +25,8 @@ public:
     // Removes every row that fails CPolicy::ValidateFields, logging each; returns how many.
     qsizetype DropInvalidRows(CPolicyList& list);
     int WritePolicyFile(const CPolicyList& list, const QString& path);
+    // The bytes WritePolicyFile writes for `list`.
+    static QByteArray PolicyFileBytes(const CPolicyList& list);
 
     // Operating-system table through netsh, and the diagnostic snapshot (ostable/).
     QString ExecuteCommand(const QString& commandLine);
@@ -57,6 +60,9 @@ public:
 
     // Every network wait lasts this long (30 s). Only tests shorten it.
     static constexpr int kNetworkWaitMs = 30000;
+    // Called after each command of a registration (not of its restore) with the commands run
+    // and the commands planned.
+    std::function<void(qsizetype done, qsizetype total)> m_progress;
     void SetNetworkWaitForTesting(int milliseconds) { m_nNetworkWaitMs = milliseconds; }
 
     CZarntoolApp* m_pApp = nullptr;
@@ -69,4 +75,6 @@ private:
     int RunRowCommands(const CPolicyList& rows, bool isDelete, EOnFailure onFailure);
 
     int m_nNetworkWaitMs = kNetworkWaitMs;
+    qsizetype m_nProgressDone = 0;
+    qsizetype m_nProgressTotal = 0;  // 0: no registration under way
 };

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "net/loopbackserver.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -230,6 +231,74 @@ TEST_F(CCliTest, AFailedRegistrationPutsTheTableBackOrEndsWithStatus3) {
             EXPECT_EQ(Table(), kTable);
         }
     }
+}
+
+TEST_F(CCliTest, FetchAndExportWriteTheirFiles) {
+    nettest::CLoopbackServer server;
+    ASSERT_TRUE(server.Listen());
+    server.Start(nettest::SendChunks({"HTTP/1.0 200 OK\r\n\r\nfirst\r\nx,2001:db8::/32\r\n"}));
+    const QString address = server.Address();
+    const QByteArray kFetched = "0,1,Network(HTTP_DEFAULT),0,0,2001:db8::/32\r\n";
+    const struct {
+        QStringList args;
+        int exitCode;
+        QByteArray out;      // all of standard output
+        QString err;         // a part of standard error
+        const char* file;    // a file it writes, or nullptr
+        QByteArray content;  // a part of that file
+    } kCases[] = {
+        {{"fetch", "http", "--address", address}, 0, kFetched, {}, nullptr, {}},
+        {{"fetch", "http", "--address", address, "-o", "f.conf"}, 0, {}, {}, "f.conf", kFetched},
+        {{"fetch", "http", "--address", nettest::UnusedLoopbackAddress()},
+         1,
+         {},
+         QStringLiteral("設定されたサーバに接続ができませんでした。"),
+         nullptr,
+         {}},
+        {{"export", "out.dat"},
+         0,
+         {},
+         QStringLiteral("ファイルの出力が完了しました。"),
+         "out.dat",
+         "netsh interface ipv6 show prefixpolicies\r\n"},
+        {{"export", "no-folder/out.dat"},
+         1,
+         {},
+         QStringLiteral("ファイルに書き込みが出来ません。"),
+         nullptr,
+         {}},
+        {{"fetch", "ftp"}, 2, {}, QStringLiteral("（ftp）"), nullptr, {}},
+        {{"fetch", "dhcp", "--address", "x"}, 2, {}, QStringLiteral("（--address）"), nullptr, {}},
+        {{"fetch", "dhcp", "--option-code", "0"},
+         2,
+         {},
+         QStringLiteral("（--option-code）"),
+         nullptr,
+         {}},
+        {{"fetch", "http", "-o"}, 2, {}, QStringLiteral("（-o）"), nullptr, {}},
+        {{"export"}, 2, {}, QStringLiteral("（export）"), nullptr, {}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        const CRun r = Run(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_EQ(r.out.toUtf8(), c.out);
+        EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+        if (c.file) {
+            EXPECT_TRUE(testsupport::ReadFile(Root() + QLatin1String(c.file)).contains(c.content));
+        }
+    }
+    // Network use switched off in the settings file: nothing is fetched.
+    const QString ini = Root() + QStringLiteral("conf/zarntool.ini");
+    ASSERT_TRUE(testsupport::WriteFile(
+        ini, testsupport::ReadFile(ini).replace("USE_NETWORK=1", "USE_NETWORK=0")));
+    const int before = server.Connections();
+    const CRun off = Run({"fetch", "http", "--address", address});
+    EXPECT_EQ(off.exitCode, 1);
+    EXPECT_TRUE(
+        off.err.contains(QStringLiteral("ネットワークからの取得は設定で無効になっています。")));
+    EXPECT_EQ(server.Connections(), before);
+    server.Stop();
 }
 
 }  // namespace
