@@ -4,7 +4,7 @@
 # and the factory table is glibc's built-in one. A desktop entry goes to DIR/share/applications/.
 # The user's files (settings, saved table) are written on the first installation only.
 set(corvane_install_dir lib/corvane)
-install(TARGETS zarntool netsh ipconfig chmread RUNTIME DESTINATION ${corvane_install_dir})
+install(TARGETS zarntool corvane netsh ipconfig chmread RUNTIME DESTINATION ${corvane_install_dir})
 install(DIRECTORY ${CORVANE_STAGE_DIR}/conf/langs DESTINATION ${corvane_install_dir}/conf)
 install(FILES ${PROJECT_SOURCE_DIR}/conf/policytable.conf.linux DESTINATION ${corvane_install_dir}/conf
         RENAME policytable.conf.default)

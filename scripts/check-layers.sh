@@ -4,6 +4,8 @@
 #   1. Operating-system headers only under src/platform/.
 #   2. Widget headers (the QtWidgets module) only under src/ui/, tests/ui/, bench/ui/.
 #   3. Nothing below the windows includes ui/: only src/ui/ and src/main.cpp do.
+#   4. The command-line program (src/cli/) needs no display: no ui/ include, no widget header
+#      (nor the QtWidgets module header) and no link to the ui library or the widget module.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -97,6 +99,17 @@ while IFS= read -r hit; do
   fail "$hit" "ui/ included from below the windows"
 done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"ui/' "${below_ui[@]}" /dev/null || true)
 summary "${#below_ui[@]} files of src/ tools/ outside ui/ and main.cpp: ui/ includes"
+
+# --- 4. The command-line program ------------------------------------------------------------------
+mapfile -t cli_files < <(sources src/cli)
+while IFS= read -r hit; do
+  fail "$hit" "ui/ or widget header in the command-line program"
+done < <(grep -nE "^[[:space:]]*#[[:space:]]*include[[:space:]]*[<\"](ui/|QtWidgets|($widget_names)[>\"])" \
+           "${cli_files[@]}" /dev/null || true)
+while IFS= read -r hit; do
+  fail "$hit" "the command-line program links the ui library or the widget module"
+done < <(grep -nE 'corvane_ui|Widgets' src/cli/CMakeLists.txt /dev/null 2>/dev/null | grep -vE '^[^:]*:[0-9]+:[[:space:]]*#' || true)
+summary "${#cli_files[@]} files of src/cli/: ui/ and widget includes, ui and widget links"
 
 if [ ${#failures[@]} -gt 0 ]; then
   echo "layers: ${#failures[@]} broken include rule(s):" >&2

@@ -130,10 +130,13 @@ int CAppLog::TraceValue(const QString& name, const QString& value) {
     return LogFormat({name, value}, 306, LOG_DEBUG);
 }
 
-int CAppLog::ShowMessage(const QString& text, int kind) {
+int CAppLog::ShowMessage(const QString& text, int kind) { return Show(text, kind, 0); }
+
+int CAppLog::Show(const QString& text, int kind, int id) {
     CMessageBoxRequest request;
     request.text = text;
     request.kind = kind;
+    request.id = id;
     request.caption = LoadString(701);
     request.yesText = LoadString(105);
     request.noText = LoadString(106);
@@ -149,8 +152,8 @@ int CAppLog::ShowMessage(const QString& text, int kind) {
     return answer;
 }
 
-int CAppLog::ShowMessageId(int id, int kind) { return ShowMessage(LoadString(id), kind); }
+int CAppLog::ShowMessageId(int id, int kind) { return Show(LoadString(id), kind, id); }
 
 int CAppLog::ShowMessageFormat(const QStringList& inserts, int id, int kind) {
-    return ShowMessage(FormatMessage(LoadString(id), inserts), kind);
+    return Show(FormatMessage(LoadString(id), inserts), kind, id);
 }

@@ -20,6 +20,7 @@ struct CMessageBoxRequest {
     QString noText;        // string 106
     QString cancelText;    // string 107
     QObject* owner = nullptr;  // owner window, or none
+    int id = 0;                // the message's string id; 0 for a text given as is
 };
 
 class IMessagePresenter {
@@ -62,6 +63,8 @@ public:
     QPointer<QObject> m_hOwnerWnd;
 
 private:
+    int Show(const QString& text, int kind, int id);
+
     const CResourceSet* m_pResources = nullptr;
     IMessagePresenter* m_pPresenter = nullptr;
 };

@@ -40,13 +40,28 @@ void CZarntoolApp::SetLanguageResources(const CResourceSet& set) {
     m_clLog.SetResources(&m_languageSet);
 }
 
+namespace {
+QString OverrideKey(const QString& section, const QString& key) { return section + u'\n' + key; }
+}  // namespace
+
+void CZarntoolApp::OverrideProfileString(const QString& section, const QString& key,
+                                         const QString& value) {
+    m_profileOverrides.insert(OverrideKey(section, key), value);
+}
+
 QString CZarntoolApp::GetProfileString(const QString& section, const QString& key,
                                        const QString& defaultValue) const {
+    const auto it = m_profileOverrides.constFind(OverrideKey(section, key));
+    if (it != m_profileOverrides.constEnd()) return *it;
     return platform::GetProfileString(m_pszProfileName, section, key, defaultValue);
 }
 
 int CZarntoolApp::GetProfileInt(const QString& section, const QString& key,
                                 int defaultValue) const {
+    const auto it = m_profileOverrides.constFind(OverrideKey(section, key));
+    bool ok = false;
+    const int overridden = it != m_profileOverrides.constEnd() ? it->toInt(&ok) : 0;
+    if (ok) return overridden;
     return platform::GetProfileInt(m_pszProfileName, section, key, defaultValue);
 }
 

@@ -2,6 +2,7 @@
 // The application object: owns the log, the program directory, the settings file and the
 // active resource set, runs start-up checks and hands over to the run modes.
 #include <QCoreApplication>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -60,6 +61,9 @@ public:
                              const QString& defaultValue = {}) const;
     int GetProfileInt(const QString& section, const QString& key, int defaultValue) const;
     bool WriteProfileString(const QString& section, const QString& key, const QString& value);
+    // A value read in place of the file's for this run only (a command-line option); the file
+    // is not changed.
+    void OverrideProfileString(const QString& section, const QString& key, const QString& value);
 
     // Active resource set: the language library once loaded, else the program's own set.
     const CResourceSet& Resources() const;
@@ -100,4 +104,5 @@ private:
     bool m_bLanguageLoaded = false;
     platform::CInstanceLock m_hMutex;
     CZarntoolApp* m_previous = nullptr;
+    QHash<QString, QString> m_profileOverrides;  // "section\nkey" -> value
 };

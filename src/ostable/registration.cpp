@@ -98,7 +98,8 @@ int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
     return 1;
 }
 
-int CPolicyListManager::RegisterPolicy(const CPolicyList& rows) {
+int CPolicyListManager::RegisterPolicy(const CPolicyList& rows, ERestore* restore) {
+    if (restore) *restore = ERestore::NotNeeded;
     if (!m_pApp) return 0;
     CAppLog& log = m_pApp->m_clLog;
     log.TraceStart(kClass, QStringLiteral("RegisterPolicy"));
@@ -117,15 +118,23 @@ int CPolicyListManager::RegisterPolicy(const CPolicyList& rows) {
         log.TraceValue(QStringLiteral("GetCurrent(&clSaved)"), QStringLiteral("FALSE"));
         return 0;
     }
+    m_nProgressDone = 0;
+    m_nProgressTotal = clSaved.size() + clPlan.size();
+    bool registered = false;
     if (RunRowCommands(clSaved, true, EOnFailure::StopAndShow) != 0) {
         log.TraceValue(QStringLiteral("RemoveAllPolicy"), QStringLiteral("FALSE"));
     } else if (RunRowCommands(clPlan, false, EOnFailure::StopAndShow) != 0) {
         log.TraceValue(QStringLiteral("AddPolicy"), QStringLiteral("FALSE"));
     } else {
+        registered = true;
+    }
+    m_nProgressTotal = 0;
+    if (registered) {
         log.TraceEnd(kClass, QStringLiteral("RegisterPolicy"));
         return 1;
     }
     const bool restored = RestorePolicy(clSaved) == 1;
+    if (restore) *restore = restored ? ERestore::Restored : ERestore::NotRestored;
     log.ShowMessageId(restored ? 519 : 520, restored ? LOG_INFO : LOG_ERROR);
     return 0;
 }

@@ -91,6 +91,7 @@ int CPolicyListManager::RunRowCommands(const CPolicyList& rows, bool isDelete, E
         // A text that would not stay one word never reaches the command line.
         const bool wordsOk = std::all_of(words.begin(), words.end(), ostable::IsSingleWord);
         const QString result = wordsOk ? ExecuteCommand(command) : QStringLiteral("NG");
+        if (m_progress && m_nProgressTotal > 0) m_progress(++m_nProgressDone, m_nProgressTotal);
         log.AppendLog(LOG_INFO, command);
         if (isDelete) log.TraceValue(QStringLiteral("csResult"), result);
         if (isDelete && !notFound.isEmpty() && ostable::OutputIs(result, notFound)) {

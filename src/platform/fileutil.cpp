@@ -96,6 +96,8 @@ bool OpenRegularForReading(QFile& file, const QString& path) {
     return true;
 }
 
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 bool FileExists(const QString& path) {
     if (path.isEmpty()) return false;
     QFileInfo info(path);

@@ -10,6 +10,9 @@ class QFile;
 
 namespace platform {
 
+// True when standard error goes to a terminal (not a file or a pipe).
+bool StandardErrorIsTerminal();
+
 bool FileExists(const QString& path);       // a regular file (or anything that is not a folder)
 bool DirectoryExists(const QString& path);
 

@@ -24,11 +24,13 @@ CPolicyListManager::CPolicyListManager()
 // - lines end in LF or CR LF; a CR elsewhere is text;
 // - a long line costs time linear in its length (no repeated in-place replacement), and a
 //   file of many short lines costs time linear in their number.
-int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path, QList<qsizetype>* rejected) {
+int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path, QList<qsizetype>* rejected,
+                                      QList<ErrorInfo>* reasons) {
     CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
     if (log) log->TraceStart(kClass, QStringLiteral("GetPolicyFile"));
     list.clear();
     if (rejected) rejected->clear();
+    if (reasons) reasons->clear();
     // A folder is "found" but cannot be opened, as on Windows.
     if (!platform::FileExists(path) && !platform::DirectoryExists(path)) {
         if (log) log->TraceValue(QStringLiteral("FindFile"), QStringLiteral("FALSE"));
@@ -62,12 +64,21 @@ int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path, QL
         start = next;
         if (line.isEmpty()) continue;
         CPolicy row;
-        if (row.SetStringCsv(line) && row.ValidateFields()) {
+        const bool wellFormed = row.SetStringCsv(line) != 0;
+        int field = 0;
+        if (wellFormed && row.ValidateFields(&field)) {
             list.append(row);
             continue;
         }
         if (log) log->LogFormat({QStringLiteral("nRejectedLine"), QString::number(lineNumber)}, 306, LOG_WARN);
         if (rejected) rejected->append(lineNumber);
+        if (reasons) {
+            ErrorInfo reason = wellFormed ? row.m_stError : MakeError(800);
+            if (m_pApp)
+                reason.csText = CAppLog::FormatMessage(m_pApp->LoadString(reason.nId),
+                                                       {m_pApp->LoadString(field)});
+            reasons->append(reason);
+        }
     }
     if (log) log->TraceEnd(kClass, QStringLiteral("GetPolicyFile"));
     return 1;
@@ -98,17 +109,21 @@ int CPolicyListManager::GetStandardPolicyFile(CPolicyList& list, QList<qsizetype
     return result;
 }
 
-int CPolicyListManager::WritePolicyFile(const CPolicyList& list, const QString& path) {
-    CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
-    if (log) log->TraceStart(kClass, QStringLiteral("WritePolicyFile"));
+QByteArray CPolicyListManager::PolicyFileBytes(const CPolicyList& list) {
     QString text;
     for (const CPolicy& row : list) {
         text += row.GetStringCsv();
         text += QStringLiteral("\r\n");
     }
+    return platform::ToCp932(text);
+}
+
+int CPolicyListManager::WritePolicyFile(const CPolicyList& list, const QString& path) {
+    CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
+    if (log) log->TraceStart(kClass, QStringLiteral("WritePolicyFile"));
     // Written to a temporary file and renamed over the old one: a failed write leaves the
     // previous table intact.
-    if (!platform::WriteFileAtomic(path, platform::ToCp932(text))) {
+    if (!platform::WriteFileAtomic(path, PolicyFileBytes(list))) {
         if (log) {
             log->ShowMessageId(516, LOG_ERROR);
             log->TraceValue(QStringLiteral("Open"), QStringLiteral("FALSE"));

@@ -5,6 +5,7 @@
 // A manager holds nothing open between calls.
 #include <QList>
 #include <QString>
+#include <functional>
 
 #include "policy/policy.h"
 
@@ -15,12 +16,17 @@ public:
     CPolicyListManager();
 
     // Policy table file (policy/).
-    // Lines that do not give a valid row are left out; their numbers go to `rejected`.
-    int GetPolicyFile(CPolicyList& list, const QString& path, QList<qsizetype>* rejected = nullptr);
+    // Lines that do not give a valid row are left out; their numbers go to `rejected` and,
+    // when `reasons` is given, why each was refused (message id and its filled-in text; a line
+    // without the six fields gives message 800).
+    int GetPolicyFile(CPolicyList& list, const QString& path, QList<qsizetype>* rejected = nullptr,
+                      QList<ErrorInfo>* reasons = nullptr);
     int GetStandardPolicyFile(CPolicyList& list, QList<qsizetype>* rejected = nullptr);
     // Removes every row that fails CPolicy::ValidateFields, logging each; returns how many.
     qsizetype DropInvalidRows(CPolicyList& list);
     int WritePolicyFile(const CPolicyList& list, const QString& path);
+    // The bytes WritePolicyFile writes for `list`.
+    static QByteArray PolicyFileBytes(const CPolicyList& list);
 
     // Operating-system table through netsh, and the diagnostic snapshot (ostable/).
     QString ExecuteCommand(const QString& commandLine);
@@ -35,7 +41,10 @@ public:
     // Everything is planned and checked before the first change (PlanPolicy); the table is
     // read first, and when any command fails, that table is put back (RestorePolicy) and
     // the user is told whether that worked. 1 installed; 0 nothing changed or put back.
-    int RegisterPolicy(const CPolicyList& rows);
+    // `restore`, when given, tells whether a failed registration had to put the table back and
+    // whether that worked.
+    enum class ERestore { NotNeeded, Restored, NotRestored };
+    int RegisterPolicy(const CPolicyList& rows, ERestore* restore = nullptr);
     // The add commands' rows for `rows`, all of which are installed: each row validated,
     // prefixes typed twice refused (message 511), the Vista/7 division done, and a divided
     // prefix that another row also yields kept once (see the rule in PlanPolicy).
@@ -51,6 +60,9 @@ public:
 
     // Every network wait lasts this long (30 s). Only tests shorten it.
     static constexpr int kNetworkWaitMs = 30000;
+    // Called after each command of a registration (not of its restore) with the commands run
+    // and the commands planned.
+    std::function<void(qsizetype done, qsizetype total)> m_progress;
     void SetNetworkWaitForTesting(int milliseconds) { m_nNetworkWaitMs = milliseconds; }
 
     CZarntoolApp* m_pApp = nullptr;
@@ -63,4 +75,6 @@ private:
     int RunRowCommands(const CPolicyList& rows, bool isDelete, EOnFailure onFailure);
 
     int m_nNetworkWaitMs = kNetworkWaitMs;
+    qsizetype m_nProgressDone = 0;
+    qsizetype m_nProgressTotal = 0;  // 0: no registration under way
 };

@@ -4,9 +4,9 @@
 #include <QFileInfo>
 
 #include "app/zarntoolapp.h"
+#include "ostable/exportfile.h"
 #include "platform/fileutil.h"
 #include "ui/aboutdlg.h"
-#include "ui/exportfile.h"
 #include "ui/helpwindow.h"
 #include "ui/waitcursor.h"
 #include "ui/zarnpropdlg.h"

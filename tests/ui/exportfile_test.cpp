@@ -2,8 +2,8 @@
 #include <QDateTime>
 #include <gtest/gtest.h>
 
+#include "ostable/exportfile.h"
 #include "platform/codepage.h"
-#include "ui/exportfile.h"
 
 TEST(ExportFile, NameIsLocalTimeStamp) {
     const QDateTime t(QDate(2011, 10, 5), QTime(14, 22, 33));

@@ -1,6 +1,6 @@
 #pragma once
-// The export file of the main window's export command: its name from the local time and its
-// bytes from the two diagnostic snapshot blocks.
+// The export file of the export command (main window and corvane): its name from the local
+// time and its bytes from the two diagnostic snapshot blocks.
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "ui/exportfile.h"
+#include "ostable/exportfile.h"
 
 #include <QRegularExpression>
 

@@ -1,0 +1,362 @@
+// corvane: the command-line companion of zarntool. It starts up like the window program (same
+// program directory, settings file, language library, log, single-instance guard and policy
+// table file) and installs tables through the same registration. Message boxes become lines
+// on standard error.
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+#include <memory>
+
+#include "app/zarntoolapp.h"
+#include "ostable/exportfile.h"
+#include "platform/fileutil.h"
+#include "policy/policylistmanager.h"
+
+namespace {
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNotRestored = 3;  // the previous table could not be put back
+
+// A progress line is being shown on the terminal: the next line starts after it.
+bool g_progressShown = false;
+
+void EndProgressLine() {
+    if (!g_progressShown) return;
+    std::fputc('\n', stderr);
+    g_progressShown = false;
+}
+
+void Write(std::FILE* stream, const QString& text) {
+    EndProgressLine();
+    const QByteArray utf8 = text.toUtf8();
+    std::fwrite(utf8.constData(), 1, size_t(utf8.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+QString Compact(const QJsonObject& object) {
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+struct COptions {
+    QString command;
+    QStringList args;  // the command's own words
+    bool json = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+    bool acceptTerms = false;
+    QString address;     // fetch http: the server, in place of the settings file's
+    QString optionCode;  // fetch dhcp: the option code, in place of the settings file's
+    QString output;      // fetch: the file to write; empty: standard output
+    QString bad;         // the first word not understood; empty when all were
+};
+
+COptions Parse(const QStringList& words) {
+    COptions o;
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QString& w = words[i];
+        QString* value = w == u"--address"       ? &o.address
+                         : w == u"--option-code" ? &o.optionCode
+                         : w == u"-o"            ? &o.output
+                                                 : nullptr;
+        if (value) {
+            if (i + 1 < words.size() && !words[i + 1].isEmpty()) {
+                *value = words[++i];
+            } else if (o.bad.isEmpty()) {
+                o.bad = w;
+            }
+        } else if (w == u"--json")
+            o.json = true;
+        else if (w == u"--quiet" || w == u"-q")
+            o.quiet = true;
+        else if (w == u"--help" || w == u"-h")
+            o.help = true;
+        else if (w == u"--version")
+            o.version = true;
+        else if (w == u"--accept-terms")
+            o.acceptTerms = true;
+        else if (w.startsWith(u'-') && w.size() > 1) {
+            if (o.bad.isEmpty()) o.bad = w;
+        } else if (o.command.isEmpty())
+            o.command = w;
+        else
+            o.args << w;
+    }
+    if (!o.bad.isEmpty() || o.help || o.version) return o;
+    // Words each command takes (at least, at most), and the options that belong to it.
+    const bool installs = o.command == u"apply" || o.command == u"default";
+    qsizetype maxArgs = -1;
+    qsizetype minArgs = 0;
+    if (o.command == u"show" || o.command == u"default")
+        maxArgs = 0;
+    else if (o.command == u"check" || o.command == u"apply")
+        maxArgs = 1;
+    else if (o.command == u"export" || o.command == u"fetch")
+        minArgs = maxArgs = 1;
+    const bool fetch = o.command == u"fetch";
+    const bool http = fetch && !o.args.isEmpty() && o.args.first() == u"http";
+    const bool dhcp = fetch && !o.args.isEmpty() && o.args.first() == u"dhcp";
+    bool codeOk = false;
+    const int code = o.optionCode.toInt(&codeOk);
+    if (maxArgs < 0)
+        o.bad = o.command;
+    else if (o.args.size() > maxArgs)
+        o.bad = o.args[maxArgs];
+    else if (o.args.size() < minArgs)
+        o.bad = o.command;
+    else if (fetch && !http && !dhcp)
+        o.bad = o.args.first();
+    else if (o.acceptTerms && !installs)
+        o.bad = QStringLiteral("--accept-terms");
+    else if (!o.address.isEmpty() && !http)
+        o.bad = QStringLiteral("--address");
+    else if (!o.optionCode.isEmpty() && (!dhcp || !codeOk || code < 1 || code > 65535))
+        o.bad = QStringLiteral("--option-code");
+    else if (!o.output.isEmpty() && !fetch)
+        o.bad = QStringLiteral("-o");
+    return o;
+}
+
+// Boxes as lines on standard error: the text, or with --json an object with the message number
+// and text. --quiet keeps only warnings and errors. Questions are answered No, the safe answer.
+class CStderrPresenter : public IMessagePresenter {
+public:
+    explicit CStderrPresenter(const COptions& options) : m_options(options) {}
+    int Present(const CMessageBoxRequest& request) override {
+        const int answer = request.kind == LOG_CONFIRM ? IDNO : IDOK;
+        const bool problem = request.kind >= LOG_WARN;
+        if (m_options.quiet && !problem) return answer;
+        if (m_options.json)
+            Write(stderr, Compact({{QStringLiteral("id"), request.id},
+                                   {QStringLiteral("text"), request.text},
+                                   {QStringLiteral("error"), problem}}));
+        else
+            Write(stderr, request.text);
+        return answer;
+    }
+
+private:
+    const COptions& m_options;
+};
+
+// A path the user gave, relative to the working folder; none: the installation's `fallback`.
+QString FileArgument(const CZarntoolApp& app, const COptions& o, const QString& fallback) {
+    return o.args.isEmpty() ? app.m_szAppDir + fallback
+                            : QFileInfo(o.args.first()).absoluteFilePath();
+}
+
+int Show(CZarntoolApp& app, const COptions& o) {
+    CPolicyListManager manager;
+    manager.m_pApp = &app;
+    CPolicyList rows;
+    if (!manager.GetCurrent(rows)) return kExitFailed;
+    QJsonArray array;
+    for (const CPolicy& row : rows) {
+        if (o.json)
+            array.append(QJsonObject{{QStringLiteral("precedence"), row.m_csPriority.toInt()},
+                                     {QStringLiteral("label"), row.m_csLabel.toInt()},
+                                     {QStringLiteral("prefix"), row.m_csAddress}});
+        else
+            Write(stdout, row.m_csPriority + u' ' + row.m_csLabel + u' ' + row.m_csAddress);
+    }
+    if (o.json) Write(stdout, Compact({{QStringLiteral("rows"), array}}));
+    return kExitOk;
+}
+
+int Check(CZarntoolApp& app, const COptions& o) {
+    const QString path = FileArgument(app, o, QStringLiteral("conf/policytable.conf"));
+    CPolicyListManager manager;
+    manager.m_pApp = &app;
+    CPolicyList rows;
+    QList<qsizetype> rejected;
+    QList<ErrorInfo> reasons;
+    if (manager.GetPolicyFile(rows, path, &rejected, &reasons) != 1) {
+        app.m_clLog.ShowMessageId(700, LOG_ERROR);
+        return kExitFailed;
+    }
+    QJsonArray array;
+    for (qsizetype i = 0; i < rejected.size(); ++i) {
+        if (o.json)
+            array.append(QJsonObject{{QStringLiteral("line"), rejected[i]},
+                                     {QStringLiteral("id"), reasons[i].nId},
+                                     {QStringLiteral("text"), reasons[i].csText}});
+        else
+            Write(stdout, path + u':' + QString::number(rejected[i]) + QStringLiteral(": ") +
+                              reasons[i].csText);
+    }
+    if (o.json)
+        Write(stdout, Compact({{QStringLiteral("file"), path},
+                               {QStringLiteral("rows"), rows.size()},
+                               {QStringLiteral("rejected"), array}}));
+    return rejected.isEmpty() ? kExitOk : kExitFailed;
+}
+
+// Installs the switched-on rows of a policy table file as apply mode does: a file with any
+// damaged line changes nothing (message 521); a failed registration puts the table back.
+int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
+    CAppLog& log = app.m_clLog;
+    if (!o.acceptTerms) {
+        log.ShowMessageFormat({app.m_csLicensePath}, 801, LOG_WARN);
+        return kExitUsage;
+    }
+    CPolicyListManager manager;
+    manager.m_pApp = &app;
+    CPolicyList rows;
+    QList<qsizetype> rejected;
+    if (manager.GetPolicyFile(rows, path, &rejected) != 1) {
+        log.ShowMessageId(700, LOG_ERROR);
+        return kExitFailed;
+    }
+    if (!rejected.isEmpty()) {
+        log.ShowMessageFormat({QString::number(rejected.first())}, 521, LOG_ERROR);
+        return kExitFailed;
+    }
+    // A long registration shows how far it is, on a terminal only.
+    if (!o.quiet && !o.json && platform::StandardErrorIsTerminal()) {
+        const QString format = app.LoadString(806);
+        manager.m_progress = [format](qsizetype done, qsizetype total) {
+            const QString line =
+                CAppLog::FormatMessage(format, {QString::number(done), QString::number(total)});
+            std::fprintf(stderr, "\r%s", line.toUtf8().constData());
+            std::fflush(stderr);
+            g_progressShown = true;
+        };
+    }
+    CPolicyListManager::ERestore restore = CPolicyListManager::ERestore::NotNeeded;
+    if (manager.RegisterPolicy(rows, &restore) == 0) {
+        log.TraceValue(QStringLiteral("RegisterPolicy"), QStringLiteral("FALSE"));
+        return restore == CPolicyListManager::ERestore::NotRestored ? kExitNotRestored
+                                                                    : kExitFailed;
+    }
+    log.ShowMessageId(404, LOG_DEBUG);
+    return kExitOk;
+}
+
+// Rows from the network as the editor's menu fetches them, in the policy table file format.
+int Fetch(CZarntoolApp& app, const COptions& o) {
+    CAppLog& log = app.m_clLog;
+    const QString section = QStringLiteral("APPLICATION");
+    // The settings file can switch network use off; the editor's menu item is then disabled.
+    if (app.GetProfileString(section, QStringLiteral("USE_NETWORK"), QStringLiteral("0"))
+            .compare(QLatin1String("0"), Qt::CaseInsensitive) == 0) {
+        log.ShowMessageId(804, LOG_ERROR);
+        return kExitFailed;
+    }
+    if (!o.address.isEmpty())
+        app.OverrideProfileString(section, QStringLiteral("ADDRESS"), o.address);
+    if (!o.optionCode.isEmpty())
+        app.OverrideProfileString(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"),
+                                  o.optionCode);
+    CPolicyListManager manager;
+    manager.m_pApp = &app;
+    CPolicyList fetched;
+    const bool ok =
+        o.args.first() == u"http" ? manager.GetHttp(fetched) != 0 : manager.GetDhcp(fetched) != 0;
+    if (!ok) return kExitFailed;
+    // A body line that is not a policy line leaves a row without an address space: no policy.
+    CPolicyList rows;
+    for (const CPolicy& row : std::as_const(fetched))
+        if (!row.m_csAddress.isEmpty()) rows.append(row);
+    const QByteArray bytes = CPolicyListManager::PolicyFileBytes(rows);
+    if (!o.output.isEmpty()) {
+        const QString path = QFileInfo(o.output).absoluteFilePath();
+        if (!platform::WriteFileAtomic(path, bytes)) {
+            log.ShowMessageFormat({path}, 805, LOG_ERROR);
+            return kExitFailed;
+        }
+    }
+    if (o.json) {
+        QJsonArray array;
+        for (const CPolicy& row : std::as_const(rows))
+            array.append(QJsonObject{{QStringLiteral("enabled"), !row.m_bDisabled},
+                                     {QStringLiteral("networkName"), row.m_csNetworkName},
+                                     {QStringLiteral("precedence"), row.m_csPriority.toInt()},
+                                     {QStringLiteral("label"), row.m_csLabel.toInt()},
+                                     {QStringLiteral("prefix"), row.m_csAddress}});
+        Write(stdout, Compact({{QStringLiteral("rows"), array}}));
+    } else if (o.output.isEmpty()) {
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fflush(stdout);
+    }
+    return kExitOk;
+}
+
+// The diagnostic snapshot the editor's export command writes, to the file given.
+int Export(CZarntoolApp& app, const COptions& o) {
+    CPolicyListManager manager;
+    manager.m_pApp = &app;
+    const QString policy = manager.GetCurrentString();
+    if (policy.isEmpty()) return kExitFailed;
+    const QString ipconfig = manager.GetCurrentIpconfigString();
+    if (ipconfig.isEmpty()) return kExitFailed;
+    const QString path = QFileInfo(o.args.first()).absoluteFilePath();
+    if (!platform::WriteFileAtomic(path, exportfile::Bytes(policy, ipconfig))) {
+        app.m_clLog.ShowMessageFormat({path}, 805, LOG_ERROR);
+        return kExitFailed;
+    }
+    app.m_clLog.ShowMessageFormat({path}, 403, LOG_DEBUG);
+    return kExitOk;
+}
+
+int RunCommand(CZarntoolApp& app, const COptions& o) {
+    if (o.command == u"show") return Show(app, o);
+    if (o.command == u"check") return Check(app, o);
+    if (o.command == u"fetch") return Fetch(app, o);
+    if (o.command == u"export") return Export(app, o);
+    if (o.command == u"apply")
+        return Install(app, o, FileArgument(app, o, QStringLiteral("conf/policytable.conf")));
+    return Install(app, o, app.m_szAppDir + QStringLiteral("conf/policytable.conf.default"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QStringList words;
+    for (int i = 1; i < argc; ++i) words << QString::fromLocal8Bit(argv[i]);
+    const COptions options = Parse(words);
+    // Help, version and usage errors need no installation: the program's own texts serve.
+    const CResourceSet& own = CResourceSet::ProgramSet();
+    if (!options.bad.isEmpty() ||
+        (options.command.isEmpty() && !options.help && !options.version)) {
+        const QString text = CAppLog::FormatMessage(own.String(802), {options.bad});
+        Write(stderr, options.json ? Compact({{QStringLiteral("id"), 802},
+                                              {QStringLiteral("text"), text},
+                                              {QStringLiteral("error"), true}})
+                                   : text);
+        return kExitUsage;
+    }
+    if (options.help) {
+        Write(stdout, own.String(803));
+        return kExitOk;
+    }
+    if (options.version) {
+        Write(stdout, QStringLiteral(CORVANE_FILE_VERSION));
+        return kExitOk;
+    }
+
+    CStderrPresenter presenter(options);
+    int status = kExitFailed;  // start-up stopped before the command ran
+    CZarntoolApp::Options appOptions;
+    // The window program's guard: only one of the two changes the table at a time.
+    appOptions.exeName = QStringLiteral("zarntool");
+    appOptions.makeQtApp = [](int& qtArgc, char** qtArgv) {
+        return std::make_unique<QCoreApplication>(qtArgc, qtArgv);
+    };
+    appOptions.presenter = &presenter;
+    appOptions.run = [&](CZarntoolApp& app, const CZarnCommandLineInfo&) {
+        status = RunCommand(app, options);
+    };
+    CZarntoolApp app(appOptions);
+    // The window program's own words are not given: the command was read above.
+    app.InitInstance(QStringList());
+    app.ExitInstance();
+    EndProgressLine();
+    return status;
+}

@@ -1,0 +1,304 @@
+// corvane from outside: each command, its output (--json parsed), its exit status, and a
+// failed registration putting the table back, on a copy of the staged installation.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "net/loopbackserver.h"
+#include "support/testsupport.h"
+
+namespace {
+
+const QByteArray kTable = "30 2 2002::/16\n10 4 ::ffff:0:0/96\n";
+const QString k519 = QStringLiteral("OSのポリシテーブルを登録前の状態に戻しました。");
+const QString k520 = QStringLiteral("OSのポリシテーブルを登録前の状態に戻せませんでした。");
+
+struct CRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class CCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        const QString stage = testsupport::StageDir() + u'/';
+        for (const char* f : {"corvane", "netsh"}) {
+            ASSERT_TRUE(QFile::copy(stage + QLatin1String(f), Root() + QLatin1String(f))) << f;
+            QFile(Root() + QLatin1String(f))
+                .setPermissions(QFile::permissions(stage + QLatin1String(f)));
+        }
+        for (const char* f : {"conf/zarntool.ini", "conf/policytable.conf.default",
+                              "conf/langs/Japanese/lang.json", "conf/langs/Japanese/license.rtf"})
+            ASSERT_TRUE(testsupport::WriteFile(Root() + QLatin1String(f),
+                                               testsupport::ReadFile(stage + QLatin1String(f))));
+        // One row switched on, one off; and a file with a short line and a bad label.
+        ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("conf/policytable.conf"),
+                                           "1,0,Loopback,0,50,::1/128\r\n0,0,Off,1,40,::/0\r\n"));
+        ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("bad.conf"),
+                                           "1,0,A,0,50,::1/128\r\nshort\r\n1,0,B,x,1,::/0\r\n"));
+        ASSERT_TRUE(QDir().mkpath(Root() + QStringLiteral("run")));
+        QFile(Root() + QStringLiteral("run"))
+            .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                            QFileDevice::ExeOwner);
+        ResetTable();
+    }
+
+    QString Root() const { return m_dir.path() + u'/'; }
+    void ResetTable() {
+        ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("netsh.table"), kTable));
+    }
+    QByteArray Table() const {
+        QByteArray entries;
+        for (const QByteArray& line :
+             testsupport::ReadFile(Root() + QStringLiteral("netsh.table")).split('\n'))
+            if (!line.isEmpty() && !line.startsWith('#')) entries += line + '\n';
+        return entries;
+    }
+
+    // netsh becomes the wrapper that fails the change command numbered `failAt` ("K" or "K+").
+    void FailAt(const QByteArray& failAt) {
+        QFile::remove(Root() + QStringLiteral("netsh"));
+        QFile::remove(Root() + QStringLiteral("counter"));
+        ASSERT_TRUE(QFile::link(QStringLiteral(CLI_TESTCMD), Root() + QStringLiteral("netsh")));
+        m_env = {{QStringLiteral("TESTCMD_NETSH_FORWARD"),
+                  testsupport::StageDir() + QStringLiteral("/netsh")},
+                 {QStringLiteral("TESTCMD_NETSH_COUNTER"), Root() + QStringLiteral("counter")},
+                 {QStringLiteral("TESTCMD_NETSH_FAIL_AT"), QString::fromLatin1(failAt)}};
+    }
+
+    CRun Run(const QStringList& args) const {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // It needs no display.
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        env.insert(QStringLiteral("NETSH_PREFIXPOLICY_FILE"),
+                   Root() + QStringLiteral("netsh.table"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Root() + QStringLiteral("run"));
+        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        for (const auto& [name, value] : m_env) env.insert(name, value);
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(Root());
+        program.start(Root() + QStringLiteral("corvane"), args);
+        CRun result;
+        if (!program.waitForStarted(10000) || !program.waitForFinished(120000)) return result;
+        result.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2;
+        result.out = QString::fromUtf8(program.readAllStandardOutput());
+        result.err = QString::fromUtf8(program.readAllStandardError());
+        return result;
+    }
+
+    QTemporaryDir m_dir;
+    QList<std::pair<QString, QString>> m_env;
+};
+
+TEST_F(CCliTest, EachCommandItsOutputAndExitStatus) {
+    const QByteArray kApplied = "50 0 ::1/128\n";
+    const struct {
+        QStringList args;
+        int exitCode;
+        QString out;       // a part of standard output
+        QString err;       // a part of standard error; "-" for none at all
+        QByteArray table;  // the table afterwards; empty: unchanged
+    } kCases[] = {
+        {{"show"}, 0, QStringLiteral("30 2 2002::/16\n10 4 ::ffff:0:0/96\n"), "-", {}},
+        {{"check"}, 0, {}, "-", {}},
+        {{"check", "bad.conf"},
+         1,
+         QStringLiteral("bad.conf:2: ポリシの項目数が不正です。\n"),
+         {},
+         {}},
+        {{"check", "bad.conf"},
+         1,
+         QStringLiteral("bad.conf:3: ラベルには数値のみが使用できます。\n"),
+         {},
+         {}},
+        {{"check", "missing.conf"},
+         1,
+         {},
+         QStringLiteral("指定されたファイルが見つかりません。"),
+         {}},
+        // Using it means agreeing to the terms: without the option nothing changes.
+        {{"apply"}, 2, {}, QStringLiteral("license.rtf）に同意のうえ、--accept-terms"), {}},
+        {{"apply", "--accept-terms"},
+         0,
+         {},
+         QStringLiteral("OSへの設定が完了しました。"),
+         kApplied},
+        {{"--quiet", "apply", "conf/policytable.conf", "--accept-terms"}, 0, {}, "-", kApplied},
+        {{"apply", "bad.conf", "--accept-terms"},
+         1,
+         {},
+         QStringLiteral("2行目が不正な形式です。"),
+         {}},
+        {{"default", "--accept-terms"},
+         0,
+         {},
+         {},
+         "50 0 ::1/128\n40 1 ::/0\n30 2 2002::/16\n20 3 ::/96\n"
+         "10 4 ::ffff:0:0/96\n5 5 2001::/32\n"},
+        {{}, 2, {}, QStringLiteral("corvane --help"), {}},
+        {{"frob"}, 2, {}, QStringLiteral("（frob）"), {}},
+        {{"show", "extra"}, 2, {}, QStringLiteral("（extra）"), {}},
+        {{"--bogus", "show"}, 2, {}, QStringLiteral("（--bogus）"), {}},
+        {{"check", "--accept-terms"}, 2, {}, QStringLiteral("（--accept-terms）"), {}},
+        {{"--version"}, 0, QStringLiteral("1.1.0.0\n"), "-", {}},
+        {{"--help"}, 0, QStringLiteral("終了ステータス: 0 成功、1 失敗、2 指定の誤り、3"), "-", {}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        ResetTable();
+        const CRun r = Run(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(c.out)) << r.out.toStdString();
+        if (c.err == u"-") {
+            EXPECT_EQ(r.err, QString());
+        } else {
+            EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+        }
+        EXPECT_EQ(Table(), c.table.isEmpty() ? kTable : c.table);
+    }
+}
+
+TEST_F(CCliTest, JsonOutputParses) {
+    const auto parse = [](const QString& text) {
+        return QJsonDocument::fromJson(text.toUtf8()).object();
+    };
+
+    const QJsonArray rows = parse(Run({"--json", "show"}).out)[u"rows"].toArray();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].toObject(),
+              (QJsonObject{{"precedence", 30}, {"label", 2}, {"prefix", "2002::/16"}}));
+
+    const CRun check = Run({"--json", "check", "bad.conf"});
+    EXPECT_EQ(check.exitCode, 1);
+    const QJsonObject report = parse(check.out);
+    EXPECT_EQ(report[u"rows"].toInt(), 1);
+    const QJsonArray rejected = report[u"rejected"].toArray();
+    ASSERT_EQ(rejected.size(), 2);
+    EXPECT_EQ(rejected[0].toObject()[u"line"].toInt(), 2);
+    EXPECT_EQ(rejected[0].toObject()[u"id"].toInt(), 800);
+    EXPECT_EQ(rejected[1].toObject()[u"line"].toInt(), 3);
+    EXPECT_EQ(rejected[1].toObject()[u"id"].toInt(), 507);
+    EXPECT_EQ(rejected[1].toObject()[u"text"].toString(),
+              QStringLiteral("ラベルには数値のみが使用できます。"));
+
+    // Errors on standard error: the message number and its text.
+    const struct {
+        QStringList args;
+        int exitCode;
+        int id;
+    } kErrors[] = {{{"--json", "apply", "bad.conf", "--accept-terms"}, 1, 521},
+                   {{"--json", "apply"}, 2, 801},
+                   {{"--json", "frob"}, 2, 802}};
+    for (const auto& c : kErrors) {
+        const CRun r = Run(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        const QJsonObject error = parse(r.err);
+        EXPECT_EQ(error[u"id"].toInt(), c.id) << r.err.toStdString();
+        EXPECT_TRUE(error[u"error"].toBool());
+        EXPECT_FALSE(error[u"text"].toString().isEmpty());
+    }
+    EXPECT_EQ(Table(), kTable);
+}
+
+TEST_F(CCliTest, AFailedRegistrationPutsTheTableBackOrEndsWithStatus3) {
+    const struct {
+        QByteArray failAt;  // the change command that fails
+        int exitCode;
+        QString message;
+    } kCases[] = {
+        {"1", 1, k519},   // the first delete
+        {"3", 1, k519},   // the first add
+        {"2+", 3, k520},  // a delete and everything after, the restore too
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.failAt.toStdString());
+        ResetTable();
+        FailAt(c.failAt);
+        const CRun r = Run({"apply", "--accept-terms"});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+        if (c.exitCode == 1) {
+            EXPECT_EQ(Table(), kTable);
+        }
+    }
+}
+
+TEST_F(CCliTest, FetchAndExportWriteTheirFiles) {
+    nettest::CLoopbackServer server;
+    ASSERT_TRUE(server.Listen());
+    server.Start(nettest::SendChunks({"HTTP/1.0 200 OK\r\n\r\nfirst\r\nx,2001:db8::/32\r\n"}));
+    const QString address = server.Address();
+    const QByteArray kFetched = "0,1,Network(HTTP_DEFAULT),0,0,2001:db8::/32\r\n";
+    const struct {
+        QStringList args;
+        int exitCode;
+        QByteArray out;      // all of standard output
+        QString err;         // a part of standard error
+        const char* file;    // a file it writes, or nullptr
+        QByteArray content;  // a part of that file
+    } kCases[] = {
+        {{"fetch", "http", "--address", address}, 0, kFetched, {}, nullptr, {}},
+        {{"fetch", "http", "--address", address, "-o", "f.conf"}, 0, {}, {}, "f.conf", kFetched},
+        {{"fetch", "http", "--address", nettest::UnusedLoopbackAddress()},
+         1,
+         {},
+         QStringLiteral("設定されたサーバに接続ができませんでした。"),
+         nullptr,
+         {}},
+        {{"export", "out.dat"},
+         0,
+         {},
+         QStringLiteral("ファイルの出力が完了しました。"),
+         "out.dat",
+         "netsh interface ipv6 show prefixpolicies\r\n"},
+        {{"export", "no-folder/out.dat"},
+         1,
+         {},
+         QStringLiteral("ファイルに書き込みが出来ません。"),
+         nullptr,
+         {}},
+        {{"fetch", "ftp"}, 2, {}, QStringLiteral("（ftp）"), nullptr, {}},
+        {{"fetch", "dhcp", "--address", "x"}, 2, {}, QStringLiteral("（--address）"), nullptr, {}},
+        {{"fetch", "dhcp", "--option-code", "0"},
+         2,
+         {},
+         QStringLiteral("（--option-code）"),
+         nullptr,
+         {}},
+        {{"fetch", "http", "-o"}, 2, {}, QStringLiteral("（-o）"), nullptr, {}},
+        {{"export"}, 2, {}, QStringLiteral("（export）"), nullptr, {}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        const CRun r = Run(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_EQ(r.out.toUtf8(), c.out);
+        EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+        if (c.file) {
+            EXPECT_TRUE(testsupport::ReadFile(Root() + QLatin1String(c.file)).contains(c.content));
+        }
+    }
+    // Network use switched off in the settings file: nothing is fetched.
+    const QString ini = Root() + QStringLiteral("conf/zarntool.ini");
+    ASSERT_TRUE(testsupport::WriteFile(
+        ini, testsupport::ReadFile(ini).replace("USE_NETWORK=1", "USE_NETWORK=0")));
+    const int before = server.Connections();
+    const CRun off = Run({"fetch", "http", "--address", address});
+    EXPECT_EQ(off.exitCode, 1);
+    EXPECT_TRUE(
+        off.err.contains(QStringLiteral("ネットワークからの取得は設定で無効になっています。")));
+    EXPECT_EQ(server.Connections(), before);
+    server.Stop();
+}
+
+}  // namespace
