@@ -1,5 +1,6 @@
-// Fuzzes the policy table file reader with whole files: one row per line whatever the bytes,
-// and, where the bytes decode without substitution, the same rows after a write and a read.
+// Fuzzes the policy table file reader with whole files: every non-empty line is either a row that
+// passes the editor's rules or a rejected line with its number, whatever the bytes; and the rows
+// read are the same after a write and a read.
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -52,12 +53,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CPolicyListManager manager;
     manager.m_pApp = nullptr;
     CPolicyList rows;
-    if (manager.GetPolicyFile(rows, in) != 1) Fail("a readable file was not read");
+    QList<qsizetype> rejected;
+    if (manager.GetPolicyFile(rows, in, &rejected) != 1) Fail("a readable file was not read");
 
-    // One row per line: lines end in LF, and a last line without one counts.
+    // Lines end in LF (a CR before it is dropped), and a last line without one counts; every
+    // non-empty line is a row or a rejected line, and the rejected numbers rise.
     const QString text = platform::FromCp932(bytes);
-    const qsizetype lines = text.count(u'\n') + (text.isEmpty() || text.endsWith(u'\n') ? 0 : 1);
-    if (rows.size() != lines) Fail("row count differs from line count");
+    QStringList lines = text.split(u'\n');
+    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    qsizetype nonEmpty = 0;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const bool ended = i + 1 < lines.size() || text.endsWith(u'\n');  // a CR before an LF is no text
+        nonEmpty += (lines[i].isEmpty() || (ended && lines[i] == u"\r")) ? 0 : 1;
+    }
+    if (rows.size() + rejected.size() != nonEmpty) Fail("rows and rejected lines do not add up to the lines");
+    for (qsizetype i = 0; i < rejected.size(); ++i) {
+        if (rejected[i] < 1 || rejected[i] > lines.size()) Fail("a rejected line number is out of range");
+        if (i > 0 && rejected[i] <= rejected[i - 1]) Fail("rejected line numbers do not rise");
+    }
+    for (CPolicy& row : rows) {
+        CPolicy check(row);
+        if (!check.ValidateFields() || !Same(check, row)) Fail("a row read does not pass the editor's rules as read");
+    }
 
     bool substituted = false;
     for (const CPolicy& row : rows) substituted = substituted || Substituted(row);
