@@ -55,25 +55,22 @@ std::string ReadFileBytes(const char* path) {
     return out;
 }
 
+// Appends the arguments after argv[0] as one line, joined by `separator`, to the file named by
+// the environment variable `name`, when it is set.
+void AppendArguments(const char* name, const char* separator, int argc, char** argv) {
+    const char* path = std::getenv(name);
+    if (!path) return;
+    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    std::string line;
+    for (int i = 1; i < argc; ++i) line += std::string(i > 1 ? separator : "") + argv[i];
+    Write(fd, line + "\n");
+    ::close(fd);
+}
+
 int FakeNetsh(int argc, char** argv) {
-    if (const char* log = std::getenv("TESTCMD_NETSH_ARGS")) {
-        const int fd = ::open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            std::string line;
-            for (int i = 1; i < argc; ++i) line += std::string(i > 1 ? " " : "") + argv[i];
-            Write(fd, line + "\n");
-            ::close(fd);
-        }
-    }
-    if (const char* words = std::getenv("TESTCMD_NETSH_WORDS")) {
-        const int fd = ::open(words, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            std::string line;
-            for (int i = 1; i < argc; ++i) line += std::string(i > 1 ? "\t" : "") + argv[i];
-            Write(fd, line + "\n");
-            ::close(fd);
-        }
-    }
+    AppendArguments("TESTCMD_NETSH_ARGS", " ", argc, argv);
+    AppendArguments("TESTCMD_NETSH_WORDS", "\t", argc, argv);
     if (const char* forward = std::getenv("TESTCMD_NETSH_FORWARD")) {
         const bool isChange = argc > 3 && std::strcmp(argv[3], "show") != 0;
         const char* counter = std::getenv("TESTCMD_NETSH_COUNTER");
