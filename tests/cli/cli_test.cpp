@@ -10,7 +10,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "net/dhcpresponder.h"
 #include "net/loopbackserver.h"
+#include "net/netns.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -74,7 +76,8 @@ protected:
                  {QStringLiteral("TESTCMD_NETSH_FAIL_AT"), QString::fromLatin1(failAt)}};
     }
 
-    CRun Run(const QStringList& args) const {
+    // Runs corvane, or with `netns` corvane inside that network namespace (through ip netns exec).
+    CRun Run(const QStringList& args, const QString& netns = {}) const {
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         // It needs no display.
@@ -87,7 +90,11 @@ protected:
         for (const auto& [name, value] : m_env) env.insert(name, value);
         program.setProcessEnvironment(env);
         program.setWorkingDirectory(Root());
-        program.start(Root() + QStringLiteral("corvane"), args);
+        if (netns.isEmpty())
+            program.start(Root() + QStringLiteral("corvane"), args);
+        else
+            program.start(QStringLiteral("ip"),
+                          QStringList{"netns", "exec", netns, Root() + QStringLiteral("corvane")} + args);
         CRun result;
         if (!program.waitForStarted(10000) || !program.waitForFinished(120000)) return result;
         result.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2;
@@ -299,6 +306,50 @@ TEST_F(CCliTest, FetchAndExportWriteTheirFiles) {
         off.err.contains(QStringLiteral("ネットワークからの取得は設定で無効になっています。")));
     EXPECT_EQ(server.Connections(), before);
     server.Stop();
+}
+
+// corvane fetch dhcp across a real link: a responder in the server namespace answers with the
+// policy option, as a private code and as the standard option 84; with no policy it says so.
+TEST_F(CCliTest, FetchDhcpAcrossALink) {
+    const QString unavailable = nettest::NamespaceTestsUnavailable();
+    if (!unavailable.isEmpty()) GTEST_SKIP() << unavailable.toStdString();
+    nettest::CVethLink link;
+    QString reason;
+    ASSERT_TRUE(link.Create(&reason)) << reason.toStdString();
+    const auto option = [](int code, const QByteArray& data) {
+        QByteArray o;
+        for (const int byte : {code >> 8, code & 0xFF, int(data.size() >> 8), int(data.size() & 0xFF)})
+            o += char(byte);
+        return o + data;
+    };
+    const QByteArray privateEntries = QByteArray::fromHex("0a28003020010db8000101020000");  // /48 and ::/0
+    const QByteArray standard = QByteArray(1, '\0') + option(85, QByteArray::fromHex("0a283020010db80001")) +
+                                option(85, QByteArray::fromHex("010200"));
+    const QByteArray kRows = "0,1,Network(DHCP_DEFAULT),10,40,2001:db8:1::/48\r\n0,1,Network(DHCP_DEFAULT),1,2,::/0\r\n";
+    const struct {
+        QStringList args;
+        QByteArray reply;  // the options of the Reply
+        int exitCode;
+        QByteArray out;
+        QString err;
+    } kCases[] = {
+        {{"fetch", "dhcp", "--option-code", "250"}, option(250, privateEntries), 0, kRows, {}},
+        {{"fetch", "dhcp", "--option-code", "84"}, option(84, standard), 0, kRows, {}},
+        {{"fetch", "dhcp", "--option-code", "250"}, option(2, "server"), 0, {}, QStringLiteral("OPTION_CODE=250")},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        nettest::CResponder responder;
+        responder.Start(link.ServerNamespace(), [&c](const QByteArray& request) {
+            return QList<QByteArray>{QByteArray(1, char(7)) + request.mid(1, 3) + c.reply};
+        });
+        ASSERT_TRUE(responder.m_ready);
+        const CRun r = Run(c.args, link.ClientNamespace());
+        responder.Join();
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_EQ(r.out.toUtf8(), c.out);
+        EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+    }
 }
 
 }  // namespace
