@@ -2,6 +2,15 @@
 // failed registration putting the table back, on a copy of the staged installation.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -350,6 +359,52 @@ TEST_F(CCliTest, FetchDhcpAcrossALink) {
         EXPECT_EQ(r.out.toUtf8(), c.out);
         EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
     }
+}
+
+// On a terminal a registration shows how far it is, one line rewritten in place; the same run
+// with standard error on a pipe shows no such line (the other tests).
+TEST_F(CCliTest, AProgressLineOnATerminalOnly) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const QByteArray slave = ::ptsname(master);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("NETSH_PREFIXPOLICY_FILE"), Root() + QStringLiteral("netsh.table"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Root() + QStringLiteral("run"));
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    QList<QByteArray> envBytes;
+    for (const QString& entry : env.toStringList()) envBytes << entry.toLocal8Bit();
+    std::vector<char*> envp;
+    for (QByteArray& e : envBytes) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const QByteArray program = (Root() + QStringLiteral("corvane")).toLocal8Bit();
+    std::vector<char*> argv = {const_cast<char*>(program.constData()), const_cast<char*>("apply"),
+                               const_cast<char*>("--accept-terms"), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, slave.constData(), O_RDWR | O_NOCTTY, 0);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, program.constData(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(spawned, 0);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    // The child has ended: what it wrote is waiting on the master side.
+    const int flags = ::fcntl(master, F_GETFL);
+    ::fcntl(master, F_SETFL, flags | O_NONBLOCK);
+    QByteArray seen;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) seen.append(buffer, n);
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen.constData();
+    const QString text = QString::fromUtf8(seen);
+    EXPECT_TRUE(text.contains(QStringLiteral("\rOSに設定しています… 1/"))) << seen.constData();
+    EXPECT_EQ(Table(), QByteArray("50 0 ::1/128\n"));
 }
 
 }  // namespace
