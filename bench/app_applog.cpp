@@ -3,8 +3,8 @@
 
 #include <QTemporaryDir>
 
-#include "app/applog.h"
-#include "app/resourceset.h"
+#include "services/applog.h"
+#include "services/resourceset.h"
 
 namespace {
 

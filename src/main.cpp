@@ -1,11 +1,11 @@
 // Corvane: edits the IPv6 default-address-selection policy table and installs it.
 #include "app/commandline.h"
-#include "app/zarntoolapp.h"
-#include "ui/messagepresenter.h"
-#include "ui/runmodes.h"
+#include "app/application.h"
+#include "ui/dialog/messagepresenter.h"
+#include "app/runmodes.h"
 #include "ui/uisetup.h"
-#include "ui/versionresource.h"
-#include "ui/zarntooldlg.h"
+#include "platform/versionresource.h"
+#include "ui/mainwindow.h"
 
 // The program file's version resource.
 CORVANE_EMBED_VERSION_RESOURCE();

@@ -26,7 +26,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 #include "policy/policylistmanager.h"
 
 extern char** environ;

@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 #include "ui/policylistctrl.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "app/commandline.h"
 
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 
 void CZarnCommandLineInfo::ParseParam(const QString& param, bool isFlag, bool /*isLast*/) {
     CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 #include "ostable/exportfile.h"
 #include "platform/fileutil.h"
 #include "policy/policylistmanager.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <random>
 
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 #include "platform/hwaddr.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 #include "platform/deadline.h"
 #include "net/dhcp.h"
 #include "net/networkuse.h"

@@ -1,7 +1,7 @@
 #pragma once
 // Marks a network fetch as running for its whole duration: sets the application's
 // m_bNetworkUse on construction and clears it on every way out.
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 
 namespace net {
 

@@ -1,6 +1,6 @@
 #include "ostable/oscommands.h"
 
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 #include "policy/policy.h"
 
 namespace ostable {

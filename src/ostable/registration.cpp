@@ -2,7 +2,7 @@
 // RestorePolicy. The editor and apply mode both install a table through RegisterPolicy.
 #include <QHash>
 
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 #include "ostable/oscommands.h"
 #include "policy/policylistmanager.h"
 

@@ -2,7 +2,7 @@
 // CPolicyListManager::AddPolicy and the prefix division CPolicyListManager::DividePolicy.
 #include <algorithm>
 
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 #include "ostable/oscommands.h"
 #include "policy/policylistmanager.h"
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 #include "platform/charclass.h"
 
 namespace {

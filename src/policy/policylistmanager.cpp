@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 #include "platform/codepage.h"
 #include "platform/fileutil.h"
 

@@ -13,8 +13,8 @@
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
-#include "app/resourceset.h"
-#include "app/zarntoolapp.h"
+#include "services/resourceset.h"
+#include "app/application.h"
 
 namespace {
 

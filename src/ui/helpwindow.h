@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "ui/chmfile.h"
+#include "help/chmfile.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;

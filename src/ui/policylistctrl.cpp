@@ -13,9 +13,9 @@
 #include <climits>
 #include <ctime>
 
-#include "app/zarntoolapp.h"
-#include "ui/dialogex.h"
-#include "ui/waitcursor.h"
+#include "app/application.h"
+#include "ui/dialog/dialogex.h"
+#include "ui/dialog/waitcursor.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "policy/policy.h"
-#include "ui/customcontrols.h"
+#include "ui/dialog/customcontrols.h"
 
 class CZarntoolApp;
 

@@ -5,11 +5,11 @@
 #include <QMessageBox>
 #include <QStyleFactory>
 
-#include "app/applog.h"
-#include "app/resourceset.h"
-#include "app/zarntoolapp.h"
-#include "ui/dialogex.h"
-#include "ui/zarntooldlg.h"
+#include "services/applog.h"
+#include "services/resourceset.h"
+#include "app/application.h"
+#include "ui/dialog/dialogex.h"
+#include "ui/mainwindow.h"
 
 namespace uisetup {
 

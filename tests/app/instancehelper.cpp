@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "app/commandline.h"
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 
 int main(int argc, char** argv) {
     QCoreApplication qtApp(argc, argv);

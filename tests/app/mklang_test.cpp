@@ -9,7 +9,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "app/resourceset.h"
+#include "services/resourceset.h"
 #include "support/testsupport.h"
 
 using testsupport::ReadFile;

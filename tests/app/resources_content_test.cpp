@@ -8,7 +8,7 @@
 #include <QRegularExpression>
 #include <initializer_list>
 
-#include "app/resourceset.h"
+#include "services/resourceset.h"
 #include "platform/codepage.h"
 #include "support/testsupport.h"
 

@@ -1,5 +1,5 @@
 // Loading resource sets: good files load, bad ones are told apart with a reason, never a crash.
-#include "app/resourceset.h"
+#include "services/resourceset.h"
 
 #include <gtest/gtest.h>
 

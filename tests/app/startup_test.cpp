@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 
 #include "app/commandline.h"
-#include "app/zarntoolapp.h"
+#include "app/application.h"
 #include "logtestutil.h"
 #include "platform/instancelock.h"
 #include "platform/profile.h"

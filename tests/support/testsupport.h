@@ -7,8 +7,8 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "app/applog.h"
-#include "app/zarntoolapp.h"
+#include "services/applog.h"
+#include "app/application.h"
 
 namespace testsupport {
 

@@ -16,9 +16,9 @@
 #include <gtest/gtest.h>
 
 #include "support/testsupport.h"
-#include "ui/combobox.h"
-#include "ui/customcontrols.h"
-#include "ui/dialogex.h"
+#include "ui/dialog/combobox.h"
+#include "ui/dialog/customcontrols.h"
+#include "ui/dialog/dialogex.h"
 #include "uitestutil.h"
 
 namespace {

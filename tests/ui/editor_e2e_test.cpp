@@ -6,10 +6,10 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
-#include "app/resourceset.h"
+#include "services/resourceset.h"
 #include "platform/codepage.h"
 #include "support/testsupport.h"
-#include "ui/dialogex.h"
+#include "ui/dialog/dialogex.h"
 #include "ui/xsession.h"
 
 namespace {

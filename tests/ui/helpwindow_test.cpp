@@ -14,7 +14,7 @@
 
 #include "platform/codepage.h"
 #include "support/testsupport.h"
-#include "ui/chmfile.h"
+#include "help/chmfile.h"
 #include "ui/helpwindow.h"
 
 // Readable QString values in failure messages.

@@ -12,8 +12,8 @@
 #include <QStyle>
 
 #include "support/testsupport.h"
-#include "ui/chmfile.h"
-#include "ui/dialogex.h"
+#include "help/chmfile.h"
+#include "ui/dialog/dialogex.h"
 
 namespace {
 

@@ -27,10 +27,10 @@
 #include "platform/codepage.h"
 #include "platform/socket.h"
 #include "support/testsupport.h"
-#include "ui/aboutdlg.h"
+#include "ui/aboutdialog.h"
 #include "ui/helpwindow.h"
-#include "ui/zarnpropdlg.h"
-#include "ui/zarntooldlg.h"
+#include "ui/settingsdialog.h"
+#include "ui/mainwindow.h"
 #include "uitestutil.h"
 
 static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }

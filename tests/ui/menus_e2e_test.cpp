@@ -10,12 +10,12 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-#include "app/resourceset.h"
+#include "services/resourceset.h"
 #include "net/loopbackserver.h"
 #include "platform/codepage.h"
 #include "platform/profile.h"
 #include "support/testsupport.h"
-#include "ui/dialogex.h"
+#include "ui/dialog/dialogex.h"
 #include "ui/xsession.h"
 
 namespace {

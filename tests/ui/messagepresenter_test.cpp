@@ -4,8 +4,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/winids.h"
-#include "ui/messagepresenter.h"
+#include "services/results.h"
+#include "ui/dialog/messagepresenter.h"
 #include "uitestutil.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/zarntoolapp.h"
-#include "ui/aboutdlg.h"
+#include "app/application.h"
+#include "ui/aboutdialog.h"
 #include "ui/uisetup.h"
-#include "ui/zarnlicensedlg.h"
+#include "ui/licensedialog.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {

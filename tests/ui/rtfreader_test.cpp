@@ -7,7 +7,7 @@
 #include <QTextFragment>
 #include <gtest/gtest.h>
 
-#include "ui/rtfreader.h"
+#include "ui/dialog/rtfreader.h"
 
 namespace {
 

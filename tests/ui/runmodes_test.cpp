@@ -8,8 +8,8 @@
 
 #include "app/commandline.h"
 #include "support/testsupport.h"
-#include "ui/runmodes.h"
-#include "ui/zarnlicensedlg.h"
+#include "app/runmodes.h"
+#include "ui/licensedialog.h"
 #include "uitestutil.h"
 
 using testsupport::CTestApp;

@@ -13,11 +13,11 @@
 #include "net/loopbackserver.h"
 #include "platform/codepage.h"
 #include "support/testsupport.h"
-#include "ui/dialogex.h"
+#include "ui/dialog/dialogex.h"
 #include "ui/helpwindow.h"
-#include "ui/zarnlicensedlg.h"
-#include "ui/zarnpropdlg.h"
-#include "ui/zarntooldlg.h"
+#include "ui/licensedialog.h"
+#include "ui/settingsdialog.h"
+#include "ui/mainwindow.h"
 
 namespace {
 

@@ -36,7 +36,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/resourceset.h"
+#include "services/resourceset.h"
 
 namespace {
 

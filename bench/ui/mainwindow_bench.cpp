@@ -1,0 +1,193 @@
+// The main window on large tables: opening it on a 10,000-row policy table file, and
+// registering 1,000 rows through the netsh stand-in. Trace lines go to a real log at level
+// DEBUG, as in a run with the shipped settings.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+
+#include "app/application.h"
+#include "platform/codepage.h"
+#include "ui/dialog/dialogex.h"
+#include "ui/xsession.h"
+#include "ui/mainwindow.h"
+
+namespace {
+
+bool CopyFile(const QString& from, const QString& to) {
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QFile::remove(to);
+    return QFile::copy(from, to);
+}
+
+// An installation tree with the settings file, the language library and the netsh stand-in.
+class BenchInstall {
+public:
+    BenchInstall() {
+        const QString dir = Dir();
+        const QString stage = QStringLiteral(CORVANE_STAGE_DIR);
+        CopyFile(QStringLiteral(CORVANE_SOURCE_DIR "/conf/zarntool.ini"), dir + "conf/zarntool.ini");
+        CopyFile(stage + "/conf/langs/Japanese/lang.json", dir + "conf/langs/Japanese/lang.json");
+        QFile::link(stage + "/netsh", dir + "netsh");
+        qputenv("NETSH_PREFIXPOLICY_FILE", QFile::encodeName(dir + "netsh.table"));
+
+        CZarntoolApp::Options options;
+        options.appDir = dir;
+        app = std::make_unique<CZarntoolApp>(options);
+        app->m_szAppDir = dir;
+        app->m_clLog.m_sLogPath = dir + "zarntool.log";
+        app->m_pszProfileName = dir + "conf/zarntool.ini";
+        CResourceSet set;
+        set.Load(dir + "conf/langs/Japanese/lang.json");
+        app->SetLanguageResources(set);
+    }
+    QString Dir() const { return m_dir.path() + u'/'; }
+
+    // A policy table file of `count` switched-on rows of all three origins.
+    void WriteTable(int count) {
+        QByteArray bytes;
+        for (int i = 0; i < count; ++i) {
+            const QString line = QStringLiteral("1,%1,Network %2,%3,%4,2001:db8:%5:%6::/64\r\n")
+                                     .arg(i % 3)
+                                     .arg(i)
+                                     .arg(i % 100)
+                                     .arg((i * 7919) % 100000)
+                                     .arg(i / 65536, 0, 16)
+                                     .arg(i % 65536, 0, 16);
+            bytes += platform::ToCp932(line);
+        }
+        QFile f(Dir() + "conf/policytable.conf");
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
+    }
+
+    std::unique_ptr<CZarntoolApp> app;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void BM_EditorOpensOnLargeTable(benchmark::State& state) {
+    BenchInstall install;
+    install.WriteTable(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        CZarntoolDlg dlg;
+        dlg.Create();
+        dlg.show();
+        QApplication::processEvents();
+        benchmark::DoNotOptimize(dlg.m_listPolicy.GetItemCount());
+        state.PauseTiming();
+        dlg.hide();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_EditorOpensOnLargeTable)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_EditorRegistersThroughNetsh(benchmark::State& state) {
+    BenchInstall install;
+    install.WriteTable(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        QFile::remove(install.Dir() + "netsh.table");  // the Windows default table to start with
+        CZarntoolDlg dlg;
+        dlg.Create();
+        dlg.show();
+        state.ResumeTiming();
+        dlg.OnBnClickedSave();
+        if (dlg.GetResult() != IDOK) state.SkipWithError("registration failed");
+    }
+}
+BENCHMARK(BM_EditorRegistersThroughNetsh)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The staged program on a private X server: from the process start to the agreement on the
+// screen, plus from the click on "利用する" to the main window on the screen, with a 10,000-row
+// policy table file. The time the agreement waits for the click is not counted.
+void BM_EditorProcessStartToWindowShown(benchmark::State& state) {
+    if (!xsession::ToolsAvailable()) {
+        state.SkipWithError("needs Xvfb and xdotool");
+        return;
+    }
+    xsession::CStagedCopy install(QStringLiteral(CORVANE_STAGE_DIR));
+    if (!install.IsValid() || !QFile::exists(install.Dir() + "zarntool")) {
+        state.SkipWithError("no staged program");
+        return;
+    }
+    {
+        BenchInstall rows;
+        rows.WriteTable(static_cast<int>(state.range(0)));
+        QFile::remove(install.Dir() + "conf/policytable.conf");
+        QFile::copy(rows.Dir() + "conf/policytable.conf", install.Dir() + "conf/policytable.conf");
+    }
+    QDir().mkpath(install.Dir() + "run");
+    QFile(install.Dir() + "run").setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    xsession::CXvfb x;
+    if (!x.IsRunning()) {
+        state.SkipWithError("Xvfb did not start");
+        return;
+    }
+    xsession::CXdo xdo(x.Display());
+    const CDialogTemplate* agreementTemplate = CResourceSet::ProgramSet().Dialog(139);
+    const QSize base = CDialogEx::DialogBaseUnits(CDialogEx::TemplateFont(*agreementTemplate));
+    const QRect check = CDialogEx::MapDialogRect(agreementTemplate->Control(1013)->rect, base);
+    const QRect use = CDialogEx::MapDialogRect(agreementTemplate->Control(1)->rect, base);
+
+    for (auto _ : state) {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", x.Display());
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("NETSH_PREFIXPOLICY_FILE", install.Dir() + "netsh.table");
+        env.insert("XDG_RUNTIME_DIR", install.Dir() + "run");
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        QElapsedTimer clock;
+        clock.start();
+        program.start(install.Dir() + "zarntool", {"/e"});
+        const QStringList agreement = xdo.WaitForWindows("Corvane", 1);
+        const double toAgreement = clock.nsecsElapsed() / 1e9;
+        if (agreement.size() != 1) {
+            program.kill();
+            program.waitForFinished(5000);
+            fprintf(stderr, "%s\n", program.readAll().constData());
+            state.SkipWithError("no agreement window");
+            break;
+        }
+        xdo.Focus(agreement[0]);
+        xdo.ClickAt(agreement[0], QPoint(check.left() + 7, check.center().y()));
+        clock.restart();
+        xdo.ClickAt(agreement[0], use.center());
+        QString main;
+        while (main.isEmpty() && clock.elapsed() < 60000)
+            for (const QString& id : xdo.WaitForWindows("Corvane", 1, 1000))
+                if (id != agreement[0]) main = id;
+        const double toMain = clock.nsecsElapsed() / 1e9;
+        state.SetIterationTime(toAgreement + toMain);
+        state.counters["to_agreement_ms"] = toAgreement * 1000;
+        state.counters["accept_to_main_ms"] = toMain * 1000;
+        program.kill();
+        program.waitForFinished(5000);
+        if (main.isEmpty()) {
+            state.SkipWithError("no main window");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_EditorProcessStartToWindowShown)
+    ->Arg(10000)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication qtApp(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

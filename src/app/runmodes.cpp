@@ -1,0 +1,84 @@
+#include "app/runmodes.h"
+
+#include "app/commandline.h"
+#include "app/application.h"
+#include "platform/fileutil.h"
+#include "policy/policylistmanager.h"
+#include "ui/dialog/dialogex.h"
+#include "ui/dialog/waitcursor.h"
+#include "ui/licensedialog.h"
+#include "ui/uisetup.h"
+
+namespace runmodes {
+
+void Run(CZarntoolApp& app, const CZarnCommandLineInfo& cmd, const MainWindowFactory& mainWindow) {
+    CAppLog& log = app.m_clLog;
+    if (!uisetup::WidgetsAvailable()) {
+        // No display: the terms of use cannot be shown, so neither mode may run.
+        log.TraceValue(QStringLiteral("QApplication"), QStringLiteral("FALSE"));
+        log.ShowMessageId(607, LOG_FATAL);
+        return;
+    }
+    int nResponseLicense = -1;
+    {
+        CZarnlicenseDlg dlg;
+        nResponseLicense = dlg.DoModal();
+    }
+    if (nResponseLicense == IDOK) {
+        log.TraceValue(QStringLiteral("nResponseLicense"), QStringLiteral("IDOK"));
+        if (cmd.m_bOptionE) {
+            log.TraceValue(QStringLiteral("m_bOptionE"), QStringLiteral("TRUE"));
+            RunEditor(app, mainWindow);
+        } else {
+            ApplyPolicyTable(app);
+        }
+    } else if (nResponseLicense == IDCANCEL) {
+        log.TraceValue(QStringLiteral("nResponseLicense"), QStringLiteral("IDCANCEL"));
+    }
+    // Any other result: the dialog could not be shown; nothing is done.
+}
+
+void RunEditor(CZarntoolApp& app, const MainWindowFactory& mainWindow) {
+    std::unique_ptr<CDialogEx> dlg = mainWindow ? mainWindow() : nullptr;
+    if (!dlg) {
+        app.m_clLog.TraceValue(QStringLiteral("CZarntoolDlg"), QStringLiteral("unavailable"));
+        return;
+    }
+    // The window does not exist yet: boxes stay ownerless until it makes itself the owner.
+    app.m_clLog.m_hOwnerWnd = nullptr;
+    app.m_pMainWnd = dlg.get();
+    dlg->DoModal();
+    app.m_pMainWnd = nullptr;
+    app.m_clLog.m_hOwnerWnd = nullptr;
+    dlg.reset();
+}
+
+int ApplyPolicyTable(CZarntoolApp& app) {
+    CAppLog& log = app.m_clLog;
+    bool applied = false;
+    {
+        CWaitCursor wait;
+        CPolicyListManager manager;
+        CPolicyList clPolicyConf;
+        QList<qsizetype> rejected;
+        const QString cs_PolicyTablePath = app.m_szAppDir + QStringLiteral("conf/policytable.conf");
+        if (!platform::FileExists(cs_PolicyTablePath) &&
+            !platform::DirectoryExists(cs_PolicyTablePath)) {
+            log.TraceValue(QStringLiteral("FindFile(cs_PolicyTablePath)"), QStringLiteral("FALSE"));
+        } else if (manager.GetStandardPolicyFile(clPolicyConf, &rejected) != 1) {
+            log.TraceValue(QStringLiteral("GetCurrentFile(&clPolicyConf)"), QStringLiteral("FALSE"));
+        } else if (!rejected.isEmpty()) {
+            // A damaged file says nothing reliable about the table wanted: nothing is changed.
+            wait.Restore();
+            log.ShowMessageFormat({QString::number(rejected.first())}, 521, LOG_ERROR);
+        } else if (manager.RegisterPolicy(clPolicyConf) == 0) {
+            log.TraceValue(QStringLiteral("RegisterPolicy"), QStringLiteral("FALSE"));
+        } else {
+            applied = true;
+        }
+    }
+    if (applied) log.ShowMessageId(404, LOG_DEBUG);
+    return applied ? 1 : 0;
+}
+
+}  // namespace runmodes

@@ -1,0 +1,159 @@
+#include "services/applog.h"
+
+#include <QDateTime>
+
+#include <cstdio>
+
+#include "services/resourceset.h"
+#include "platform/codepage.h"
+#include "platform/fileutil.h"
+
+namespace {
+
+const char* LevelWord(int level) {
+    switch (level) {
+        case LOG_DEBUG:
+        case LOG_CONFIRM: return "DEBUG";
+        case LOG_INFO: return "INFO";
+        case LOG_WARN: return "WARN";
+        case LOG_ERROR: return "ERROR";
+        default: return "FATAL";
+    }
+}
+
+}  // namespace
+
+
+void DebugOutput(const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    std::fprintf(stderr, "%s\n", utf8.constData());
+    std::fflush(stderr);
+}
+
+void CAppLog::SetLogLevel(const QString& word) {
+    static const struct {
+        const char16_t* word;
+        int level;
+    } kWords[] = {{u"DEBUG", LOG_DEBUG}, {u"INFO", LOG_INFO}, {u"WARN", LOG_WARN},
+                  {u"ERROR", LOG_ERROR}, {u"FATAL", LOG_FATAL}};
+    for (const auto& w : kWords) {
+        if (word.compare(QStringView(w.word), Qt::CaseInsensitive) == 0) {
+            m_nLogLevel = w.level;
+            return;
+        }
+    }
+}
+
+int CAppLog::AppendLog(int level, const QString& text) {
+    if (m_nLogLevel > level) return 1;
+    if (level > LOG_FATAL) {
+        DebugOutput(QStringLiteral("AppendLogのログレベルが不正です"));
+        return 0;
+    }
+    // One pass: commas become "\," and line feeds the two characters "\n".
+    QString escaped;
+    escaped.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        if (c == u',') {
+            escaped += QStringLiteral("\\,");
+        } else if (c == u'\n') {
+            escaped += QStringLiteral("\\n");
+        } else {
+            escaped += c;
+        }
+    }
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QByteArray line = platform::ToCp932(stamp);
+    line += ',';
+    line += LevelWord(level);
+    line += ',';
+    line += platform::ToCp932(escaped);
+    line += "\r\n";
+    // One write per line on a descriptor opened for appending: lines of two processes sharing
+    // the log never interleave. A read-only log (or folder, when the log is missing) refuses.
+    if (!platform::AppendToFile(m_sLogPath, line)) {
+        DebugOutput(QStringLiteral("ログファイルが開けませんでした。"));
+        return 0;
+    }
+    return 1;
+}
+
+QString CAppLog::LoadString(int id) const {
+    return m_pResources ? m_pResources->String(id) : QString();
+}
+
+QString CAppLog::FormatMessage(const QString& text, const QStringList& inserts) {
+    if (inserts.isEmpty() || inserts.size() > 4) return text;
+    // One pass, so that an insert holding "%2" is never expanded again.
+    QString out;
+    out.reserve(text.size() + 32);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'%' && i + 1 < text.size()) {
+            const QChar d = text[i + 1];
+            if (d >= u'1' && d <= u'4') {
+                const int index = d.unicode() - u'1';
+                if (index < inserts.size()) {
+                    out += inserts[index];
+                    ++i;
+                    continue;
+                }
+                // An insert the list does not have: the marker stays as written.
+            }
+            if (d == u'%') {
+                out += u'%';
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+int CAppLog::LogString(int id) { return AppendLog(LOG_DEBUG, LoadString(id)); }
+
+int CAppLog::LogFormat(const QStringList& inserts, int id, int level) {
+    if (m_nLogLevel > level) return 1;  // filtered out: no need to load and format the text
+    return AppendLog(level, FormatMessage(LoadString(id), inserts));
+}
+
+int CAppLog::TraceStart(const QString& className, const QString& methodName) {
+    return LogFormat({className, methodName}, 304, LOG_DEBUG);
+}
+
+int CAppLog::TraceEnd(const QString& className, const QString& methodName) {
+    return LogFormat({className, methodName}, 305, LOG_DEBUG);
+}
+
+int CAppLog::TraceValue(const QString& name, const QString& value) {
+    return LogFormat({name, value}, 306, LOG_DEBUG);
+}
+
+int CAppLog::ShowMessage(const QString& text, int kind) { return Show(text, kind, 0); }
+
+int CAppLog::Show(const QString& text, int kind, int id) {
+    CMessageBoxRequest request;
+    request.text = text;
+    request.kind = kind;
+    request.id = id;
+    request.caption = LoadString(701);
+    request.yesText = LoadString(105);
+    request.noText = LoadString(106);
+    request.cancelText = LoadString(107);
+    request.owner = m_hOwnerWnd.data();
+    int answer = kind == LOG_CONFIRM ? IDNO : IDOK;
+    if (m_pPresenter) {
+        answer = m_pPresenter->Present(request);
+    } else {
+        DebugOutput(request.caption + QStringLiteral(": ") + text);
+    }
+    AppendLog(kind, text);
+    return answer;
+}
+
+int CAppLog::ShowMessageId(int id, int kind) { return Show(LoadString(id), kind, id); }
+
+int CAppLog::ShowMessageFormat(const QStringList& inserts, int id, int kind) {
+    return Show(FormatMessage(LoadString(id), inserts), kind, id);
+}

@@ -1,0 +1,73 @@
+#pragma once
+// The log-and-message object: writes zarntool.log (one line per entry, opened and closed per
+// line, CP932 with CR LF) and shows every message box, logging its text after the user has
+// answered so that every message the user sees is in the log.
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include "services/results.h"
+
+class CResourceSet;
+
+// What a message box needs; the user-interface layer renders it.
+struct CMessageBoxRequest {
+    QString text;
+    int kind = LOG_INFO;   // 0..5; see CAppLog::ShowMessage
+    QString caption;       // string 701
+    QString yesText;       // string 105
+    QString noText;        // string 106
+    QString cancelText;    // string 107
+    QObject* owner = nullptr;  // owner window, or none
+    int id = 0;                // the message's string id; 0 for a text given as is
+};
+
+class IMessagePresenter {
+public:
+    virtual ~IMessagePresenter() = default;
+    // Shows the box modally; returns IDOK, IDYES or IDNO.
+    virtual int Present(const CMessageBoxRequest& request) = 0;
+};
+
+class CAppLog {
+public:
+    CAppLog() = default;
+
+    void SetLogLevel(const QString& word);
+    int AppendLog(int level, const QString& text);
+    int LogString(int id);
+    int LogFormat(const QStringList& inserts, int id, int level);
+    int TraceStart(const QString& className, const QString& methodName);
+    int TraceEnd(const QString& className, const QString& methodName);
+    int TraceValue(const QString& name, const QString& value);
+    int ShowMessage(const QString& text, int kind);
+    int ShowMessageId(int id, int kind);
+    int ShowMessageFormat(const QStringList& inserts, int id, int kind);
+
+    // Windows message-insert formatting: %1..%4 replaced by the inserts when 1 to 4 are given;
+    // an empty list or more than four gives the text without inserts.
+    static QString FormatMessage(const QString& text, const QStringList& inserts);
+
+    // Where texts come from (the active resource set); without one, texts are empty.
+    void SetResources(const CResourceSet* resources) { m_pResources = resources; }
+    QString LoadString(int id) const;
+
+    // The box renderer; without one, boxes are written to standard error and answered with
+    // the default button (OK, or No for a question).
+    void SetPresenter(IMessagePresenter* presenter) { m_pPresenter = presenter; }
+    IMessagePresenter* Presenter() const { return m_pPresenter; }
+
+    int m_nLogLevel = LOG_DEBUG;
+    QString m_sLogPath;
+    QPointer<QObject> m_hOwnerWnd;
+
+private:
+    int Show(const QString& text, int kind, int id);
+
+    const CResourceSet* m_pResources = nullptr;
+    IMessagePresenter* m_pPresenter = nullptr;
+};
+
+// Text sent where Windows would use the debugger output: standard error.
+void DebugOutput(const QString& text);

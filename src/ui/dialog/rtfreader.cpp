@@ -1,0 +1,548 @@
+#include "ui/dialog/rtfreader.h"
+
+#include <QColor>
+#include <QHash>
+#include <QList>
+#include <QStringDecoder>
+#include <QTextBlockFormat>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <memory>
+#include <unordered_map>
+
+#include "platform/codepage.h"
+
+namespace {
+
+enum class Dest { Text, Skip, FontTable, ColorTable };
+
+// Paragraph formatting; distances in twips.
+struct Para {
+    Qt::Alignment align = Qt::AlignLeft;
+    int spaceBefore = 0;
+    int spaceAfter = 0;
+    int leftIndent = 0;
+    int rightIndent = 0;
+    int firstIndent = 0;
+    bool operator==(const Para&) const = default;
+};
+
+struct State {
+    Dest dest = Dest::Text;
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+    bool strike = false;
+    int sizeHalfPoints = 0;  // 0: the view's own size
+    int color = 0;
+    int font = -1;
+    int uc = 1;
+    Para para;
+};
+
+// Control words whose group is a destination the view does not show.
+bool IsSkippedDestination(const QByteArray& word) {
+    static const char* const kWords[] = {
+        "stylesheet", "info",       "pict",        "object",     "objdata",   "header",
+        "headerl",    "headerr",    "headerf",     "footer",     "footerl",   "footerr",
+        "footerf",    "footnote",   "fldinst",     "themedata",  "colorschememapping",
+        "latentstyles", "datastore", "listtable",  "listoverridetable", "rsidtbl",
+        "generator",  "xmlnstbl",   "mmathPr",     "pgdsctbl",   "revtbl",    "filetbl",
+        "private",    "bkmkstart",  "bkmkend",     "atnid",      "atnauthor", "annotation",
+        "comment",    "xe",         "tc",          "txe",        "nonshppict", "shpinst",
+        "sp",         "sn",         "sv",          "template",   "buptim",    "creatim",
+        "printim",    "revtim",     "author",      "operator",   "title",     "subject",
+        "keywords",   "doccomm",    "company",     "category",   "manager",   "hlinkbase",
+        "userprops",  "pn",         "listpicture", "blipuid",    "wgrffmtfilter",
+        "passwordhash", "panose",   "falt",        "fontemb",    "fontfile",  "ud"};
+    for (const char* w : kWords)
+        if (word == w) return true;
+    return false;
+}
+
+// Code page of the symbol character set: each byte names a glyph of the font itself.
+constexpr int kSymbolCodePage = 42;
+
+// The code page of an RTF character set, as the Windows rich edit control maps it. The default
+// character set (1) and unknown ones read in the document's code page.
+int CodePageOfCharset(int charset, int documentCodePage) {
+    switch (charset) {
+        case 0: return 1252;
+        case 2: return kSymbolCodePage;
+        case 77: return 10000;
+        case 128: return 932;
+        case 129: return 949;
+        case 134: return 936;
+        case 136: return 950;
+        case 161: return 1253;
+        case 162: return 1254;
+        case 163: return 1258;
+        case 177: return 1255;
+        case 178: return 1256;
+        case 186: return 1257;
+        case 204: return 1251;
+        case 222: return 874;
+        case 238: return 1250;
+        case 255: return 437;
+        default: return documentCodePage;
+    }
+}
+
+class Reader {
+public:
+    Reader(QByteArrayView data, QTextDocument* doc) : m_data(data), m_cursor(doc) {
+        m_cursor.movePosition(QTextCursor::End);
+        m_blockFormat = m_cursor.blockFormat();
+        m_blockPara.align = m_blockFormat.alignment();
+    }
+
+    bool Run();
+
+private:
+    // Input.
+    bool AtEnd() const { return m_pos >= m_data.size(); }
+    unsigned char Peek() const { return static_cast<unsigned char>(m_data[m_pos]); }
+
+    // Output.
+    void AddByte(char byte);
+    void AddChar(QChar c);
+    void FlushBytes();
+    void FlushText();
+    void EndParagraph();
+    QTextCharFormat CharFormat() const;
+    QString Decode(const QByteArray& bytes, int codePage);
+    int CurrentCodePage() const;
+
+    void OpenGroup();
+    void CloseGroup();
+    void ControlWord(const QByteArray& word, bool hasParam, int param);
+    void ControlSymbol(char symbol);
+    void HexByte();
+    bool SkippingForUnicode();
+
+    QByteArrayView m_data;
+    qsizetype m_pos = 0;
+    QTextCursor m_cursor;
+    QTextBlockFormat m_blockFormat;
+    Para m_blockPara;  // what the current block was given
+    void ApplyPara();
+
+    State m_state;
+    QList<State> m_stack;
+    bool m_groupStart = false;  // the last token opened a group
+    bool m_ignorable = false;   // \* seen at the start of this group
+    int m_ucSkip = 0;           // characters still to skip after \uN
+    bool m_error = false;
+    bool m_done = false;
+
+    QByteArray m_bytes;  // 8-bit text waiting to be decoded
+    QString m_text;      // decoded text waiting to be inserted
+
+    int m_docCodePage = 1252;
+    int m_defaultFont = -1;
+    QHash<int, int> m_fontCodePage;
+    int m_tableFont = -1;  // font being described in the font table
+    QList<QColor> m_colors;
+    int m_red = -1, m_green = -1, m_blue = -1;
+    std::unordered_map<int, std::unique_ptr<QStringDecoder>> m_decoders;
+};
+
+bool Reader::Run() {
+    // Leading white space is tolerated; the document itself must open with "{\rtf".
+    while (!AtEnd() && (Peek() == ' ' || Peek() == '\r' || Peek() == '\n' || Peek() == '\t'))
+        ++m_pos;
+    if (!m_data.sliced(m_pos).startsWith("{\\rtf")) return false;
+
+    while (!AtEnd() && !m_done && !m_error) {
+        const char c = static_cast<char>(Peek());
+        ++m_pos;
+        switch (c) {
+            case '{':
+                OpenGroup();
+                continue;
+            case '}':
+                CloseGroup();
+                continue;
+            case '\\': {
+                if (AtEnd()) {
+                    m_done = true;  // a lone backslash at the end
+                    break;
+                }
+                const unsigned char n = Peek();
+                const bool letter = (n >= 'a' && n <= 'z') || (n >= 'A' && n <= 'Z');
+                if (!letter) {
+                    ++m_pos;
+                    const bool groupStart = m_groupStart;
+                    m_groupStart = false;
+                    if (n == '*' && groupStart) {
+                        m_ignorable = true;
+                        m_groupStart = true;  // the destination word follows
+                        continue;
+                    }
+                    ControlSymbol(static_cast<char>(n));
+                    continue;
+                }
+                QByteArray word;
+                while (!AtEnd()) {
+                    const unsigned char l = Peek();
+                    if (!((l >= 'a' && l <= 'z') || (l >= 'A' && l <= 'Z'))) break;
+                    if (word.size() < 32) word += static_cast<char>(l);
+                    ++m_pos;
+                }
+                bool hasParam = false, negative = false;
+                long long value = 0;
+                if (!AtEnd() && Peek() == '-') {
+                    negative = true;
+                    ++m_pos;
+                }
+                int digits = 0;
+                while (!AtEnd() && Peek() >= '0' && Peek() <= '9') {
+                    if (digits < 10) value = value * 10 + (Peek() - '0');
+                    ++digits;
+                    ++m_pos;
+                }
+                hasParam = digits > 0;
+                if (!AtEnd() && Peek() == ' ') ++m_pos;  // the delimiter belongs to the word
+                if (value > 2147483647LL) value = 2147483647LL;
+                const int param = static_cast<int>(negative ? -value : value);
+                ControlWord(word, hasParam, param);
+                continue;
+            }
+            case '\r':
+            case '\n':
+                continue;  // line ends in the file carry no meaning
+            default:
+                if (SkippingForUnicode()) continue;
+                m_groupStart = false;
+                if (c == '\t') {
+                    AddChar(QLatin1Char('\t'));
+                } else {
+                    AddByte(c);
+                }
+                continue;
+        }
+    }
+    FlushText();
+    return !m_error;
+}
+
+bool Reader::SkippingForUnicode() {
+    if (m_ucSkip > 0) {
+        --m_ucSkip;
+        return true;
+    }
+    return false;
+}
+
+void Reader::OpenGroup() {
+    FlushText();
+    m_ucSkip = 0;
+    if (m_stack.size() >= CRtfReader::kMaxDepth) {
+        m_error = true;
+        return;
+    }
+    m_stack.append(m_state);
+    m_groupStart = true;
+    m_ignorable = false;
+}
+
+void Reader::CloseGroup() {
+    FlushText();
+    m_ucSkip = 0;
+    m_groupStart = false;
+    m_ignorable = false;
+    if (m_state.dest == Dest::FontTable) m_tableFont = -1;
+    if (m_stack.isEmpty()) {
+        m_done = true;  // the document's own group has ended; anything after it is not read
+        return;
+    }
+    m_state = m_stack.takeLast();
+    if (m_stack.isEmpty()) m_done = true;
+}
+
+void Reader::HexByte() {
+    int value = 0;
+    for (int k = 0; k < 2; ++k) {
+        if (AtEnd()) return;  // truncated escape: nothing
+        const unsigned char h = Peek();
+        int d;
+        if (h >= '0' && h <= '9') d = h - '0';
+        else if (h >= 'a' && h <= 'f') d = h - 'a' + 10;
+        else if (h >= 'A' && h <= 'F') d = h - 'A' + 10;
+        else return;  // not a hex digit: the escape is dropped, the character read normally
+        value = value * 16 + d;
+        ++m_pos;
+    }
+    if (SkippingForUnicode()) return;
+    if (m_state.dest == Dest::Text) AddByte(static_cast<char>(value));
+}
+
+void Reader::ControlSymbol(char symbol) {
+    switch (symbol) {
+        case '\'':
+            HexByte();
+            return;
+        case '\\':
+        case '{':
+        case '}':
+            if (SkippingForUnicode()) return;
+            AddByte(symbol);
+            return;
+        default: break;
+    }
+    if (SkippingForUnicode()) return;
+    switch (symbol) {
+        case '~': AddChar(QChar(0x00A0)); break;
+        case '_': AddChar(QChar(0x2011)); break;
+        case '\r':
+        case '\n': EndParagraph(); break;
+        default: break;  // \- \| \: and unknown symbols
+    }
+}
+
+void Reader::ControlWord(const QByteArray& word, bool hasParam, int param) {
+    const bool groupStart = m_groupStart;
+    m_groupStart = false;
+
+    // Binary data is skipped wherever it appears; its bytes may look like anything.
+    if (word == "bin") {
+        const qsizetype n = hasParam && param > 0 ? param : 0;
+        m_pos += qMin<qsizetype>(n, m_data.size() - m_pos);
+        return;
+    }
+    if (word == "u") {
+        if (!hasParam) return;  // not a Unicode escape without its number
+        if (m_state.dest == Dest::Text && m_ucSkip == 0) {
+            const int unit = param < 0 ? param + 65536 : param;
+            AddChar(QChar(static_cast<char16_t>(unit & 0xFFFF)));
+        }
+        m_ucSkip = m_state.uc;
+        return;
+    }
+    if (SkippingForUnicode()) return;
+
+    // Destinations.
+    if (groupStart) {
+        if (word == "fonttbl") {
+            FlushText();
+            m_state.dest = Dest::FontTable;
+            return;
+        }
+        if (word == "colortbl") {
+            FlushText();
+            m_state.dest = Dest::ColorTable;
+            m_colors.clear();
+            m_red = m_green = m_blue = -1;
+            return;
+        }
+        if (m_ignorable || IsSkippedDestination(word)) {
+            FlushText();
+            m_state.dest = Dest::Skip;
+            return;
+        }
+    }
+    if (m_state.dest == Dest::Skip) return;
+
+    if (m_state.dest == Dest::FontTable) {
+        if (word == "f" && hasParam) m_tableFont = param;
+        else if (word == "fcharset" && hasParam && m_tableFont >= 0 && !m_fontCodePage.contains(m_tableFont))
+            m_fontCodePage.insert(m_tableFont, CodePageOfCharset(param, 0));
+        else if (word == "cpg" && hasParam && m_tableFont >= 0)
+            m_fontCodePage.insert(m_tableFont, param);
+        return;
+    }
+    if (m_state.dest == Dest::ColorTable) {
+        const int v = qBound(0, param, 255);
+        if (word == "red") m_red = v;
+        else if (word == "green") m_green = v;
+        else if (word == "blue") m_blue = v;
+        return;
+    }
+
+    // Document code page.
+    if (word == "ansicpg" && hasParam) { m_docCodePage = param; return; }
+    if (word == "ansi") { m_docCodePage = 1252; return; }
+    if (word == "mac") { m_docCodePage = 10000; return; }
+    if (word == "pc") { m_docCodePage = 437; return; }
+    if (word == "pca") { m_docCodePage = 850; return; }
+    if (word == "deff" && hasParam) { m_defaultFont = param; return; }
+    if (word == "uc" && hasParam) { m_state.uc = qBound(0, param, 16); return; }
+
+    // Breaks and special characters.
+    if (word == "par" || word == "page" || word == "sect" || word == "row") { EndParagraph(); return; }
+    if (word == "line") { AddChar(QChar::LineSeparator); return; }
+    if (word == "tab" || word == "cell") { AddChar(QLatin1Char('\t')); return; }
+    static const struct { const char* word; char16_t ch; } kChars[] = {
+        {"emdash", 0x2014}, {"endash", 0x2013}, {"bullet", 0x2022}, {"lquote", 0x2018},
+        {"rquote", 0x2019}, {"ldblquote", 0x201C}, {"rdblquote", 0x201D},
+        {"emspace", 0x2003}, {"enspace", 0x2002}, {"qmspace", 0x2005}, {"zwj", 0x200D},
+        {"zwnj", 0x200C}, {"ltrmark", 0x200E}, {"rtlmark", 0x200F}};
+    for (const auto& k : kChars) {
+        if (word == k.word) {
+            AddChar(QChar(k.ch));
+            return;
+        }
+    }
+
+    // Character formatting.
+    const bool on = !hasParam || param != 0;
+    auto set = [&](auto& field, auto value) {
+        if (field != value) {
+            FlushText();
+            field = value;
+        }
+    };
+    if (word == "b") { set(m_state.bold, on); return; }
+    if (word == "i") { set(m_state.italic, on); return; }
+    if (word == "ul" || word == "uld" || word == "uldb" || word == "uldash" || word == "ulw" ||
+        word == "ulth" || word == "ulwave") {
+        set(m_state.underline, on);
+        return;
+    }
+    if (word == "ulnone") { set(m_state.underline, false); return; }
+    if (word == "strike") { set(m_state.strike, on); return; }
+    if (word == "fs") { set(m_state.sizeHalfPoints, hasParam ? qBound(0, param, 3276) : 24); return; }
+    if (word == "cf") { set(m_state.color, hasParam ? qMax(0, param) : 0); return; }
+    if (word == "f" && hasParam) {
+        FlushText();  // the code page may change
+        m_state.font = param;
+        return;
+    }
+    if (word == "plain") {
+        FlushText();
+        m_state.bold = m_state.italic = m_state.underline = m_state.strike = false;
+        m_state.sizeHalfPoints = 0;
+        m_state.color = 0;
+        m_state.font = m_defaultFont;
+        return;
+    }
+    // Paragraph formatting.
+    const int twips = hasParam ? qBound(-31680, param, 31680) : 0;  // at most 22 inches
+    if (word == "pard") { set(m_state.para, Para()); return; }
+    if (word == "ql") { set(m_state.para.align, Qt::Alignment(Qt::AlignLeft)); return; }
+    if (word == "qc") { set(m_state.para.align, Qt::Alignment(Qt::AlignHCenter)); return; }
+    if (word == "qr") { set(m_state.para.align, Qt::Alignment(Qt::AlignRight)); return; }
+    if (word == "qj") { set(m_state.para.align, Qt::Alignment(Qt::AlignJustify)); return; }
+    if (word == "sb") { set(m_state.para.spaceBefore, qMax(0, twips)); return; }
+    if (word == "sa") { set(m_state.para.spaceAfter, qMax(0, twips)); return; }
+    if (word == "li") { set(m_state.para.leftIndent, qMax(0, twips)); return; }
+    if (word == "ri") { set(m_state.para.rightIndent, qMax(0, twips)); return; }
+    if (word == "fi") { set(m_state.para.firstIndent, twips); return; }
+    // Every other word is ignored.
+}
+
+int Reader::CurrentCodePage() const {
+    const int font = m_state.font >= 0 ? m_state.font : m_defaultFont;
+    const int cp = m_fontCodePage.value(font, 0);
+    return cp > 0 ? cp : m_docCodePage;
+}
+
+QString Reader::Decode(const QByteArray& bytes, int codePage) {
+    if (codePage == 932) return platform::FromCp932(bytes);
+    if (codePage == 65001) return QString::fromUtf8(bytes);
+    if (codePage == kSymbolCodePage) {
+        // As Windows does for symbol fonts: a printable byte becomes the private-use character
+        // U+F0hh, which symbol fonts map to their glyphs.
+        QString text;
+        text.reserve(bytes.size());
+        for (const char b : bytes) {
+            const auto u = static_cast<unsigned char>(b);
+            text += QChar(u >= 0x20 ? char16_t(0xF000 + u) : char16_t(u));
+        }
+        return text;
+    }
+    auto& decoder = m_decoders[codePage];
+    if (!decoder) {
+        decoder = std::make_unique<QStringDecoder>(
+            QStringLiteral("windows-%1").arg(codePage).toLatin1().constData(),
+            QStringDecoder::Flag::Stateless);
+        if (!decoder->isValid())
+            decoder = std::make_unique<QStringDecoder>(
+                QStringLiteral("cp%1").arg(codePage).toLatin1().constData(),
+                QStringDecoder::Flag::Stateless);
+    }
+    if (!decoder->isValid()) return QString::fromLatin1(bytes);
+    return decoder->decode(bytes);
+}
+
+void Reader::AddByte(char byte) {
+    if (m_state.dest == Dest::ColorTable) {
+        if (byte == ';') {
+            m_colors.append(m_red < 0 && m_green < 0 && m_blue < 0
+                                ? QColor()
+                                : QColor(qMax(0, m_red), qMax(0, m_green), qMax(0, m_blue)));
+            m_red = m_green = m_blue = -1;
+        }
+        return;
+    }
+    if (m_state.dest != Dest::Text) return;
+    m_bytes += byte;
+}
+
+void Reader::AddChar(QChar c) {
+    if (m_state.dest != Dest::Text) return;
+    FlushBytes();
+    m_text += c;
+}
+
+void Reader::FlushBytes() {
+    if (m_bytes.isEmpty()) return;
+    m_text += Decode(m_bytes, CurrentCodePage());
+    m_bytes.clear();
+}
+
+QTextCharFormat Reader::CharFormat() const {
+    QTextCharFormat f;
+    f.setFontWeight(m_state.bold ? QFont::Bold : QFont::Normal);
+    f.setFontItalic(m_state.italic);
+    f.setFontUnderline(m_state.underline);
+    f.setFontStrikeOut(m_state.strike);
+    if (m_state.sizeHalfPoints > 0) f.setFontPointSize(m_state.sizeHalfPoints / 2.0);
+    if (m_state.color >= 0 && m_state.color < m_colors.size() && m_colors[m_state.color].isValid())
+        f.setForeground(m_colors[m_state.color]);
+    return f;
+}
+
+void Reader::ApplyPara() {
+    if (m_blockPara == m_state.para) return;
+    // Twips to pixels at 96 dots per inch: 1440 twips per inch.
+    const Para& p = m_state.para;
+    m_blockFormat.setAlignment(p.align);
+    m_blockFormat.setTopMargin(p.spaceBefore / 15.0);
+    m_blockFormat.setBottomMargin(p.spaceAfter / 15.0);
+    m_blockFormat.setLeftMargin(p.leftIndent / 15.0);
+    m_blockFormat.setRightMargin(p.rightIndent / 15.0);
+    m_blockFormat.setTextIndent(p.firstIndent / 15.0);
+    // A hanging first line (list items: "1." tab text) tabs to the left indent. Tab positions
+    // count from the start of the line, which the hanging indent moves left.
+    QList<QTextOption::Tab> tabs;
+    if (p.firstIndent < 0 && p.leftIndent > 0)
+        tabs.append(QTextOption::Tab(qMin(-p.firstIndent, p.leftIndent) / 15.0, QTextOption::LeftTab));
+    m_blockFormat.setTabPositions(tabs);
+    m_cursor.setBlockFormat(m_blockFormat);
+    m_blockPara = p;
+}
+
+void Reader::FlushText() {
+    FlushBytes();
+    if (m_text.isEmpty()) return;
+    ApplyPara();
+    m_cursor.insertText(m_text, CharFormat());
+    m_text.clear();
+}
+
+void Reader::EndParagraph() {
+    if (m_state.dest != Dest::Text) return;
+    FlushText();
+    ApplyPara();
+    m_cursor.insertBlock(m_blockFormat, CharFormat());
+}
+
+}  // namespace
+
+bool CRtfReader::Read(QByteArrayView rtf, QTextDocument* document) {
+    if (!document) return false;
+    Reader reader(rtf, document);
+    return reader.Run();
+}

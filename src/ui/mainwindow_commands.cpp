@@ -1,0 +1,187 @@
+// The main window's menu commands: fetching rows from the network, exporting the diagnostic
+// file, restoring the factory table, the settings dialog, the help, the version box.
+#include <QDir>
+#include <QFileInfo>
+
+#include "app/application.h"
+#include "ostable/exportfile.h"
+#include "platform/fileutil.h"
+#include "ui/aboutdialog.h"
+#include "ui/helpwindow.h"
+#include "ui/dialog/waitcursor.h"
+#include "ui/settingsdialog.h"
+#include "ui/mainwindow.h"
+
+namespace {
+
+const QString kClass = QStringLiteral("CZarntoolDlg");
+const QString kSection = QStringLiteral("APPLICATION");
+
+}  // namespace
+
+void CZarntoolDlg::MapMenuCommands() {
+    MapCommand(ID_FILE_GETNETWORK, [this] { OnFileGetNetwork(); });
+    MapUpdateCommand(ID_FILE_GETNETWORK, [this](CCmdUI* cmd) { OnUpdateFileGetNetwork(cmd); });
+    MapCommand(ID_FILE_EXPORT, [this] { OnFileExport(); });
+    MapCommand(ID_FILE_DEFAULT, [this] { OnFileDefault(); });
+    MapCommand(ID_FILE_PROPERTY, [this] { OnFileProperty(); });
+    MapCommand(ID_HELP_ABOUT, [this] { OnHelpAbout(); });
+    MapCommand(ID_HELP_VERSION, [this] { OnHelpVersion(); });
+}
+
+void CZarntoolDlg::OnFileGetNetwork() {
+    if (!m_pApp) return;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, QStringLiteral("OnFileGetNetwork"));
+    CWaitCursor wait;
+
+    const QString csProtocol =
+        m_pApp->GetProfileString(kSection, QStringLiteral("PROTOCOL"), QStringLiteral("DHCP"));
+    log.TraceValue(QStringLiteral("csProtocol"), csProtocol);
+
+    CPolicyList clPolicy;
+    bool bGet = false;
+    m_clManager.m_pApp = m_pApp;
+    if (csProtocol.compare(QLatin1String("DHCP"), Qt::CaseInsensitive) == 0)
+        bGet = m_clManager.GetDhcp(clPolicy) != 0;
+    else if (csProtocol.compare(QLatin1String("HTTP"), Qt::CaseInsensitive) == 0)
+        bGet = m_clManager.GetHttp(clPolicy) != 0;
+
+    if (bGet) {
+        // The rows of this fetch replace those of the last one; a row whose address space is
+        // already in the list is dropped and the existing row stays.
+        m_listPolicy.RemoveAllNetwork();
+        for (const CPolicy& row : std::as_const(clPolicy)) {
+            // A body line the server sent that is not a policy line leaves a row without an
+            // address space; such a row is no policy and is not put into the list.
+            if (row.m_csAddress.isEmpty()) {
+                log.TraceValue(QStringLiteral("m_csAddress.IsEmpty"), QStringLiteral("TRUE"));
+                continue;
+            }
+            m_listPolicy.UpdateItem(m_listPolicy.GetItemCount(), row);
+        }
+        m_listPolicy.Resort();
+    } else {
+        log.TraceValue(QStringLiteral("bGet"), QStringLiteral("FALSE"));
+    }
+
+    wait.Restore();
+    log.TraceEnd(kClass, QStringLiteral("OnFileGetNetwork"));
+}
+
+void CZarntoolDlg::OnUpdateFileGetNetwork(CCmdUI* pCmdUI) {
+    if (!pCmdUI) return;
+    CZarntoolApp* app = m_pApp ? m_pApp : CZarntoolApp::Current();
+    // A missing key reads as "0": the item is disabled. Any other text, empty included,
+    // enables it.
+    const QString csUseNetwork =
+        app ? app->GetProfileString(kSection, QStringLiteral("USE_NETWORK"), QStringLiteral("0"))
+            : QStringLiteral("0");
+    pCmdUI->Enable(csUseNetwork.compare(QLatin1String("0"), Qt::CaseInsensitive) != 0);
+}
+
+void CZarntoolDlg::OnFileExport() {
+    if (!m_pApp) return;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, QStringLiteral("OnFileExport"));
+    CWaitCursor wait;
+
+    const QString csExportPath = m_pApp->m_szAppDir + QStringLiteral("export");
+    if (!QFileInfo::exists(csExportPath)) {
+        log.TraceValue(QStringLiteral("FindFile(cs_ExportPath)"), QStringLiteral("FALSE"));
+        if (!QDir().mkdir(csExportPath)) {
+            wait.Restore();
+            log.TraceValue(QStringLiteral("CreateDirectory"), QStringLiteral("FALSE"));
+            return;
+        }
+    }
+
+    m_clManager.m_pApp = m_pApp;
+    const QString csPolicy = m_clManager.GetCurrentString();
+    if (csPolicy.isEmpty()) {
+        wait.Restore();
+        return;
+    }
+    const QString csIpconfig = m_clManager.GetCurrentIpconfigString();
+    if (csIpconfig.isEmpty()) {
+        wait.Restore();
+        return;
+    }
+
+    // Written to a temporary file beside it and renamed into place, so that no half-written
+    // file ever carries the export's name; a second export in the same second replaces it.
+    const QString csFilePath =
+        csExportPath + u'/' + exportfile::FileName(exportfile::Now());
+    if (!platform::WriteFileAtomic(csFilePath, exportfile::Bytes(csPolicy, csIpconfig))) {
+        wait.Restore();
+        log.TraceValue(QStringLiteral("WriteFile(cs_ExportFilePath)"), QStringLiteral("FALSE"));
+        return;
+    }
+
+    wait.Restore();
+    log.ShowMessageFormat({csFilePath}, 403, LOG_DEBUG);
+    log.TraceEnd(kClass, QStringLiteral("OnFileExport"));
+}
+
+void CZarntoolDlg::OnFileDefault() {
+    if (!m_pApp) return;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, QStringLiteral("OnFileDefault"));
+    CWaitCursor wait;
+
+    CPolicyList clPolicy;
+    m_clManager.m_pApp = m_pApp;
+    const QString path = m_pApp->m_szAppDir + QStringLiteral("conf/policytable.conf.default");
+    QList<qsizetype> rejected;
+    if (m_clManager.GetPolicyFile(clPolicy, path, &rejected)) {
+        m_listPolicy.AddAll(clPolicy);
+        m_listPolicy.Resort();
+        wait.Restore();
+        if (!rejected.isEmpty())
+            log.ShowMessageFormat({QString::number(rejected.size())}, 522, LOG_WARN);
+    } else {
+        wait.Restore();
+        log.ShowMessageId(514, LOG_ERROR);
+    }
+    log.TraceEnd(kClass, QStringLiteral("OnFileDefault"));
+}
+
+void CZarntoolDlg::OnFileProperty() {
+    if (!m_pApp) return;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, QStringLiteral("OnFileProperty"));
+    {
+        CZarnpropDlg dlg(this);
+        // The settings dialog makes itself the owner of message boxes while it initialises;
+        // until then they have none.
+        log.m_hOwnerWnd = nullptr;
+        dlg.DoModal();
+    }
+    log.m_hOwnerWnd = this;
+    log.TraceEnd(kClass, QStringLiteral("OnFileProperty"));
+}
+
+void CZarntoolDlg::OnHelpAbout() {
+    if (!m_pApp) return;
+    CAppLog& log = m_pApp->m_clLog;
+    log.TraceStart(kClass, QStringLiteral("OnHelpAbout"));
+    // The help of the language now set must exist; the file shown is the one chosen at
+    // start-up.
+    const QString language =
+        m_pApp->GetProfileString(kSection, QStringLiteral("LANG"), QStringLiteral("Japanese"));
+    const QString path = m_pApp->m_szAppDir + QStringLiteral("conf/langs/") + language +
+                         QStringLiteral("/help.chm");
+    if (platform::FileExists(path))
+        CHelpWindow::DisplayHelp(this, m_pApp->m_pszHelpFilePath);
+    else
+        log.ShowMessageId(510, LOG_ERROR);
+    log.TraceEnd(kClass, QStringLiteral("OnHelpAbout"));
+}
+
+void CZarntoolDlg::OnHelpVersion() {
+    CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
+    if (log) log->TraceStart(kClass, QStringLiteral("OnHelpVersion"));
+    CAboutDlg dlg(this);
+    dlg.DoModal();
+    if (log) log->TraceEnd(kClass, QStringLiteral("OnHelpVersion"));
+}
