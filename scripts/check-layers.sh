@@ -4,6 +4,9 @@
 #   1. Operating-system headers only under src/platform/.
 #   2. Widget headers (the QtWidgets module) only under src/ui/, tests/ui/, bench/ui/.
 #   3. Nothing below the windows includes ui/: only src/ui/, the run modes and src/main.cpp do.
+#   5. Layer order: platform/ includes nothing of ours above it; services/ only platform/; the
+#      core (policy/, ostable/, net/, help/) only itself, services/ and platform/; ui/ never
+#      app/; the command-line program never the run modes.
 #   4. The command-line program (src/cli/) needs no display: no ui/ include, no widget header
 #      (nor the QtWidgets module header) and no link to the ui library or the widget module.
 set -euo pipefail
@@ -110,6 +113,28 @@ while IFS= read -r hit; do
   fail "$hit" "the command-line program links the ui library or the widget module"
 done < <(grep -nE 'corvane_ui|Widgets' src/cli/CMakeLists.txt /dev/null 2>/dev/null | grep -vE '^[^:]*:[0-9]+:[[:space:]]*#' || true)
 summary "${#cli_files[@]} files of src/cli/: ui/ and widget includes, ui and widget links"
+
+# --- 5. Layer order --------------------------------------------------------------------------------
+core='policy|ostable|net|help'
+declare -A may_include=(
+  [platform]='platform'
+  [services]='services|platform'
+  [policy]="$core|services|platform" [ostable]="$core|services|platform"
+  [net]="$core|services|platform" [help]="$core|services|platform"
+  [ui]="ui|$core|services|platform"
+  [cli]="app/(application|commandline)\.h|cli|$core|services|platform"
+)
+checked=0
+for folder in "${!may_include[@]}"; do
+  mapfile -t files < <(sources "src/$folder")
+  [ ${#files[@]} -gt 0 ] || continue
+  checked=$((checked + ${#files[@]}))
+  while IFS= read -r hit; do
+    fail "$hit" "$folder/ may include only: ${may_include[$folder]//|/, }"
+  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[a-z]+/' "${files[@]}" /dev/null |
+             grep -vE "#[[:space:]]*include[[:space:]]*\"(${may_include[$folder]})[/\"]" || true)
+done
+summary "$checked files of src/ by folder: includes of lower layers only"
 
 if [ ${#failures[@]} -gt 0 ]; then
   echo "layers: ${#failures[@]} broken include rule(s):" >&2

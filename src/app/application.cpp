@@ -9,65 +9,15 @@
 #include "platform/selfpath.h"
 #include "platform/socketinit.h"
 
-namespace {
-CZarntoolApp* g_current = nullptr;
-}
-
 CZarntoolApp::CZarntoolApp() : CZarntoolApp(Options()) {}
 
 CZarntoolApp::CZarntoolApp(Options options) : m_options(std::move(options)) {
-    m_previous = g_current;
-    g_current = this;
     m_pszExeName = m_options.exeName.isEmpty() ? platform::ProgramName() : m_options.exeName;
-    m_clLog.SetResources(&CResourceSet::ProgramSet());
     m_clLog.SetPresenter(m_options.presenter);
 }
 
 CZarntoolApp::~CZarntoolApp() {
     m_hMutex.Release();
-    if (g_current == this) g_current = m_previous;
-}
-
-CZarntoolApp* CZarntoolApp::Current() { return g_current; }
-
-const CResourceSet& CZarntoolApp::Resources() const {
-    return m_bLanguageLoaded ? m_languageSet : CResourceSet::ProgramSet();
-}
-
-void CZarntoolApp::SetLanguageResources(const CResourceSet& set) {
-    m_languageSet = set;
-    m_bLanguageLoaded = true;
-    m_clLog.SetResources(&m_languageSet);
-}
-
-namespace {
-QString OverrideKey(const QString& section, const QString& key) { return section + u'\n' + key; }
-}  // namespace
-
-void CZarntoolApp::OverrideProfileString(const QString& section, const QString& key,
-                                         const QString& value) {
-    m_profileOverrides.insert(OverrideKey(section, key), value);
-}
-
-QString CZarntoolApp::GetProfileString(const QString& section, const QString& key,
-                                       const QString& defaultValue) const {
-    const auto it = m_profileOverrides.constFind(OverrideKey(section, key));
-    if (it != m_profileOverrides.constEnd()) return *it;
-    return platform::GetProfileString(m_pszProfileName, section, key, defaultValue);
-}
-
-int CZarntoolApp::GetProfileInt(const QString& section, const QString& key,
-                                int defaultValue) const {
-    const auto it = m_profileOverrides.constFind(OverrideKey(section, key));
-    bool ok = false;
-    const int overridden = it != m_profileOverrides.constEnd() ? it->toInt(&ok) : 0;
-    if (ok) return overridden;
-    return platform::GetProfileInt(m_pszProfileName, section, key, defaultValue);
-}
-
-bool CZarntoolApp::WriteProfileString(const QString& section, const QString& key,
-                                      const QString& value) {
-    return platform::WriteProfileString(m_pszProfileName, section, key, value);
 }
 
 bool CZarntoolApp::InitInstance(int argc, char** argv) {
@@ -170,7 +120,7 @@ bool CZarntoolApp::RunStartup(const QStringList& arguments) {
         Stop();
         return false;
     }
-    if (!m_bLanguageLoaded) {
+    if (!IsLanguageLoaded()) {
         m_clLog.ShowMessageId(605, LOG_FATAL);
         Stop();
         return false;

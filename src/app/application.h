@@ -1,6 +1,6 @@
 #pragma once
-// The application object: owns the log, the program directory, the settings file and the
-// active resource set, runs start-up checks and hands over to the run modes.
+// The application object: the services of the run plus start-up, the single-instance guard
+// and the hand-over to the run modes.
 #include <QCoreApplication>
 #include <QHash>
 #include <QString>
@@ -8,13 +8,12 @@
 #include <functional>
 #include <memory>
 
-#include "services/applog.h"
-#include "services/resourceset.h"
+#include "services/appservices.h"
 #include "platform/instancelock.h"
 
 class CZarnCommandLineInfo;
 
-class CZarntoolApp {
+class CZarntoolApp : public CAppServices {
 public:
     struct Options {
         // Program directory ending in "/"; empty means the folder of the program file.
@@ -43,12 +42,9 @@ public:
 
     CZarntoolApp();
     explicit CZarntoolApp(Options options);
-    virtual ~CZarntoolApp();
+    ~CZarntoolApp() override;
     CZarntoolApp(const CZarntoolApp&) = delete;
     CZarntoolApp& operator=(const CZarntoolApp&) = delete;
-
-    // The current application object (the last one constructed and not yet destroyed).
-    static CZarntoolApp* Current();
 
     // Start-up; the whole run happens inside. Always returns false.
     bool InitInstance(int argc, char** argv);
@@ -56,35 +52,8 @@ public:
     // Shutdown: releases the single-instance lock.
     int ExitInstance();
 
-    // Settings file access (the file named by m_pszProfileName), read at every call.
-    QString GetProfileString(const QString& section, const QString& key,
-                             const QString& defaultValue = {}) const;
-    int GetProfileInt(const QString& section, const QString& key, int defaultValue) const;
-    bool WriteProfileString(const QString& section, const QString& key, const QString& value);
-    // A value read in place of the file's for this run only (a command-line option); the file
-    // is not changed.
-    void OverrideProfileString(const QString& section, const QString& key, const QString& value);
-
-    // Active resource set: the language library once loaded, else the program's own set.
-    const CResourceSet& Resources() const;
-    QString LoadString(int id) const { return Resources().String(id); }
-    bool IsLanguageLoaded() const { return m_bLanguageLoaded; }
-    // Makes `set` the active resource set (tests, and start-up once the library is loaded).
-    void SetLanguageResources(const CResourceSet& set);
-
     QCoreApplication* QtApp() const { return m_pQtApp.get(); }
     const Options& GetOptions() const { return m_options; }
-
-    // Members other parts of the program read.
-    QString m_szAppDir;
-    CAppLog m_clLog;
-    QString m_csLicensePath;
-    bool m_bNetworkUse = false;
-    QString m_pszProfileName;
-    QString m_pszHelpFilePath;
-    QString m_pszAppName;
-    QString m_pszExeName;
-    QObject* m_pMainWnd = nullptr;
 
     // The run (agreement, then editor or apply mode): the installed run function. Until one is
     // installed it only traces that it was reached.
@@ -100,9 +69,5 @@ private:
     int m_qtArgc = 0;
     QList<QByteArray> m_qtArgStorage;
     std::vector<char*> m_qtArgv;
-    CResourceSet m_languageSet;
-    bool m_bLanguageLoaded = false;
     platform::CInstanceLock m_hMutex;
-    CZarntoolApp* m_previous = nullptr;
-    QHash<QString, QString> m_profileOverrides;  // "section\nkey" -> value
 };

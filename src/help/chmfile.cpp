@@ -7,7 +7,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "platform/codepage.h"
 #include "platform/fileutil.h"
 #include "platform/process.h"
@@ -43,7 +43,7 @@ QString CChmFile::ReaderProgram() {
     if (!ReaderOverride().isEmpty()) return ReaderOverride();
     const QString name = QStringLiteral("chmread");
     QString found;
-    if (const CZarntoolApp* app = CZarntoolApp::Current(); app && !app->m_szAppDir.isEmpty())
+    if (const CAppServices* app = CAppServices::Current(); app && !app->m_szAppDir.isEmpty())
         found = platform::FindProgram(name, app->m_szAppDir);
     if (found.isEmpty() && QCoreApplication::instance())
         found = platform::FindProgram(name, QCoreApplication::applicationDirPath() + u'/');

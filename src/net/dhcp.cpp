@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <random>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "platform/hwaddr.h"
 
 namespace {
@@ -15,7 +15,7 @@ const QString kClassElapsedTime = QStringLiteral("CDhcpOptionElapsedTime");
 const QString kClassPrefixPolicy = QStringLiteral("CDhcpOptionPrefixPolicy");
 const QString kClassRequest = QStringLiteral("CDhcpOptionRequest");
 
-void TraceOp(CZarntoolApp* app, const QString& className, const char* operation, bool start) {
+void TraceOp(CAppServices* app, const QString& className, const char* operation, bool start) {
     if (app == nullptr) return;
     const QString op = QString::fromLatin1(operation);
     if (start)
@@ -24,7 +24,7 @@ void TraceOp(CZarntoolApp* app, const QString& className, const char* operation,
         app->m_clLog.TraceEnd(className, op);
 }
 
-void TraceVal(CZarntoolApp* app, const QString& name, const QString& value) {
+void TraceVal(CAppServices* app, const QString& name, const QString& value) {
     if (app != nullptr) app->m_clLog.TraceValue(name, value);
 }
 
@@ -47,7 +47,7 @@ std::uint16_t Get16(const std::uint8_t* p) { return std::uint16_t((p[0] << 8) | 
 // ---------------------------------------------------------------------------------------------
 // CDhcpOption
 
-CDhcpOption::CDhcpOption() : m_pApp(CZarntoolApp::Current()) {}
+CDhcpOption::CDhcpOption() : m_pApp(CAppServices::Current()) {}
 
 void CDhcpOption::Trace(const char* operation, bool start) const {
     TraceOp(m_pApp, kClassOption, operation, start);
@@ -306,7 +306,7 @@ void CDhcpOptionPrefixPolicy::ParseAddrSel(const CDhcpOption& option, CPolicyLis
 // ---------------------------------------------------------------------------------------------
 // CDhcp
 
-CDhcp::CDhcp() : m_pApp(CZarntoolApp::Current()) {}
+CDhcp::CDhcp() : m_pApp(CAppServices::Current()) {}
 
 void CDhcp::Trace(const char* operation, bool start) const {
     TraceOp(m_pApp, kClassMessage, operation, start);

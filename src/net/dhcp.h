@@ -19,7 +19,7 @@
 
 #include "policy/policy.h"
 
-class CZarntoolApp;
+class CAppServices;
 
 class CDhcpOption {
 public:
@@ -45,7 +45,7 @@ public:
     std::uint16_t m_sCode = 0;
     std::uint16_t m_sLength = 0;  // data bytes after the 4-byte header
     int m_nTotalLength = 0;       // m_sLength + 4
-    CZarntoolApp* m_pApp = nullptr;
+    CAppServices* m_pApp = nullptr;
 
 protected:
     void Trace(const char* operation, bool start) const;
@@ -154,7 +154,7 @@ public:
     bool m_bPacket = false;
     int m_nPacketLength = 0;
     QList<CDhcpOption> m_clOption;
-    CZarntoolApp* m_pApp = nullptr;
+    CAppServices* m_pApp = nullptr;
 
 private:
     void Trace(const char* operation, bool start) const;

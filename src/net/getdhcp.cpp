@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "platform/deadline.h"
 #include "net/dhcp.h"
 #include "net/networkuse.h"

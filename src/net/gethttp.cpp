@@ -1,5 +1,5 @@
 // CPolicyListManager::GetHttp: rows from the HTTP policy server.
-#include "app/application.h"
+#include "services/appservices.h"
 #include "net/httpexchange.h"
 #include "net/networkuse.h"
 #include "platform/codepage.h"

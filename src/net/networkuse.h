@@ -1,13 +1,13 @@
 #pragma once
 // Marks a network fetch as running for its whole duration: sets the application's
 // m_bNetworkUse on construction and clears it on every way out.
-#include "app/application.h"
+#include "services/appservices.h"
 
 namespace net {
 
 class CNetworkUse {
 public:
-    explicit CNetworkUse(CZarntoolApp& app) : m_app(app) { m_app.m_bNetworkUse = true; }
+    explicit CNetworkUse(CAppServices& app) : m_app(app) { m_app.m_bNetworkUse = true; }
     ~CNetworkUse() { Clear(); }
     CNetworkUse(const CNetworkUse&) = delete;
     CNetworkUse& operator=(const CNetworkUse&) = delete;
@@ -15,12 +15,12 @@ public:
     void Clear() { m_app.m_bNetworkUse = false; }
 
 private:
-    CZarntoolApp& m_app;
+    CAppServices& m_app;
 };
 
 // Start of a network fetch: writes the start trace and the busy flag's value. True when a fetch
 // already runs; the end trace has then been written and the caller returns 1 at once.
-inline bool FetchAlreadyRunning(CZarntoolApp& app, const QString& className,
+inline bool FetchAlreadyRunning(CAppServices& app, const QString& className,
                                 const QString& methodName) {
     CAppLog& log = app.m_clLog;
     log.TraceStart(className, methodName);

@@ -1,5 +1,5 @@
 // CPolicyListManager::ExecuteCommand: runs one console command and returns what it printed.
-#include "app/application.h"
+#include "services/appservices.h"
 #include "platform/codepage.h"
 #include "platform/process.h"
 #include "platform/selfpath.h"

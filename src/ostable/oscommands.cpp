@@ -1,11 +1,11 @@
 #include "ostable/oscommands.h"
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "policy/policy.h"
 
 namespace ostable {
 
-QString ReadOsSetting(const CZarntoolApp* app) {
+QString ReadOsSetting(const CAppServices* app) {
     if (!app) return QStringLiteral("WindowsXP");
     return app->GetProfileString(QStringLiteral("APPLICATION"), QStringLiteral("OS"),
                                  QStringLiteral("WindowsXP"));

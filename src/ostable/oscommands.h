@@ -6,7 +6,7 @@
 #include "policy/policy.h"
 
 class CAppLog;
-class CZarntoolApp;
+class CAppServices;
 
 namespace ostable {
 
@@ -15,7 +15,7 @@ namespace ostable {
 // table) but divides nothing: glibc's and the kernel's tables take prefixes of any length.
 enum class EOsKind { WindowsXP, WindowsVista, Windows7, Linux, Other };
 
-QString ReadOsSetting(const CZarntoolApp* app);
+QString ReadOsSetting(const CAppServices* app);
 EOsKind ClassifyOs(const QString& setting);
 
 // The table listing appended to the netsh prefix: "show prefixpolicy" on XP,

@@ -2,7 +2,7 @@
 // RestorePolicy. The editor and apply mode both install a table through RegisterPolicy.
 #include <QHash>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "ostable/oscommands.h"
 #include "policy/policylistmanager.h"
 

@@ -1,6 +1,6 @@
 // The diagnostic snapshot for the export file: CPolicyListManager::GetCurrentString and
 // CPolicyListManager::GetCurrentIpconfigString.
-#include "app/application.h"
+#include "services/appservices.h"
 #include "ostable/oscommands.h"
 #include "policy/policylistmanager.h"
 

@@ -1,6 +1,6 @@
 // Reading the operating system's policy table: CPolicyListManager::GetCurrent and
 // CPolicyListManager::ConvertToPolicy.
-#include "app/application.h"
+#include "services/appservices.h"
 #include "ostable/oscommands.h"
 #include "policy/policylistmanager.h"
 

@@ -2,7 +2,7 @@
 // CPolicyListManager::AddPolicy and the prefix division CPolicyListManager::DividePolicy.
 #include <algorithm>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "ostable/oscommands.h"
 #include "policy/policylistmanager.h"
 

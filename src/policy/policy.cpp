@@ -5,22 +5,22 @@
 
 #include <algorithm>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "platform/charclass.h"
 
 namespace {
 
 const QString kClass = QStringLiteral("CPolicy");
 
-CAppLog* LogOf(CZarntoolApp* app) { return app ? &app->m_clLog : nullptr; }
+CAppLog* LogOf(CAppServices* app) { return app ? &app->m_clLog : nullptr; }
 
-void TraceStart(CZarntoolApp* app, const QString& method) {
+void TraceStart(CAppServices* app, const QString& method) {
     if (CAppLog* log = LogOf(app)) log->TraceStart(kClass, method);
 }
-void TraceEnd(CZarntoolApp* app, const QString& method) {
+void TraceEnd(CAppServices* app, const QString& method) {
     if (CAppLog* log = LogOf(app)) log->TraceEnd(kClass, method);
 }
-void TraceValue(CZarntoolApp* app, const QString& name, const QString& value) {
+void TraceValue(CAppServices* app, const QString& name, const QString& value) {
     if (CAppLog* log = LogOf(app)) log->TraceValue(name, value);
 }
 
@@ -74,7 +74,7 @@ int DecimalDigits(long long value) {
 ErrorInfo MakeError(int id) {
     ErrorInfo info;
     info.nId = id;
-    if (CZarntoolApp* app = CZarntoolApp::Current()) info.csText = app->LoadString(id);
+    if (CAppServices* app = CAppServices::Current()) info.csText = app->LoadString(id);
     info.nKind = LOG_ERROR;
     return info;
 }
@@ -108,7 +108,7 @@ QStringList SplitString(const QString& text, const QString& separator) {
     return fields;
 }
 
-CPolicy::CPolicy() : m_pApp(CZarntoolApp::Current()) {}
+CPolicy::CPolicy() : m_pApp(CAppServices::Current()) {}
 
 CPolicy::CPolicy(const CPolicy& other)
     : m_bDisabled(other.m_bDisabled),

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-class CZarntoolApp;
+class CAppServices;
 
 // A validation failure: message id, its text (placeholders not filled) and message kind.
 struct ErrorInfo {
@@ -70,7 +70,7 @@ public:
     QString m_csLabel;
     QString m_csPriority;
     QString m_csAddress;
-    CZarntoolApp* m_pApp = nullptr;
+    CAppServices* m_pApp = nullptr;
     ErrorInfo m_stError;
 };
 

@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "platform/codepage.h"
 #include "platform/fileutil.h"
 
@@ -11,7 +11,7 @@ const QString kClass = QStringLiteral("CPolicyListManager");
 }
 
 CPolicyListManager::CPolicyListManager()
-    : m_pApp(CZarntoolApp::Current()), m_csNetshPrefix(QStringLiteral("netsh interface ipv6 ")) {}
+    : m_pApp(CAppServices::Current()), m_csNetshPrefix(QStringLiteral("netsh interface ipv6 ")) {}
 
 // Reads the policy table file: one row per line, in file order. A line is a row only when
 // SetStringCsv accepts it and its fields pass the editor's rules (CPolicy::ValidateFields);

@@ -9,7 +9,7 @@
 
 #include "policy/policy.h"
 
-class CZarntoolApp;
+class CAppServices;
 
 class CPolicyListManager {
 public:
@@ -65,7 +65,7 @@ public:
     std::function<void(qsizetype done, qsizetype total)> m_progress;
     void SetNetworkWaitForTesting(int milliseconds) { m_nNetworkWaitMs = milliseconds; }
 
-    CZarntoolApp* m_pApp = nullptr;
+    CAppServices* m_pApp = nullptr;
     QString m_csNetshPrefix;
 
 private:

@@ -1,9 +1,9 @@
 #include "ui/aboutdialog.h"
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "platform/versioninfo.h"
 
-CAboutDlg::CAboutDlg(QWidget* parent) : CDialogEx(IDD, parent), m_pApp(CZarntoolApp::Current()) {
+CAboutDlg::CAboutDlg(QWidget* parent) : CDialogEx(IDD, parent), m_pApp(CAppServices::Current()) {
     SubclassDlgItem(IDC_STATIC_COPYRIGHT, &m_stCopyright);
     SubclassDlgItem(IDC_STATIC_VERSION, &m_stVersion);
 }

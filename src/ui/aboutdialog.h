@@ -6,7 +6,7 @@
 
 #include "ui/dialog/dialogex.h"
 
-class CZarntoolApp;
+class CAppServices;
 
 class CAboutDlg : public CDialogEx {
     Q_OBJECT
@@ -23,7 +23,7 @@ public:
     // A settings-file text with every two-character "\n" made into a line feed.
     static QString ExpandLineBreaks(const QString& text);
 
-    CZarntoolApp* m_pApp;
+    CAppServices* m_pApp;
     QLabel m_stCopyright;  // 1018
     QLabel m_stVersion;    // 1023
 

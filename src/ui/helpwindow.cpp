@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 
 #include "services/resourceset.h"
-#include "app/application.h"
+#include "services/appservices.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ constexpr int kIdsNoPage = 708;
 constexpr int kIdsCannotOpen = 709;
 
 QString Text(int id) {
-    if (const CZarntoolApp* app = CZarntoolApp::Current()) return app->LoadString(id);
+    if (const CAppServices* app = CAppServices::Current()) return app->LoadString(id);
     return CResourceSet::ProgramSet().String(id);
 }
 

@@ -3,12 +3,12 @@
 #include <QFile>
 
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "platform/fileutil.h"
 #include "ui/dialog/rtfreader.h"
 
 CZarnlicenseDlg::CZarnlicenseDlg(QWidget* parent)
-    : CDialogEx(IDD, parent), m_pApp(CZarntoolApp::Current()) {
+    : CDialogEx(IDD, parent), m_pApp(CAppServices::Current()) {
     SubclassDlgItem(IDC_RICHEDIT_LICENSE, &m_editLicense);
     SubclassDlgItem(IDCANCEL, &m_btnQuit);
     SubclassDlgItem(IDOK, &m_btnUse);

@@ -8,7 +8,7 @@
 
 #include "ui/dialog/dialogex.h"
 
-class CZarntoolApp;
+class CAppServices;
 class QFile;
 
 class CZarnlicenseDlg : public CDialogEx {
@@ -30,7 +30,7 @@ public:
     // Answers 0 to go on; nonzero when the file could not be read.
     static int LicenseStreamCallback(QFile* cookie, char* buffer, qint64 wanted, qint64* read);
 
-    CZarntoolApp* m_pApp;
+    CAppServices* m_pApp;
     QTextEdit m_editLicense;     // 1022
     QPushButton m_btnQuit;       // 2 "終了"
     QPushButton m_btnUse;        // 1 "利用する"

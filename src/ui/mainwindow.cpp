@@ -8,7 +8,7 @@
 #include <QResizeEvent>
 #include <algorithm>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "platform/fileutil.h"
 #include "ui/aboutdialog.h"
 #include "ui/dialog/waitcursor.h"
@@ -18,7 +18,7 @@ namespace {
 const QString kClass = QStringLiteral("CZarntoolDlg");
 
 // An icon of the active resource set, or of the program's own set when the active one has none.
-QIcon LoadIcon(const CZarntoolApp* app, int id) {
+QIcon LoadIcon(const CAppServices* app, int id) {
     QString path = app ? app->Resources().IconPath(id) : QString();
     if (path.isEmpty() || !QFileInfo::exists(path)) path = CResourceSet::ProgramSet().IconPath(id);
     if (path.isEmpty()) return {};
@@ -48,7 +48,7 @@ CZarntoolDlg::CZarntoolDlg(QWidget* parent)
       m_btnRemove(nullptr),
       m_btnModify(nullptr),
       m_btnAdd(nullptr) {
-    m_pApp = CZarntoolApp::Current();
+    m_pApp = CAppServices::Current();
     m_hIcon = LoadIcon(m_pApp, 128);
     MapCommands();
 }
@@ -94,7 +94,7 @@ bool CZarntoolDlg::OnInitDialog() {
     DoDataExchange();
 
     // 2. Every message box from now on belongs to this window.
-    m_pApp = CZarntoolApp::Current();
+    m_pApp = CAppServices::Current();
     if (!m_pApp) return true;
     CAppLog& log = m_pApp->m_clLog;
     log.m_hOwnerWnd = this;

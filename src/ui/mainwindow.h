@@ -13,7 +13,7 @@
 #include "ui/dialog/dialogex.h"
 #include "ui/policylistctrl.h"
 
-class CZarntoolApp;
+class CAppServices;
 
 class CZarntoolDlg : public CDialogEx {
     Q_OBJECT
@@ -92,7 +92,7 @@ public:
     CPolicyListManager m_clManager;
     std::unique_ptr<QList<QIcon>> m_pImageList;
     bool m_hAccel = false;
-    CZarntoolApp* m_pApp = nullptr;
+    CAppServices* m_pApp = nullptr;
 
 protected:
     bool OnInitDialog() override;

@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "ostable/exportfile.h"
 #include "platform/fileutil.h"
 #include "ui/aboutdialog.h"
@@ -71,7 +71,7 @@ void CZarntoolDlg::OnFileGetNetwork() {
 
 void CZarntoolDlg::OnUpdateFileGetNetwork(CCmdUI* pCmdUI) {
     if (!pCmdUI) return;
-    CZarntoolApp* app = m_pApp ? m_pApp : CZarntoolApp::Current();
+    CAppServices* app = m_pApp ? m_pApp : CAppServices::Current();
     // A missing key reads as "0": the item is disabled. Any other text, empty included,
     // enables it.
     const QString csUseNetwork =

@@ -13,7 +13,7 @@
 #include <climits>
 #include <ctime>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "ui/dialog/dialogex.h"
 #include "ui/dialog/waitcursor.h"
 
@@ -397,7 +397,7 @@ void CPolicyListModel::EndBatch() {
 // CPolicyListCtrl
 
 CPolicyListCtrl::CPolicyListCtrl(QWidget* parent) : QTableView(parent), CMovableObject(this) {
-    m_pApp = CZarntoolApp::Current();
+    m_pApp = CAppServices::Current();
     Trace("CPolicyListCtrl", false);
     auto title = [this](int id) { return m_pApp ? m_pApp->LoadString(id) : QString(); };
     m_clColumns = {

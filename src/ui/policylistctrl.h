@@ -18,7 +18,7 @@
 #include "policy/policy.h"
 #include "ui/dialog/customcontrols.h"
 
-class CZarntoolApp;
+class CAppServices;
 
 // One column of the list: its title and its fixed width in pixels.
 class CPolicyHeader {
@@ -175,7 +175,7 @@ public:
     bool IsSortAscending() const { return m_bSortAscending; }
 
     QList<CPolicyHeader> m_clColumns;
-    CZarntoolApp* m_pApp = nullptr;
+    CAppServices* m_pApp = nullptr;
 
 protected:
     // Reported when a row's check box or its selected-and-focused state changes.

@@ -5,7 +5,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "platform/charclass.h"
 
 namespace {
@@ -16,7 +16,7 @@ const QString kSection = QStringLiteral("APPLICATION");
 }  // namespace
 
 CZarnpropDlg::CZarnpropDlg(QWidget* parent)
-    : CDialogEx(IDD, parent), m_pApp(CZarntoolApp::Current()) {
+    : CDialogEx(IDD, parent), m_pApp(CAppServices::Current()) {
     SubclassDlgItem(IDC_COMBO_OS, &m_cmbOs);
     SubclassDlgItem(IDC_COMBO_LANG, &m_cmbLang);
     SubclassDlgItem(IDC_COMBO_PROTOCOL, &m_cmbProtocol);

@@ -12,7 +12,7 @@
 #include "ui/dialog/combobox.h"
 #include "ui/dialog/dialogex.h"
 
-class CZarntoolApp;
+class CAppServices;
 
 class CZarnpropDlg : public CDialogEx {
     Q_OBJECT
@@ -44,7 +44,7 @@ public:
     QString m_csInitialLang;      // LANG as read when the dialog opened
     QGroupBox m_grpNetwork;       // 1019
     QLabel m_stAddress;           // 1020
-    CZarntoolApp* m_pApp;
+    CAppServices* m_pApp;
     QLabel m_stProtocol;          // 1021
 
 protected:

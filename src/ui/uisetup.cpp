@@ -7,7 +7,7 @@
 
 #include "services/applog.h"
 #include "services/resourceset.h"
-#include "app/application.h"
+#include "services/appservices.h"
 #include "ui/dialog/dialogex.h"
 #include "ui/mainwindow.h"
 
@@ -33,7 +33,7 @@ std::unique_ptr<QCoreApplication> MakeQtApp(int& argc, char** argv) {
     return app;
 }
 
-void PrepareUi(CZarntoolApp& app) {
+void PrepareUi(CAppServices& app) {
     if (!WidgetsAvailable()) return;
     // One look on every desktop, independent of the platform theme.
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
@@ -42,7 +42,7 @@ void PrepareUi(CZarntoolApp& app) {
         QApplication::setFont(CDialogEx::TemplateFont(*main));
 }
 
-void ReleaseUi(CZarntoolApp& app) {
+void ReleaseUi(CAppServices& app) {
     app.m_pMainWnd = nullptr;
     app.m_clLog.m_hOwnerWnd = nullptr;
     if (WidgetsAvailable()) QApplication::closeAllWindows();

@@ -5,7 +5,7 @@
 #include <QString>
 #include <memory>
 
-class CZarntoolApp;
+class CAppServices;
 
 namespace uisetup {
 
@@ -18,9 +18,9 @@ bool WidgetsAvailable();
 // display a QCoreApplication, so that start-up runs and ends cleanly instead of aborting.
 std::unique_ptr<QCoreApplication> MakeQtApp(int& argc, char** argv);
 // Before the run: the widget style the dialogs are drawn in.
-void PrepareUi(CZarntoolApp& app);
+void PrepareUi(CAppServices& app);
 // After the run: closes what the run left open.
-void ReleaseUi(CZarntoolApp& app);
+void ReleaseUi(CAppServices& app);
 // The framework's own message box (OK button, warning icon), not logged; without widgets its
 // text goes to standard error.
 void FrameworkMessage(const QString& caption, const QString& text);

@@ -21,7 +21,7 @@
 #include <QVBoxLayout>
 #include <cstdint>
 
-#include "app/application.h"
+#include "services/appservices.h"
 #include "ui/dialog/combobox.h"
 
 namespace {
@@ -94,7 +94,7 @@ CDialogEx::~CDialogEx() {
 
 const CResourceSet& CDialogEx::Resources() const {
     if (m_pResources) return *m_pResources;
-    if (CZarntoolApp* app = CZarntoolApp::Current()) return app->Resources();
+    if (CAppServices* app = CAppServices::Current()) return app->Resources();
     return CResourceSet::ProgramSet();
 }
 
@@ -698,7 +698,7 @@ int CDialogEx::DoModal() {
     if (m_bEnded) return m_nResult;
     // Without an owner, the application's main window owns the dialog while it runs.
     if (!parentWidget()) {
-        if (CZarntoolApp* app = CZarntoolApp::Current()) {
+        if (CAppServices* app = CAppServices::Current()) {
             auto* main = qobject_cast<QWidget*>(app->m_pMainWnd);
             if (main && main != this && main->isVisible()) setParent(main, windowFlags());
         }

@@ -1,0 +1,30 @@
+#pragma once
+// The installation's files, all below the program directory (which ends in "/").
+#include <QString>
+
+class CInstallPaths {
+public:
+    CInstallPaths() = default;
+    explicit CInstallPaths(QString appDir) : m_appDir(std::move(appDir)) {}
+
+    const QString& AppDir() const { return m_appDir; }
+    QString Log() const { return m_appDir + QStringLiteral("zarntool.log"); }
+    QString Settings() const { return m_appDir + QStringLiteral("conf/zarntool.ini"); }
+    QString PolicyTable() const { return m_appDir + QStringLiteral("conf/policytable.conf"); }
+    QString FactoryTable() const {
+        return m_appDir + QStringLiteral("conf/policytable.conf.default");
+    }
+    QString LanguagesDir() const { return m_appDir + QStringLiteral("conf/langs"); }
+    // The folder of one language ("conf/langs/<lang>") and its files.
+    QString LanguageDir(const QString& lang) const { return LanguagesDir() + u'/' + lang; }
+    QString LanguageLibrary(const QString& lang) const {
+        return LanguageDir(lang) + QStringLiteral("/lang.json");
+    }
+    QString License(const QString& lang) const {
+        return LanguageDir(lang) + QStringLiteral("/license.rtf");
+    }
+    QString Help(const QString& lang) const { return LanguageDir(lang) + QStringLiteral("/help.chm"); }
+
+private:
+    QString m_appDir;
+};
