@@ -5,6 +5,8 @@
 
 #include "app/commandline.h"
 #include "platform/fileutil.h"
+#include "services/settingskeys.h"
+#include "resids.h"
 #include "platform/profile.h"
 #include "platform/selfpath.h"
 #include "platform/socketinit.h"
@@ -23,53 +25,51 @@ CZarntoolApp::~CZarntoolApp() {
 bool CZarntoolApp::InitInstance(int argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-    if (m_options.makeQtApp && !m_pQtApp && !QCoreApplication::instance()) {
+    if (!m_pQtApp && !QCoreApplication::instance()) {
         m_qtArgc = argc;
-        m_pQtApp = m_options.makeQtApp(m_qtArgc, argv);
+        m_pQtApp = MakeQtApp(m_qtArgc, argv);
     }
     return RunStartup(arguments);
 }
 
 bool CZarntoolApp::InitInstance(const QStringList& arguments) {
-    if (m_options.makeQtApp && !m_pQtApp && !QCoreApplication::instance()) {
+    if (!m_pQtApp && !QCoreApplication::instance()) {
         m_qtArgStorage = {m_pszExeName.toLocal8Bit()};
         for (const QString& a : arguments) m_qtArgStorage << a.toLocal8Bit();
         m_qtArgv.clear();
         for (QByteArray& a : m_qtArgStorage) m_qtArgv.push_back(a.data());
         m_qtArgv.push_back(nullptr);
         m_qtArgc = static_cast<int>(m_qtArgStorage.size());
-        m_pQtApp = m_options.makeQtApp(m_qtArgc, m_qtArgv.data());
+        m_pQtApp = MakeQtApp(m_qtArgc, m_qtArgv.data());
     }
     return RunStartup(arguments);
 }
 
-void CZarntoolApp::Stop() { m_clLog.LogString(301); }
+void CZarntoolApp::Stop() { m_clLog.LogString(strid::kStopped); }
 
 bool CZarntoolApp::FindLanguageDirectory() const {
-    QDir langs(m_szAppDir + QStringLiteral("conf/langs"));
+    QDir langs(Paths().LanguagesDir());
     if (!langs.exists()) return false;
     const QStringList dirs = langs.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
     return !dirs.isEmpty();
 }
 
-bool CZarntoolApp::RunStartup(const QStringList& arguments) {
-    // Program directory; every path below is a plain concatenation on it.
+void CZarntoolApp::ReadSettingsAndLanguage() {
+    // Program directory; every path of the installation is a plain concatenation on it.
     m_szAppDir.clear();
     if (m_options.appDirFromProgram && m_options.appDir.isEmpty())
         m_szAppDir = platform::ProgramDirectory();
     else
         m_szAppDir = m_options.appDir;
+    const CInstallPaths paths = Paths();
+    m_clLog.m_sLogPath = paths.Log();
 
-    m_clLog.m_sLogPath = m_szAppDir + QStringLiteral("zarntool.log");
-
-    const QString settingsPath = m_szAppDir + QStringLiteral("conf/zarntool.ini");
-    if (platform::FileExists(settingsPath)) {
-        m_pszProfileName = settingsPath;
-        m_clLog.SetLogLevel(GetProfileString(QStringLiteral("APPLICATION"),
-                                             QStringLiteral("LOG_LEVEL"), QStringLiteral("DEBUG")));
-        const QString lang = GetProfileString(QStringLiteral("APPLICATION"), QStringLiteral("LANG"));
+    if (platform::FileExists(paths.Settings())) {
+        m_pszProfileName = paths.Settings();
+        m_clLog.SetLogLevel(GetProfileString(settings::Application(), settings::LogLevel(),
+                                             QStringLiteral("DEBUG")));
         const QString langLibrary =
-            m_szAppDir + QStringLiteral("conf/langs/") + lang + QStringLiteral("/lang.json");
+            paths.LanguageLibrary(GetProfileString(settings::Application(), settings::Lang()));
         m_clLog.TraceValue(QStringLiteral("cs_LangDll"), langLibrary);
         CResourceSet set;
         QString reason;
@@ -79,82 +79,95 @@ bool CZarntoolApp::RunStartup(const QStringList& arguments) {
             m_clLog.TraceValue(QStringLiteral("csError"), reason);
         }
     }
+    m_pszHelpFilePath = paths.Help(
+        GetProfileString(settings::Application(), settings::Lang(), QStringLiteral("Japanese")));
+}
 
-    const QString helpLang = GetProfileString(QStringLiteral("APPLICATION"), QStringLiteral("LANG"),
-                                              QStringLiteral("Japanese"));
-    m_pszHelpFilePath = m_szAppDir + QStringLiteral("conf/langs/") + helpLang +
-                        QStringLiteral("/help.chm");
-
-    m_clLog.LogString(300);
-
+bool CZarntoolApp::TakeInstanceLock() {
     // Single-instance guard. It fails closed: a guard that cannot be taken (a lock file or
     // folder planted by someone else, a missing folder) cannot tell whether another instance
     // runs, so start-up stops as for a second instance; the system error is traced first.
     using LockResult = platform::CInstanceLock::Result;
     const LockResult lock = m_hMutex.Acquire(m_pszExeName, m_options.lockDir);
-    if (lock != LockResult::Acquired) {
-        if (lock == LockResult::Failed)
-            m_clLog.TraceValue(QStringLiteral("CInstanceLock::Acquire"),
-                               QString::number(m_hMutex.LastError()));
-        m_clLog.ShowMessage(LoadString(600), LOG_FATAL);
-        Stop();
-        return false;
-    }
+    if (lock == LockResult::Acquired) return true;
+    if (lock == LockResult::Failed)
+        m_clLog.TraceValue(QStringLiteral("CInstanceLock::Acquire"),
+                           QString::number(m_hMutex.LastError()));
+    m_clLog.ShowMessage(LoadString(strid::kAlreadyRunning), LOG_FATAL);
+    return false;
+}
 
-    if (!platform::FileExists(settingsPath)) {
-        m_clLog.ShowMessage(LoadString(602), LOG_FATAL);
-        Stop();
-        return false;
-    }
+int CZarntoolApp::CheckInstallation() const {
+    const CInstallPaths paths = Paths();
+    if (!platform::FileExists(paths.Settings())) return strid::kNoSettingsFile;
+    if (!FindLanguageDirectory()) return strid::kNoLanguageFolder;
+    const QString lang = GetProfileString(settings::Application(), settings::Lang());
+    if (!platform::FileExists(paths.LanguageLibrary(lang))) return strid::kNoLanguageLibrary;
+    if (!IsLanguageLoaded()) return strid::kLanguageNotLoadable;
+    return 0;
+}
 
-    if (!FindLanguageDirectory()) {
-        m_clLog.ShowMessageId(603, LOG_FATAL);
-        Stop();
-        return false;
-    }
-
-    const QString lang = GetProfileString(QStringLiteral("APPLICATION"), QStringLiteral("LANG"));
-    const QString langDir = m_szAppDir + QStringLiteral("conf/langs/") + lang;
-    if (!platform::FileExists(langDir + QStringLiteral("/lang.json"))) {
-        m_clLog.ShowMessageId(604, LOG_FATAL);
-        Stop();
-        return false;
-    }
-    if (!IsLanguageLoaded()) {
-        m_clLog.ShowMessageId(605, LOG_FATAL);
-        Stop();
-        return false;
-    }
-
-    m_pszAppName = LoadString(701);
-    m_csLicensePath = langDir + QStringLiteral("/license.rtf");
-
+bool CZarntoolApp::StartSockets() {
     // The framework's own box, neither logged nor followed by string 301.
-    const bool socketsReady =
+    const bool ready =
         m_options.startSockets ? m_options.startSockets() : platform::StartSocketLibrary();
-    if (!socketsReady) {
-        if (m_options.frameworkMessage)
-            m_options.frameworkMessage(m_pszAppName, LoadString(104));
-        else
-            DebugOutput(m_pszAppName + QStringLiteral(": ") + LoadString(104));
+    if (ready) return true;
+    FrameworkMessage(m_pszAppName, LoadString(strid::kSocketsNotStarted));
+    return false;
+}
+
+bool CZarntoolApp::RunStartup(const QStringList& arguments) {
+    ReadSettingsAndLanguage();
+    m_clLog.LogString(strid::kStarted);
+    if (!TakeInstanceLock()) {
+        Stop();
         return false;
     }
+    if (const int missing = CheckInstallation()) {
+        // The settings file's message is shown as text; the others by number.
+        if (missing == strid::kNoSettingsFile)
+            m_clLog.ShowMessage(LoadString(missing), LOG_FATAL);
+        else
+            m_clLog.ShowMessageId(missing, LOG_FATAL);
+        Stop();
+        return false;
+    }
+    const QString lang = GetProfileString(settings::Application(), settings::Lang());
+    m_pszAppName = LoadString(strid::kProductName);
+    m_csLicensePath = Paths().License(lang);
+    if (!StartSockets()) return false;
 
     CZarnCommandLineInfo cmdInfo(this);
     cmdInfo.ParseCommandLine(arguments);
-
-    if (!cmdInfo.m_bOptionE &&
-        !platform::FileExists(m_szAppDir + QStringLiteral("conf/policytable.conf"))) {
-        m_clLog.ShowMessageId(606, LOG_FATAL);
+    if (!cmdInfo.m_bOptionE && !platform::FileExists(Paths().PolicyTable())) {
+        m_clLog.ShowMessageId(strid::kNoPolicyTableFile, LOG_FATAL);
         Stop();
         return false;
     }
-
-    if (m_options.prepareUi) m_options.prepareUi(*this);
+    PrepareUi();
     Run(cmdInfo);
-    if (m_options.releaseUi) m_options.releaseUi(*this);
+    ReleaseUi();
     Stop();
     return false;
+}
+
+std::unique_ptr<QCoreApplication> CZarntoolApp::MakeQtApp(int& argc, char** argv) {
+    return m_options.makeQtApp ? m_options.makeQtApp(argc, argv) : nullptr;
+}
+
+void CZarntoolApp::PrepareUi() {
+    if (m_options.prepareUi) m_options.prepareUi(*this);
+}
+
+void CZarntoolApp::ReleaseUi() {
+    if (m_options.releaseUi) m_options.releaseUi(*this);
+}
+
+void CZarntoolApp::FrameworkMessage(const QString& caption, const QString& text) {
+    if (m_options.frameworkMessage)
+        m_options.frameworkMessage(caption, text);
+    else
+        DebugOutput(caption + QStringLiteral(": ") + text);
 }
 
 void CZarntoolApp::Run(const CZarnCommandLineInfo& cmdInfo) {

@@ -57,10 +57,27 @@ public:
 
     // The run (agreement, then editor or apply mode): the installed run function. Until one is
     // installed it only traces that it was reached.
-    void Run(const CZarnCommandLineInfo& cmdInfo);
+    virtual void Run(const CZarnCommandLineInfo& cmdInfo);
+
+protected:
+    // The steps a program puts around start-up; by default they are the options' functions.
+    // The Qt application object (null: none is made here).
+    virtual std::unique_ptr<QCoreApplication> MakeQtApp(int& argc, char** argv);
+    // Preparation and release of the user interface around the run.
+    virtual void PrepareUi();
+    virtual void ReleaseUi();
+    // The framework's own box (socket start-up failure): no log line.
+    virtual void FrameworkMessage(const QString& caption, const QString& text);
 
 private:
     bool RunStartup(const QStringList& arguments);
+    // Start-up's steps: the program directory, the settings file and the language library;
+    // the single-instance guard; the installation's files (0, or the message naming what is
+    // missing); the socket library.
+    void ReadSettingsAndLanguage();
+    bool TakeInstanceLock();
+    int CheckInstallation() const;
+    bool StartSockets();
     bool FindLanguageDirectory() const;
     void Stop();  // logs string 301
 

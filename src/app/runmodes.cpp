@@ -8,6 +8,7 @@
 #include "ui/dialog/waitcursor.h"
 #include "ui/licensedialog.h"
 #include "ui/uisetup.h"
+#include "resids.h"
 
 namespace runmodes {
 
@@ -16,7 +17,7 @@ void Run(CZarntoolApp& app, const CZarnCommandLineInfo& cmd, const MainWindowFac
     if (!uisetup::WidgetsAvailable()) {
         // No display: the terms of use cannot be shown, so neither mode may run.
         log.TraceValue(QStringLiteral("QApplication"), QStringLiteral("FALSE"));
-        log.ShowMessageId(607, LOG_FATAL);
+        log.ShowMessageId(strid::kNoDisplay, LOG_FATAL);
         return;
     }
     int nResponseLicense = -1;
@@ -61,7 +62,7 @@ int ApplyPolicyTable(CZarntoolApp& app) {
         CPolicyListManager manager;
         CPolicyList clPolicyConf;
         QList<qsizetype> rejected;
-        const QString cs_PolicyTablePath = app.m_szAppDir + QStringLiteral("conf/policytable.conf");
+        const QString cs_PolicyTablePath = CInstallPaths(app.m_szAppDir).PolicyTable();
         if (!platform::FileExists(cs_PolicyTablePath) &&
             !platform::DirectoryExists(cs_PolicyTablePath)) {
             log.TraceValue(QStringLiteral("FindFile(cs_PolicyTablePath)"), QStringLiteral("FALSE"));
@@ -70,14 +71,14 @@ int ApplyPolicyTable(CZarntoolApp& app) {
         } else if (!rejected.isEmpty()) {
             // A damaged file says nothing reliable about the table wanted: nothing is changed.
             wait.Restore();
-            log.ShowMessageFormat({QString::number(rejected.first())}, 521, LOG_ERROR);
+            log.ShowMessageFormat({QString::number(rejected.first())}, strid::kPolicyFileLineInvalid, LOG_ERROR);
         } else if (manager.RegisterPolicy(clPolicyConf) == 0) {
             log.TraceValue(QStringLiteral("RegisterPolicy"), QStringLiteral("FALSE"));
         } else {
             applied = true;
         }
     }
-    if (applied) log.ShowMessageId(404, LOG_DEBUG);
+    if (applied) log.ShowMessageId(strid::kApplyDone, LOG_DEBUG);
     return applied ? 1 : 0;
 }
 

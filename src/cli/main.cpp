@@ -14,6 +14,8 @@
 #include "ostable/exportfile.h"
 #include "platform/fileutil.h"
 #include "policy/policylistmanager.h"
+#include "resids.h"
+#include "services/settingskeys.h"
 
 namespace {
 
@@ -147,9 +149,8 @@ private:
 };
 
 // A path the user gave, relative to the working folder; none: the installation's `fallback`.
-QString FileArgument(const CZarntoolApp& app, const COptions& o, const QString& fallback) {
-    return o.args.isEmpty() ? app.m_szAppDir + fallback
-                            : QFileInfo(o.args.first()).absoluteFilePath();
+QString FileArgument(const COptions& o, const QString& fallback) {
+    return o.args.isEmpty() ? fallback : QFileInfo(o.args.first()).absoluteFilePath();
 }
 
 int Show(CZarntoolApp& app, const COptions& o) {
@@ -171,14 +172,14 @@ int Show(CZarntoolApp& app, const COptions& o) {
 }
 
 int Check(CZarntoolApp& app, const COptions& o) {
-    const QString path = FileArgument(app, o, QStringLiteral("conf/policytable.conf"));
+    const QString path = FileArgument(o, app.Paths().PolicyTable());
     CPolicyListManager manager;
     manager.m_pApp = &app;
     CPolicyList rows;
     QList<qsizetype> rejected;
     QList<ErrorInfo> reasons;
     if (manager.GetPolicyFile(rows, path, &rejected, &reasons) != 1) {
-        app.m_clLog.ShowMessageId(700, LOG_ERROR);
+        app.m_clLog.ShowMessageId(strid::kFileNotFound, LOG_ERROR);
         return kExitFailed;
     }
     QJsonArray array;
@@ -203,7 +204,7 @@ int Check(CZarntoolApp& app, const COptions& o) {
 int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
     CAppLog& log = app.m_clLog;
     if (!o.acceptTerms) {
-        log.ShowMessageFormat({app.m_csLicensePath}, 801, LOG_WARN);
+        log.ShowMessageFormat({app.m_csLicensePath}, strid::kCliAcceptTerms, LOG_WARN);
         return kExitUsage;
     }
     CPolicyListManager manager;
@@ -211,16 +212,16 @@ int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
     CPolicyList rows;
     QList<qsizetype> rejected;
     if (manager.GetPolicyFile(rows, path, &rejected) != 1) {
-        log.ShowMessageId(700, LOG_ERROR);
+        log.ShowMessageId(strid::kFileNotFound, LOG_ERROR);
         return kExitFailed;
     }
     if (!rejected.isEmpty()) {
-        log.ShowMessageFormat({QString::number(rejected.first())}, 521, LOG_ERROR);
+        log.ShowMessageFormat({QString::number(rejected.first())}, strid::kPolicyFileLineInvalid, LOG_ERROR);
         return kExitFailed;
     }
     // A long registration shows how far it is, on a terminal only.
     if (!o.quiet && !o.json && platform::StandardErrorIsTerminal()) {
-        const QString format = app.LoadString(806);
+        const QString format = app.LoadString(strid::kCliProgress);
         manager.m_progress = [format](qsizetype done, qsizetype total) {
             const QString line =
                 CAppLog::FormatMessage(format, {QString::number(done), QString::number(total)});
@@ -235,24 +236,24 @@ int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
         return restore == CPolicyListManager::ERestore::NotRestored ? kExitNotRestored
                                                                     : kExitFailed;
     }
-    log.ShowMessageId(404, LOG_DEBUG);
+    log.ShowMessageId(strid::kApplyDone, LOG_DEBUG);
     return kExitOk;
 }
 
 // Rows from the network as the editor's menu fetches them, in the policy table file format.
 int Fetch(CZarntoolApp& app, const COptions& o) {
     CAppLog& log = app.m_clLog;
-    const QString section = QStringLiteral("APPLICATION");
+    const QString section = settings::Application();
     // The settings file can switch network use off; the editor's menu item is then disabled.
-    if (app.GetProfileString(section, QStringLiteral("USE_NETWORK"), QStringLiteral("0"))
+    if (app.GetProfileString(section, settings::UseNetwork(), QStringLiteral("0"))
             .compare(QLatin1String("0"), Qt::CaseInsensitive) == 0) {
-        log.ShowMessageId(804, LOG_ERROR);
+        log.ShowMessageId(strid::kCliNetworkDisabled, LOG_ERROR);
         return kExitFailed;
     }
     if (!o.address.isEmpty())
-        app.OverrideProfileString(section, QStringLiteral("ADDRESS"), o.address);
+        app.OverrideProfileString(section, settings::Address(), o.address);
     if (!o.optionCode.isEmpty())
-        app.OverrideProfileString(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"),
+        app.OverrideProfileString(settings::DhcpOption(), settings::OptionCode(),
                                   o.optionCode);
     CPolicyListManager manager;
     manager.m_pApp = &app;
@@ -268,7 +269,7 @@ int Fetch(CZarntoolApp& app, const COptions& o) {
     if (!o.output.isEmpty()) {
         const QString path = QFileInfo(o.output).absoluteFilePath();
         if (!platform::WriteFileAtomic(path, bytes)) {
-            log.ShowMessageFormat({path}, 805, LOG_ERROR);
+            log.ShowMessageFormat({path}, strid::kCliFileNotWritable, LOG_ERROR);
             return kExitFailed;
         }
     }
@@ -298,10 +299,10 @@ int Export(CZarntoolApp& app, const COptions& o) {
     if (ipconfig.isEmpty()) return kExitFailed;
     const QString path = QFileInfo(o.args.first()).absoluteFilePath();
     if (!platform::WriteFileAtomic(path, exportfile::Bytes(policy, ipconfig))) {
-        app.m_clLog.ShowMessageFormat({path}, 805, LOG_ERROR);
+        app.m_clLog.ShowMessageFormat({path}, strid::kCliFileNotWritable, LOG_ERROR);
         return kExitFailed;
     }
-    app.m_clLog.ShowMessageFormat({path}, 403, LOG_DEBUG);
+    app.m_clLog.ShowMessageFormat({path}, strid::kExportDone, LOG_DEBUG);
     return kExitOk;
 }
 
@@ -311,8 +312,8 @@ int RunCommand(CZarntoolApp& app, const COptions& o) {
     if (o.command == u"fetch") return Fetch(app, o);
     if (o.command == u"export") return Export(app, o);
     if (o.command == u"apply")
-        return Install(app, o, FileArgument(app, o, QStringLiteral("conf/policytable.conf")));
-    return Install(app, o, app.m_szAppDir + QStringLiteral("conf/policytable.conf.default"));
+        return Install(app, o, FileArgument(o, app.Paths().PolicyTable()));
+    return Install(app, o, app.Paths().FactoryTable());
 }
 
 }  // namespace
@@ -325,15 +326,15 @@ int main(int argc, char** argv) {
     const CResourceSet& own = CResourceSet::ProgramSet();
     if (!options.bad.isEmpty() ||
         (options.command.isEmpty() && !options.help && !options.version)) {
-        const QString text = CAppLog::FormatMessage(own.String(802), {options.bad});
-        Write(stderr, options.json ? Compact({{QStringLiteral("id"), 802},
+        const QString text = CAppLog::FormatMessage(own.String(strid::kCliBadArguments), {options.bad});
+        Write(stderr, options.json ? Compact({{QStringLiteral("id"), strid::kCliBadArguments},
                                               {QStringLiteral("text"), text},
                                               {QStringLiteral("error"), true}})
                                    : text);
         return kExitUsage;
     }
     if (options.help) {
-        Write(stdout, own.String(803));
+        Write(stdout, own.String(strid::kCliUsage));
         return kExitOk;
     }
     if (options.version) {

@@ -2,12 +2,13 @@
 
 #include "services/appservices.h"
 #include "policy/policy.h"
+#include "services/settingskeys.h"
 
 namespace ostable {
 
 QString ReadOsSetting(const CAppServices* app) {
     if (!app) return QStringLiteral("WindowsXP");
-    return app->GetProfileString(QStringLiteral("APPLICATION"), QStringLiteral("OS"),
+    return app->GetProfileString(settings::Application(), settings::Os(),
                                  QStringLiteral("WindowsXP"));
 }
 

@@ -5,6 +5,7 @@
 #include "services/appservices.h"
 #include "ostable/oscommands.h"
 #include "policy/policylistmanager.h"
+#include "resids.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
         const int length = row.GetPrefixLen();
         const QByteArray key = PrefixKey(address, length);
         if (typed.contains(key)) {
-            log.ShowMessageFormat({row.m_csAddress}, 511, LOG_ERROR);
+            log.ShowMessageFormat({row.m_csAddress}, strid::kPrefixDuplicate, LOG_ERROR);
             return 0;
         }
         typed.insert(key, candidates.size());
@@ -135,7 +136,7 @@ int CPolicyListManager::RegisterPolicy(const CPolicyList& rows, ERestore* restor
     }
     const bool restored = RestorePolicy(clSaved) == 1;
     if (restore) *restore = restored ? ERestore::Restored : ERestore::NotRestored;
-    log.ShowMessageId(restored ? 519 : 520, restored ? LOG_INFO : LOG_ERROR);
+    log.ShowMessageId(restored ? strid::kTableRestored : strid::kTableNotRestored, restored ? LOG_INFO : LOG_ERROR);
     return 0;
 }
 

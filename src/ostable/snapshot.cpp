@@ -3,6 +3,7 @@
 #include "services/appservices.h"
 #include "ostable/oscommands.h"
 #include "policy/policylistmanager.h"
+#include "resids.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ QString CPolicyListManager::GetCurrentString() {
     const QString output = NormaliseLineEnds(ExecuteCommand(command));
     // A one-line output (the runner's "NG" among them) is not a table listing.
     if (SplitString(output, QStringLiteral("\n")).size() == 1) {
-        log.ShowMessageFormat({command}, 517, LOG_ERROR);
+        log.ShowMessageFormat({command}, strid::kListingUnreadable, LOG_ERROR);
         return {};
     }
     log.TraceEnd(kClass, QStringLiteral("GetCurrentString"));

@@ -3,6 +3,7 @@
 #include "services/appservices.h"
 #include "ostable/oscommands.h"
 #include "policy/policylistmanager.h"
+#include "resids.h"
 
 namespace {
 
@@ -59,9 +60,9 @@ int CPolicyListManager::ReadCurrent(CPolicyList& list, bool showFailure) {
     if (!read) {
         log.TraceValue(QStringLiteral("csResult"), result);
         if (showFailure)
-            log.ShowMessageFormat({command}, 517, LOG_ERROR);
+            log.ShowMessageFormat({command}, strid::kListingUnreadable, LOG_ERROR);
         else
-            log.LogFormat({command}, 517, LOG_ERROR);
+            log.LogFormat({command}, strid::kListingUnreadable, LOG_ERROR);
         return 0;
     }
     log.TraceEnd(kClass, QStringLiteral("GetCurrent"));
@@ -93,7 +94,7 @@ int CPolicyListManager::ConvertToPolicy(const QString& output, CPolicyList& list
         if (line.isEmpty()) continue;
         const QStringList columns = SplitString(CollapseBlanks(line), QStringLiteral("\t"));
         if (columns.size() != 3) {
-            log.LogFormat({QStringLiteral("csaItemList.GetCount"), QStringLiteral("!3")}, 306, LOG_DEBUG);
+            log.LogFormat({QStringLiteral("csaItemList.GetCount"), QStringLiteral("!3")}, strid::kTraceValue, LOG_DEBUG);
             return 0;
         }
         CPolicy row;
@@ -104,7 +105,7 @@ int CPolicyListManager::ConvertToPolicy(const QString& output, CPolicyList& list
         row.m_csLabel = columns[1];
         row.m_csAddress = columns[2];
         if (!row.ValidateFields()) {
-            log.LogFormat({QStringLiteral("csInvalidEntry"), line}, 306, LOG_DEBUG);
+            log.LogFormat({QStringLiteral("csInvalidEntry"), line}, strid::kTraceValue, LOG_DEBUG);
             return 0;
         }
         row.m_csNetworkName =

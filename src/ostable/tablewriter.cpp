@@ -5,6 +5,7 @@
 #include "services/appservices.h"
 #include "ostable/oscommands.h"
 #include "policy/policylistmanager.h"
+#include "resids.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ int CPolicyListManager::RunRowCommands(const CPolicyList& rows, bool isDelete, E
     const ostable::EOsKind kind = ostable::ClassifyOs(ostable::ReadOsSetting(m_pApp));
     const QString commandTemplate = isDelete ? ostable::DeleteTemplate(kind) : ostable::AddTemplate(kind);
     // The text the system prints for an entry that is not there: the entry is already gone.
-    const QString notFound = isDelete ? m_pApp->LoadString(700).trimmed() : QString();
+    const QString notFound = isDelete ? m_pApp->LoadString(strid::kFileNotFound).trimmed() : QString();
     int failures = 0;
     for (const CPolicy& row : rows) {
         const QStringList words = isDelete ? QStringList{row.m_csAddress}
@@ -95,17 +96,17 @@ int CPolicyListManager::RunRowCommands(const CPolicyList& rows, bool isDelete, E
         log.AppendLog(LOG_INFO, command);
         if (isDelete) log.TraceValue(QStringLiteral("csResult"), result);
         if (isDelete && !notFound.isEmpty() && ostable::OutputIs(result, notFound)) {
-            log.LogFormat({command}, 501, LOG_INFO);
+            log.LogFormat({command}, strid::kCommandFailed, LOG_INFO);
             continue;
         }
         if (ostable::OutputIs(result, QStringLiteral("OK"))) continue;
         log.TraceValue(QStringLiteral("csResult"), result);
         ++failures;
         if (onFailure == EOnFailure::StopAndShow) {
-            log.ShowMessageFormat({command}, 501, LOG_ERROR);
+            log.ShowMessageFormat({command}, strid::kCommandFailed, LOG_ERROR);
             return failures;
         }
-        log.LogFormat({command}, 501, LOG_ERROR);
+        log.LogFormat({command}, strid::kCommandFailed, LOG_ERROR);
     }
     return failures;
 }

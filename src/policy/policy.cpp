@@ -7,6 +7,8 @@
 
 #include "services/appservices.h"
 #include "platform/charclass.h"
+#include "resids.h"
+#include "services/settingskeys.h"
 
 namespace {
 
@@ -153,7 +155,7 @@ int CPolicy::SetAddress(const QString& text) {
 int CPolicy::CheckNumber(const QString& text) {
     TraceStart(m_pApp, QStringLiteral("CheckNumber"));
     auto fail = [this] {
-        SetError(MakeError(507));
+        SetError(MakeError(strid::kFieldDigitsOnly));
         return 0;
     };
     if (text.startsWith(u'0')) return fail();
@@ -170,15 +172,15 @@ int CPolicy::SetAndValidNetworkName(const QString& text) {
     TraceStart(m_pApp, QStringLiteral("SetAndValidNetworkName"));
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty()) {
-        SetError(MakeError(505));
+        SetError(MakeError(strid::kFieldRequired));
         return 0;
     }
     if (trimmed.size() > 128) {
-        SetError(MakeError(506));
+        SetError(MakeError(strid::kFieldTooLong));
         return 0;
     }
     if (HasControlCharacter(trimmed)) {
-        SetError(MakeError(523));
+        SetError(MakeError(strid::kFieldControlCharacter));
         return 0;
     }
     m_csNetworkName = trimmed;
@@ -191,15 +193,15 @@ namespace {
 int ValidDecimalField(CPolicy& row, const QString& text, QString& member) {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty()) {
-        row.SetError(MakeError(505));
+        row.SetError(MakeError(strid::kFieldRequired));
         return 0;
     }
     if (trimmed.size() > 10) {
-        row.SetError(MakeError(506));
+        row.SetError(MakeError(strid::kFieldTooLong));
         return 0;
     }
     if (HasControlCharacter(trimmed)) {
-        row.SetError(MakeError(523));
+        row.SetError(MakeError(strid::kFieldControlCharacter));
         return 0;
     }
     if (trimmed != QStringLiteral("0") && !row.CheckNumber(trimmed)) return 0;
@@ -225,16 +227,16 @@ int CPolicy::SetAndValidPriority(const QString& text) {
 int CPolicy::SetAndValidAddress(const QString& text) {
     TraceStart(m_pApp, QStringLiteral("SetAndValidAddress"));
     auto fail = [this] {
-        SetError(MakeError(509));
+        SetError(MakeError(strid::kFieldNotPrefix));
         return 0;
     };
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty()) {
-        SetError(MakeError(505));
+        SetError(MakeError(strid::kFieldRequired));
         return 0;
     }
     if (HasControlCharacter(trimmed)) {
-        SetError(MakeError(523));
+        SetError(MakeError(strid::kFieldControlCharacter));
         return 0;
     }
     const qsizetype slash = trimmed.indexOf(u'/');
@@ -260,12 +262,12 @@ int CPolicy::ValidateFields(int* fieldId) {
     // refused, so a name kept in an older file (empty, or longer than the editor allows)
     // still reads.
     if (HasControlCharacter(m_csNetworkName)) {
-        SetError(MakeError(523));
-        return fail(200);
+        SetError(MakeError(strid::kFieldControlCharacter));
+        return fail(strid::kColumnNetworkName);
     }
-    if (!SetAndValidLabel(m_csLabel)) return fail(201);
-    if (!SetAndValidPriority(m_csPriority)) return fail(202);
-    if (!SetAndValidAddress(m_csAddress)) return fail(203);
+    if (!SetAndValidLabel(m_csLabel)) return fail(strid::kColumnLabel);
+    if (!SetAndValidPriority(m_csPriority)) return fail(strid::kColumnPriority);
+    if (!SetAndValidAddress(m_csAddress)) return fail(strid::kColumnAddress);
     TraceEnd(m_pApp, QStringLiteral("ValidateFields"));
     return 1;
 }
@@ -461,11 +463,11 @@ void CPolicy::SetStringHttp(const QString& line) {
     m_bDisabled = true;
     m_nSource = 1;
     if (m_pApp) {
-        m_csNetworkName = m_pApp->GetProfileString(QStringLiteral("HTTP"), QStringLiteral("NETWORK_NAME"),
+        m_csNetworkName = m_pApp->GetProfileString(settings::Http(), settings::NetworkName(),
                                                    QStringLiteral("Network(HTTP_DEFAULT)"));
-        m_csLabel = m_pApp->GetProfileString(QStringLiteral("HTTP"), QStringLiteral("LABEL"),
+        m_csLabel = m_pApp->GetProfileString(settings::Http(), settings::Label(),
                                              QStringLiteral("0"));
-        m_csPriority = m_pApp->GetProfileString(QStringLiteral("HTTP"), QStringLiteral("PRIORITY"),
+        m_csPriority = m_pApp->GetProfileString(settings::Http(), settings::Priority(),
                                                 QStringLiteral("0"));
     } else {
         m_csNetworkName = QStringLiteral("Network(HTTP_DEFAULT)");

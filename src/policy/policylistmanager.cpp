@@ -5,6 +5,7 @@
 #include "services/appservices.h"
 #include "platform/codepage.h"
 #include "platform/fileutil.h"
+#include "resids.h"
 
 namespace {
 const QString kClass = QStringLiteral("CPolicyListManager");
@@ -70,10 +71,10 @@ int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path, QL
             list.append(row);
             continue;
         }
-        if (log) log->LogFormat({QStringLiteral("nRejectedLine"), QString::number(lineNumber)}, 306, LOG_WARN);
+        if (log) log->LogFormat({QStringLiteral("nRejectedLine"), QString::number(lineNumber)}, strid::kTraceValue, LOG_WARN);
         if (rejected) rejected->append(lineNumber);
         if (reasons) {
-            ErrorInfo reason = wellFormed ? row.m_stError : MakeError(800);
+            ErrorInfo reason = wellFormed ? row.m_stError : MakeError(strid::kRowBadFieldCount);
             if (m_pApp)
                 reason.csText = CAppLog::FormatMessage(m_pApp->LoadString(reason.nId),
                                                        {m_pApp->LoadString(field)});
@@ -92,7 +93,7 @@ qsizetype CPolicyListManager::DropInvalidRows(CPolicyList& list) {
         if (row.ValidateFields()) {
             kept.append(row);
         } else if (log) {
-            log->LogFormat({QStringLiteral("csRejectedAddress"), row.m_csAddress}, 306, LOG_WARN);
+            log->LogFormat({QStringLiteral("csRejectedAddress"), row.m_csAddress}, strid::kTraceValue, LOG_WARN);
         }
     }
     const qsizetype dropped = list.size() - kept.size();
@@ -104,7 +105,7 @@ int CPolicyListManager::GetStandardPolicyFile(CPolicyList& list, QList<qsizetype
     CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
     if (log) log->TraceStart(kClass, QStringLiteral("GetStandardPolicyFile"));
     const QString dir = m_pApp ? m_pApp->m_szAppDir : QString();
-    const int result = GetPolicyFile(list, dir + QStringLiteral("conf/policytable.conf"), rejected);
+    const int result = GetPolicyFile(list, CInstallPaths(dir).PolicyTable(), rejected);
     if (log) log->TraceEnd(kClass, QStringLiteral("GetStandardPolicyFile"));
     return result;
 }
@@ -125,7 +126,7 @@ int CPolicyListManager::WritePolicyFile(const CPolicyList& list, const QString& 
     // previous table intact.
     if (!platform::WriteFileAtomic(path, PolicyFileBytes(list))) {
         if (log) {
-            log->ShowMessageId(516, LOG_ERROR);
+            log->ShowMessageId(strid::kPolicyFileNotWritten, LOG_ERROR);
             log->TraceValue(QStringLiteral("Open"), QStringLiteral("FALSE"));
         }
         return 0;

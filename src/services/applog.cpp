@@ -7,6 +7,7 @@
 #include "services/resourceset.h"
 #include "platform/codepage.h"
 #include "platform/fileutil.h"
+#include "resids.h"
 
 namespace {
 
@@ -119,15 +120,15 @@ int CAppLog::LogFormat(const QStringList& inserts, int id, int level) {
 }
 
 int CAppLog::TraceStart(const QString& className, const QString& methodName) {
-    return LogFormat({className, methodName}, 304, LOG_DEBUG);
+    return LogFormat({className, methodName}, strid::kTraceStart, LOG_DEBUG);
 }
 
 int CAppLog::TraceEnd(const QString& className, const QString& methodName) {
-    return LogFormat({className, methodName}, 305, LOG_DEBUG);
+    return LogFormat({className, methodName}, strid::kTraceEnd, LOG_DEBUG);
 }
 
 int CAppLog::TraceValue(const QString& name, const QString& value) {
-    return LogFormat({name, value}, 306, LOG_DEBUG);
+    return LogFormat({name, value}, strid::kTraceValue, LOG_DEBUG);
 }
 
 int CAppLog::ShowMessage(const QString& text, int kind) { return Show(text, kind, 0); }
@@ -137,10 +138,10 @@ int CAppLog::Show(const QString& text, int kind, int id) {
     request.text = text;
     request.kind = kind;
     request.id = id;
-    request.caption = LoadString(701);
-    request.yesText = LoadString(105);
-    request.noText = LoadString(106);
-    request.cancelText = LoadString(107);
+    request.caption = LoadString(strid::kProductName);
+    request.yesText = LoadString(strid::kButtonYes);
+    request.noText = LoadString(strid::kButtonNo);
+    request.cancelText = LoadString(strid::kButtonCancel);
     request.owner = m_hOwnerWnd.data();
     int answer = kind == LOG_CONFIRM ? IDNO : IDOK;
     if (m_pPresenter) {

@@ -107,6 +107,130 @@ CResourceSet::LoadStatus CResourceSet::Load(const QString& path, QString* reason
     return LoadFromJson(json, info.absolutePath(), reason);
 }
 
+namespace {
+
+// Each reader below fills its part from one section of the document and returns why the
+// section is not a resource set's, or an empty text.
+
+// The value of `key` in `root`, which may be absent (an empty object) but must be an object.
+QString SectionObject(const QJsonObject& root, QStringView key, QJsonObject* section) {
+    const QJsonValue value = root.value(key);
+    if (!value.isUndefined() && !value.isObject())
+        return QStringLiteral("\"%1\" is not an object").arg(key);
+    *section = value.toObject();
+    return {};
+}
+
+QString ReadStrings(const QJsonObject& strings, QHash<int, QString>* out) {
+    for (auto it = strings.begin(); it != strings.end(); ++it) {
+        int id = 0;
+        if (!ParseId(it.key(), &id)) return QStringLiteral("string id is not a number: ") + it.key();
+        if (!it.value().isString()) return QStringLiteral("string %1 is not text").arg(id);
+        out->insert(id, it.value().toString());
+    }
+    return {};
+}
+
+QString ReadControl(const QJsonValue& cv, int dialogId, CDialogControl* control) {
+    if (!cv.isObject()) return QStringLiteral("dialog %1: a control is not an object").arg(dialogId);
+    const QJsonObject c = cv.toObject();
+    control->id = c.value(u"id").toInt(-1);
+    control->kind = c.value(u"kind").toString();
+    if (control->kind.isEmpty()) return QStringLiteral("dialog %1: control without kind").arg(dialogId);
+    if (!ReadRect(c.value(u"rect"), &control->rect))
+        return QStringLiteral("dialog %1: control %2 has no rectangle").arg(dialogId).arg(control->id);
+    control->text = c.value(u"text").toString();
+    if (!ReadWords(c.value(u"style"), &control->style))
+        return QStringLiteral("dialog %1: control %2 has a bad style list")
+            .arg(dialogId)
+            .arg(control->id);
+    return {};
+}
+
+QString ReadDialog(const QJsonObject& o, CDialogTemplate* dlg) {
+    dlg->caption = o.value(u"caption").toString();
+    const QJsonArray size = o.value(u"size").toArray();
+    if (size.size() != 2 || !size[0].isDouble() || !size[1].isDouble())
+        return QStringLiteral("dialog %1 has no size").arg(dlg->id);
+    dlg->size = QSize(size[0].toInt(), size[1].toInt());
+    const QJsonObject font = o.value(u"font").toObject();
+    dlg->fontFace = font.value(u"face").toString(QStringLiteral("MS Shell Dlg"));
+    dlg->fontPoints = font.value(u"size").toInt(8);
+    if (!ReadWords(o.value(u"frame"), &dlg->frame))
+        return QStringLiteral("dialog %1: frame is not a list of words").arg(dlg->id);
+    dlg->menuId = o.value(u"menu").toInt(0);
+    const QJsonValue controls = o.value(u"controls");
+    if (!controls.isUndefined() && !controls.isArray())
+        return QStringLiteral("dialog %1: controls is not a list").arg(dlg->id);
+    for (const QJsonValue& cv : controls.toArray()) {
+        CDialogControl control;
+        if (QString why = ReadControl(cv, dlg->id, &control); !why.isEmpty()) return why;
+        dlg->controls.append(control);
+    }
+    return {};
+}
+
+QString ReadDialogs(const QJsonObject& dialogs, QMap<int, CDialogTemplate>* out) {
+    for (auto it = dialogs.begin(); it != dialogs.end(); ++it) {
+        CDialogTemplate dlg;
+        if (!ParseId(it.key(), &dlg.id)) return QStringLiteral("dialog id is not a number: ") + it.key();
+        if (!it.value().isObject()) return QStringLiteral("dialog %1 is not an object").arg(dlg.id);
+        if (QString why = ReadDialog(it.value().toObject(), &dlg); !why.isEmpty()) return why;
+        out->insert(dlg.id, dlg);
+    }
+    return {};
+}
+
+QString ReadMenus(const QJsonObject& menus, QMap<int, CMenuTemplate>* out) {
+    for (auto it = menus.begin(); it != menus.end(); ++it) {
+        int id = 0;
+        if (!ParseId(it.key(), &id)) return QStringLiteral("menu id is not a number: ") + it.key();
+        CMenuTemplate menu;
+        QString error;
+        if (!it.value().isObject() || !it.value().toObject().value(u"popups").isArray())
+            return QStringLiteral("menu %1 has no list of popups").arg(id);
+        if (!ReadMenuItems(it.value().toObject().value(u"popups").toArray(), &menu.popups, &error, 0))
+            return QStringLiteral("menu %1: %2").arg(id).arg(error);
+        out->insert(id, menu);
+    }
+    return {};
+}
+
+QString ReadAccelerators(const QJsonObject& accels, QMap<int, QList<CAccelerator>>* out) {
+    for (auto it = accels.begin(); it != accels.end(); ++it) {
+        int id = 0;
+        if (!ParseId(it.key(), &id)) return QStringLiteral("accelerator id is not a number: ") + it.key();
+        QList<CAccelerator> table;
+        if (!it.value().isArray()) return QStringLiteral("accelerator table %1 is not a list").arg(id);
+        for (const QJsonValue& v : it.value().toArray()) {
+            const QJsonObject o = v.toObject();
+            CAccelerator a;
+            a.key = o.value(u"key").toString();
+            if (!ReadWords(o.value(u"modifiers"), &a.modifiers))
+                return QStringLiteral("accelerator table %1: bad modifiers").arg(id);
+            a.command = o.value(u"command").toInt(0);
+            if (a.key.isEmpty() || a.command == 0)
+                return QStringLiteral("accelerator table %1: incomplete entry").arg(id);
+            table.append(a);
+        }
+        out->insert(id, table);
+    }
+    return {};
+}
+
+QString ReadIcons(const QJsonObject& icons, const QString& baseDir, QMap<int, QString>* out) {
+    for (auto it = icons.begin(); it != icons.end(); ++it) {
+        int id = 0;
+        if (!ParseId(it.key(), &id)) return QStringLiteral("icon id is not a number: ") + it.key();
+        const QString file = it.value().toString();
+        if (file.isEmpty()) return QStringLiteral("icon %1 has no file").arg(id);
+        out->insert(id, baseDir + u'/' + file);
+    }
+    return {};
+}
+
+}  // namespace
+
 CResourceSet::LoadStatus CResourceSet::LoadFromJson(const QByteArray& json, const QString& baseDir,
                                                     QString* reason) {
     *this = CResourceSet();
@@ -127,112 +251,20 @@ CResourceSet::LoadStatus CResourceSet::LoadFromJson(const QByteArray& json, cons
     if (!root.value(u"strings").isObject())
         return fail(QStringLiteral("not a resource set: no \"strings\" object"));
 
-    const QJsonObject strings = root.value(u"strings").toObject();
-    for (auto it = strings.begin(); it != strings.end(); ++it) {
-        int id = 0;
-        if (!ParseId(it.key(), &id)) return fail(QStringLiteral("string id is not a number: ") + it.key());
-        if (!it.value().isString()) return fail(QStringLiteral("string %1 is not text").arg(id));
-        m_strings.insert(id, it.value().toString());
-    }
-
-    const QJsonValue dialogsValue = root.value(u"dialogs");
-    if (!dialogsValue.isUndefined() && !dialogsValue.isObject())
-        return fail(QStringLiteral("\"dialogs\" is not an object"));
-    const QJsonObject dialogs = dialogsValue.toObject();
-    for (auto it = dialogs.begin(); it != dialogs.end(); ++it) {
-        CDialogTemplate dlg;
-        if (!ParseId(it.key(), &dlg.id)) return fail(QStringLiteral("dialog id is not a number: ") + it.key());
-        if (!it.value().isObject()) return fail(QStringLiteral("dialog %1 is not an object").arg(dlg.id));
-        const QJsonObject o = it.value().toObject();
-        dlg.caption = o.value(u"caption").toString();
-        const QJsonArray size = o.value(u"size").toArray();
-        if (size.size() != 2 || !size[0].isDouble() || !size[1].isDouble())
-            return fail(QStringLiteral("dialog %1 has no size").arg(dlg.id));
-        dlg.size = QSize(size[0].toInt(), size[1].toInt());
-        const QJsonObject font = o.value(u"font").toObject();
-        dlg.fontFace = font.value(u"face").toString(QStringLiteral("MS Shell Dlg"));
-        dlg.fontPoints = font.value(u"size").toInt(8);
-        if (!ReadWords(o.value(u"frame"), &dlg.frame))
-            return fail(QStringLiteral("dialog %1: frame is not a list of words").arg(dlg.id));
-        dlg.menuId = o.value(u"menu").toInt(0);
-        const QJsonValue controls = o.value(u"controls");
-        if (!controls.isUndefined() && !controls.isArray())
-            return fail(QStringLiteral("dialog %1: controls is not a list").arg(dlg.id));
-        for (const QJsonValue& cv : controls.toArray()) {
-            if (!cv.isObject())
-                return fail(QStringLiteral("dialog %1: a control is not an object").arg(dlg.id));
-            const QJsonObject c = cv.toObject();
-            CDialogControl control;
-            control.id = c.value(u"id").toInt(-1);
-            control.kind = c.value(u"kind").toString();
-            if (control.kind.isEmpty())
-                return fail(QStringLiteral("dialog %1: control without kind").arg(dlg.id));
-            if (!ReadRect(c.value(u"rect"), &control.rect))
-                return fail(QStringLiteral("dialog %1: control %2 has no rectangle")
-                                .arg(dlg.id)
-                                .arg(control.id));
-            control.text = c.value(u"text").toString();
-            if (!ReadWords(c.value(u"style"), &control.style))
-                return fail(QStringLiteral("dialog %1: control %2 has a bad style list")
-                                .arg(dlg.id)
-                                .arg(control.id));
-            dlg.controls.append(control);
-        }
-        m_dialogs.insert(dlg.id, dlg);
-    }
-
-    const QJsonValue menusValue = root.value(u"menus");
-    if (!menusValue.isUndefined() && !menusValue.isObject())
-        return fail(QStringLiteral("\"menus\" is not an object"));
-    const QJsonObject menus = menusValue.toObject();
-    for (auto it = menus.begin(); it != menus.end(); ++it) {
-        int id = 0;
-        if (!ParseId(it.key(), &id)) return fail(QStringLiteral("menu id is not a number: ") + it.key());
-        CMenuTemplate menu;
-        QString error;
-        if (!it.value().isObject() || !it.value().toObject().value(u"popups").isArray())
-            return fail(QStringLiteral("menu %1 has no list of popups").arg(id));
-        if (!ReadMenuItems(it.value().toObject().value(u"popups").toArray(), &menu.popups, &error, 0))
-            return fail(QStringLiteral("menu %1: %2").arg(id).arg(error));
-        m_menus.insert(id, menu);
-    }
-
-    const QJsonValue accelValue = root.value(u"accelerators");
-    if (!accelValue.isUndefined() && !accelValue.isObject())
-        return fail(QStringLiteral("\"accelerators\" is not an object"));
-    const QJsonObject accels = accelValue.toObject();
-    for (auto it = accels.begin(); it != accels.end(); ++it) {
-        int id = 0;
-        if (!ParseId(it.key(), &id)) return fail(QStringLiteral("accelerator id is not a number: ") + it.key());
-        QList<CAccelerator> table;
-        if (!it.value().isArray())
-            return fail(QStringLiteral("accelerator table %1 is not a list").arg(id));
-        for (const QJsonValue& v : it.value().toArray()) {
-            const QJsonObject o = v.toObject();
-            CAccelerator a;
-            a.key = o.value(u"key").toString();
-            if (!ReadWords(o.value(u"modifiers"), &a.modifiers))
-                return fail(QStringLiteral("accelerator table %1: bad modifiers").arg(id));
-            a.command = o.value(u"command").toInt(0);
-            if (a.key.isEmpty() || a.command == 0)
-                return fail(QStringLiteral("accelerator table %1: incomplete entry").arg(id));
-            table.append(a);
-        }
-        m_accelerators.insert(id, table);
-    }
-
-    const QJsonValue iconsValue = root.value(u"icons");
-    if (!iconsValue.isUndefined() && !iconsValue.isObject())
-        return fail(QStringLiteral("\"icons\" is not an object"));
-    const QJsonObject icons = iconsValue.toObject();
-    for (auto it = icons.begin(); it != icons.end(); ++it) {
-        int id = 0;
-        if (!ParseId(it.key(), &id)) return fail(QStringLiteral("icon id is not a number: ") + it.key());
-        const QString file = it.value().toString();
-        if (file.isEmpty()) return fail(QStringLiteral("icon %1 has no file").arg(id));
-        m_icons.insert(id, baseDir + u'/' + file);
-    }
-
+    QJsonObject dialogs, menus, accels, icons;
+    const QString why[] = {
+        ReadStrings(root.value(u"strings").toObject(), &m_strings),
+        SectionObject(root, u"dialogs", &dialogs),
+        ReadDialogs(dialogs, &m_dialogs),
+        SectionObject(root, u"menus", &menus),
+        ReadMenus(menus, &m_menus),
+        SectionObject(root, u"accelerators", &accels),
+        ReadAccelerators(accels, &m_accelerators),
+        SectionObject(root, u"icons", &icons),
+        ReadIcons(icons, baseDir, &m_icons),
+    };
+    for (const QString& w : why)
+        if (!w.isEmpty()) return fail(w);
     m_loaded = true;
     return LoadStatus::Loaded;
 }

@@ -116,7 +116,25 @@ private:
 
     void OpenGroup();
     void CloseGroup();
+    // A backslash was read: a control symbol, or a control word with its parameter.
+    void Control();
     void ControlWord(const QByteArray& word, bool hasParam, int param);
+    // Changes one formatting field; text so far keeps the old formatting.
+    template <class Field, class Value>
+    void SetFormat(Field& field, Value value) {
+        if (field != value) {
+            FlushText();
+            field = value;
+        }
+    }
+    // The kinds of control words; each returns true when it took the word.
+    bool EscapeWord(const QByteArray& word, bool hasParam, int param);  // \bin, \u
+    bool DestinationWord(const QByteArray& word);  // first word of a group
+    bool TableWord(const QByteArray& word, bool hasParam, int param);  // font and colour tables
+    bool DocumentWord(const QByteArray& word, bool hasParam, int param);
+    bool BreakWord(const QByteArray& word);  // breaks and special characters
+    bool CharacterWord(const QByteArray& word, bool hasParam, int param);
+    void ParagraphWord(const QByteArray& word, bool hasParam, int param);
     void ControlSymbol(char symbol);
     void HexByte();
     bool SkippingForUnicode();
@@ -164,51 +182,9 @@ bool Reader::Run() {
             case '}':
                 CloseGroup();
                 continue;
-            case '\\': {
-                if (AtEnd()) {
-                    m_done = true;  // a lone backslash at the end
-                    break;
-                }
-                const unsigned char n = Peek();
-                const bool letter = (n >= 'a' && n <= 'z') || (n >= 'A' && n <= 'Z');
-                if (!letter) {
-                    ++m_pos;
-                    const bool groupStart = m_groupStart;
-                    m_groupStart = false;
-                    if (n == '*' && groupStart) {
-                        m_ignorable = true;
-                        m_groupStart = true;  // the destination word follows
-                        continue;
-                    }
-                    ControlSymbol(static_cast<char>(n));
-                    continue;
-                }
-                QByteArray word;
-                while (!AtEnd()) {
-                    const unsigned char l = Peek();
-                    if (!((l >= 'a' && l <= 'z') || (l >= 'A' && l <= 'Z'))) break;
-                    if (word.size() < 32) word += static_cast<char>(l);
-                    ++m_pos;
-                }
-                bool hasParam = false, negative = false;
-                long long value = 0;
-                if (!AtEnd() && Peek() == '-') {
-                    negative = true;
-                    ++m_pos;
-                }
-                int digits = 0;
-                while (!AtEnd() && Peek() >= '0' && Peek() <= '9') {
-                    if (digits < 10) value = value * 10 + (Peek() - '0');
-                    ++digits;
-                    ++m_pos;
-                }
-                hasParam = digits > 0;
-                if (!AtEnd() && Peek() == ' ') ++m_pos;  // the delimiter belongs to the word
-                if (value > 2147483647LL) value = 2147483647LL;
-                const int param = static_cast<int>(negative ? -value : value);
-                ControlWord(word, hasParam, param);
+            case '\\':
+                Control();
                 continue;
-            }
             case '\r':
             case '\n':
                 continue;  // line ends in the file carry no meaning
@@ -225,6 +201,49 @@ bool Reader::Run() {
     }
     FlushText();
     return !m_error;
+}
+
+void Reader::Control() {
+    if (AtEnd()) {
+        m_done = true;  // a lone backslash at the end
+        return;
+    }
+    const unsigned char n = Peek();
+    const bool letter = (n >= 'a' && n <= 'z') || (n >= 'A' && n <= 'Z');
+    if (!letter) {
+        ++m_pos;
+        const bool groupStart = m_groupStart;
+        m_groupStart = false;
+        if (n == '*' && groupStart) {
+            m_ignorable = true;
+            m_groupStart = true;  // the destination word follows
+            return;
+        }
+        ControlSymbol(static_cast<char>(n));
+        return;
+    }
+    QByteArray word;
+    while (!AtEnd()) {
+        const unsigned char l = Peek();
+        if (!((l >= 'a' && l <= 'z') || (l >= 'A' && l <= 'Z'))) break;
+        if (word.size() < 32) word += static_cast<char>(l);
+        ++m_pos;
+    }
+    bool negative = false;
+    long long value = 0;
+    if (!AtEnd() && Peek() == '-') {
+        negative = true;
+        ++m_pos;
+    }
+    int digits = 0;
+    while (!AtEnd() && Peek() >= '0' && Peek() <= '9') {
+        if (digits < 10) value = value * 10 + (Peek() - '0');
+        ++digits;
+        ++m_pos;
+    }
+    if (!AtEnd() && Peek() == ' ') ++m_pos;  // the delimiter belongs to the word
+    if (value > 2147483647LL) value = 2147483647LL;
+    ControlWord(word, digits > 0, static_cast<int>(negative ? -value : value));
 }
 
 bool Reader::SkippingForUnicode() {
@@ -304,75 +323,93 @@ void Reader::ControlSymbol(char symbol) {
 void Reader::ControlWord(const QByteArray& word, bool hasParam, int param) {
     const bool groupStart = m_groupStart;
     m_groupStart = false;
+    if (EscapeWord(word, hasParam, param) || SkippingForUnicode()) return;
+    if (groupStart && DestinationWord(word)) return;
+    if (m_state.dest == Dest::Skip || TableWord(word, hasParam, param)) return;
+    if (DocumentWord(word, hasParam, param) || BreakWord(word)) return;
+    if (CharacterWord(word, hasParam, param)) return;
+    ParagraphWord(word, hasParam, param);
+    // Every other word is ignored.
+}
 
+bool Reader::EscapeWord(const QByteArray& word, bool hasParam, int param) {
     // Binary data is skipped wherever it appears; its bytes may look like anything.
     if (word == "bin") {
         const qsizetype n = hasParam && param > 0 ? param : 0;
         m_pos += qMin<qsizetype>(n, m_data.size() - m_pos);
-        return;
+        return true;
     }
     if (word == "u") {
-        if (!hasParam) return;  // not a Unicode escape without its number
+        if (!hasParam) return true;  // not a Unicode escape without its number
         if (m_state.dest == Dest::Text && m_ucSkip == 0) {
             const int unit = param < 0 ? param + 65536 : param;
             AddChar(QChar(static_cast<char16_t>(unit & 0xFFFF)));
         }
         m_ucSkip = m_state.uc;
-        return;
+        return true;
     }
-    if (SkippingForUnicode()) return;
+    return false;
+}
 
+bool Reader::DestinationWord(const QByteArray& word) {
     // Destinations.
-    if (groupStart) {
-        if (word == "fonttbl") {
-            FlushText();
-            m_state.dest = Dest::FontTable;
-            return;
-        }
-        if (word == "colortbl") {
-            FlushText();
-            m_state.dest = Dest::ColorTable;
-            m_colors.clear();
-            m_red = m_green = m_blue = -1;
-            return;
-        }
-        if (m_ignorable || IsSkippedDestination(word)) {
-            FlushText();
-            m_state.dest = Dest::Skip;
-            return;
-        }
+    if (word == "fonttbl") {
+        FlushText();
+        m_state.dest = Dest::FontTable;
+        return true;
     }
-    if (m_state.dest == Dest::Skip) return;
+    if (word == "colortbl") {
+        FlushText();
+        m_state.dest = Dest::ColorTable;
+        m_colors.clear();
+        m_red = m_green = m_blue = -1;
+        return true;
+    }
+    if (m_ignorable || IsSkippedDestination(word)) {
+        FlushText();
+        m_state.dest = Dest::Skip;
+        return true;
+    }
+    return false;
+}
 
+bool Reader::TableWord(const QByteArray& word, bool hasParam, int param) {
     if (m_state.dest == Dest::FontTable) {
         if (word == "f" && hasParam) m_tableFont = param;
         else if (word == "fcharset" && hasParam && m_tableFont >= 0 && !m_fontCodePage.contains(m_tableFont))
             m_fontCodePage.insert(m_tableFont, CodePageOfCharset(param, 0));
         else if (word == "cpg" && hasParam && m_tableFont >= 0)
             m_fontCodePage.insert(m_tableFont, param);
-        return;
+        return true;
     }
     if (m_state.dest == Dest::ColorTable) {
         const int v = qBound(0, param, 255);
         if (word == "red") m_red = v;
         else if (word == "green") m_green = v;
         else if (word == "blue") m_blue = v;
-        return;
+        return true;
     }
+    return false;
+}
 
+bool Reader::DocumentWord(const QByteArray& word, bool hasParam, int param) {
     // Document code page.
-    if (word == "ansicpg" && hasParam) { m_docCodePage = param; return; }
-    if (word == "ansi") { m_docCodePage = 1252; return; }
-    if (word == "mac") { m_docCodePage = 10000; return; }
-    if (word == "pc") { m_docCodePage = 437; return; }
-    if (word == "pca") { m_docCodePage = 850; return; }
-    if (word == "deff" && hasParam) { m_defaultFont = param; return; }
-    if (word == "uc" && hasParam) { m_state.uc = qBound(0, param, 16); return; }
+    if (word == "ansicpg" && hasParam) { m_docCodePage = param; return true; }
+    if (word == "ansi") { m_docCodePage = 1252; return true; }
+    if (word == "mac") { m_docCodePage = 10000; return true; }
+    if (word == "pc") { m_docCodePage = 437; return true; }
+    if (word == "pca") { m_docCodePage = 850; return true; }
+    if (word == "deff" && hasParam) { m_defaultFont = param; return true; }
+    if (word == "uc" && hasParam) { m_state.uc = qBound(0, param, 16); return true; }
 
+    return false;
+}
+
+bool Reader::BreakWord(const QByteArray& word) {
     // Breaks and special characters.
-    if (word == "par" || word == "page" || word == "sect" || word == "row") { EndParagraph(); return; }
-    if (word == "line") { AddChar(QChar::LineSeparator); return; }
-    if (word == "tab" || word == "cell") { AddChar(QLatin1Char('\t')); return; }
+    if (word == "par" || word == "page" || word == "sect" || word == "row") { EndParagraph(); return true; }
+    if (word == "line") { AddChar(QChar::LineSeparator); return true; }
+    if (word == "tab" || word == "cell") { AddChar(QLatin1Char('\t')); return true; }
     static const struct { const char* word; char16_t ch; } kChars[] = {
         {"emdash", 0x2014}, {"endash", 0x2013}, {"bullet", 0x2022}, {"lquote", 0x2018},
         {"rquote", 0x2019}, {"ldblquote", 0x201C}, {"rdblquote", 0x201D},
@@ -381,33 +418,31 @@ void Reader::ControlWord(const QByteArray& word, bool hasParam, int param) {
     for (const auto& k : kChars) {
         if (word == k.word) {
             AddChar(QChar(k.ch));
-            return;
+            return true;
         }
     }
 
+    return false;
+}
+
+bool Reader::CharacterWord(const QByteArray& word, bool hasParam, int param) {
     // Character formatting.
     const bool on = !hasParam || param != 0;
-    auto set = [&](auto& field, auto value) {
-        if (field != value) {
-            FlushText();
-            field = value;
-        }
-    };
-    if (word == "b") { set(m_state.bold, on); return; }
-    if (word == "i") { set(m_state.italic, on); return; }
+    if (word == "b") { SetFormat(m_state.bold, on); return true; }
+    if (word == "i") { SetFormat(m_state.italic, on); return true; }
     if (word == "ul" || word == "uld" || word == "uldb" || word == "uldash" || word == "ulw" ||
         word == "ulth" || word == "ulwave") {
-        set(m_state.underline, on);
-        return;
+        SetFormat(m_state.underline, on);
+        return true;
     }
-    if (word == "ulnone") { set(m_state.underline, false); return; }
-    if (word == "strike") { set(m_state.strike, on); return; }
-    if (word == "fs") { set(m_state.sizeHalfPoints, hasParam ? qBound(0, param, 3276) : 24); return; }
-    if (word == "cf") { set(m_state.color, hasParam ? qMax(0, param) : 0); return; }
+    if (word == "ulnone") { SetFormat(m_state.underline, false); return true; }
+    if (word == "strike") { SetFormat(m_state.strike, on); return true; }
+    if (word == "fs") { SetFormat(m_state.sizeHalfPoints, hasParam ? qBound(0, param, 3276) : 24); return true; }
+    if (word == "cf") { SetFormat(m_state.color, hasParam ? qMax(0, param) : 0); return true; }
     if (word == "f" && hasParam) {
         FlushText();  // the code page may change
         m_state.font = param;
-        return;
+        return true;
     }
     if (word == "plain") {
         FlushText();
@@ -415,21 +450,24 @@ void Reader::ControlWord(const QByteArray& word, bool hasParam, int param) {
         m_state.sizeHalfPoints = 0;
         m_state.color = 0;
         m_state.font = m_defaultFont;
-        return;
+        return true;
     }
+    return false;
+}
+
+void Reader::ParagraphWord(const QByteArray& word, bool hasParam, int param) {
     // Paragraph formatting.
     const int twips = hasParam ? qBound(-31680, param, 31680) : 0;  // at most 22 inches
-    if (word == "pard") { set(m_state.para, Para()); return; }
-    if (word == "ql") { set(m_state.para.align, Qt::Alignment(Qt::AlignLeft)); return; }
-    if (word == "qc") { set(m_state.para.align, Qt::Alignment(Qt::AlignHCenter)); return; }
-    if (word == "qr") { set(m_state.para.align, Qt::Alignment(Qt::AlignRight)); return; }
-    if (word == "qj") { set(m_state.para.align, Qt::Alignment(Qt::AlignJustify)); return; }
-    if (word == "sb") { set(m_state.para.spaceBefore, qMax(0, twips)); return; }
-    if (word == "sa") { set(m_state.para.spaceAfter, qMax(0, twips)); return; }
-    if (word == "li") { set(m_state.para.leftIndent, qMax(0, twips)); return; }
-    if (word == "ri") { set(m_state.para.rightIndent, qMax(0, twips)); return; }
-    if (word == "fi") { set(m_state.para.firstIndent, twips); return; }
-    // Every other word is ignored.
+    if (word == "pard") { SetFormat(m_state.para, Para()); return; }
+    if (word == "ql") { SetFormat(m_state.para.align, Qt::Alignment(Qt::AlignLeft)); return; }
+    if (word == "qc") { SetFormat(m_state.para.align, Qt::Alignment(Qt::AlignHCenter)); return; }
+    if (word == "qr") { SetFormat(m_state.para.align, Qt::Alignment(Qt::AlignRight)); return; }
+    if (word == "qj") { SetFormat(m_state.para.align, Qt::Alignment(Qt::AlignJustify)); return; }
+    if (word == "sb") { SetFormat(m_state.para.spaceBefore, qMax(0, twips)); return; }
+    if (word == "sa") { SetFormat(m_state.para.spaceAfter, qMax(0, twips)); return; }
+    if (word == "li") { SetFormat(m_state.para.leftIndent, qMax(0, twips)); return; }
+    if (word == "ri") { SetFormat(m_state.para.rightIndent, qMax(0, twips)); return; }
+    if (word == "fi") { SetFormat(m_state.para.firstIndent, twips); return; }
 }
 
 int Reader::CurrentCodePage() const {
