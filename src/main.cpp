@@ -19,7 +19,9 @@ int main(int argc, char** argv) {
     options.releaseUi = uisetup::ReleaseUi;
     options.frameworkMessage = uisetup::FrameworkMessage;
     options.run = [](CZarntoolApp& app, const CZarnCommandLineInfo& cmd) {
-        runmodes::Run(app, cmd, [] { return std::make_unique<CZarntoolDlg>(); });
+        runmodes::Run(app, cmd, [](CAppServices& services) {
+            return std::make_unique<CZarntoolDlg>(services);
+        });
     };
     CZarntoolApp app(options);
     app.InitInstance(argc, argv);

@@ -74,28 +74,18 @@ void CCmdUI::SetText(const QString& text) {
 // ---------------------------------------------------------------------------------------------
 // Construction
 
-CDialogEx::CDialogEx(int templateId, QWidget* parent) : QDialog(parent) {
-    Init(templateId, nullptr);
-}
+CDialogEx::CDialogEx(int templateId, CAppServices& services, QWidget* parent)
+    : QDialog(parent), m_nTemplateId(templateId), m_pServices(&services) {}
 
 CDialogEx::CDialogEx(int templateId, const CResourceSet& resources, QWidget* parent)
-    : QDialog(parent) {
-    Init(templateId, &resources);
-}
-
-void CDialogEx::Init(int templateId, const CResourceSet* resources) {
-    m_nTemplateId = templateId;
-    m_pResources = resources;
-}
+    : QDialog(parent), m_nTemplateId(templateId), m_pResources(&resources) {}
 
 CDialogEx::~CDialogEx() {
     if (m_bFilterInstalled && qApp) qApp->removeEventFilter(this);
 }
 
 const CResourceSet& CDialogEx::Resources() const {
-    if (m_pResources) return *m_pResources;
-    if (CAppServices* app = CAppServices::Current()) return app->Resources();
-    return CResourceSet::ProgramSet();
+    return m_pResources ? *m_pResources : m_pServices->Resources();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -697,11 +687,9 @@ int CDialogEx::DoModal() {
     if (!Create()) return -1;
     if (m_bEnded) return m_nResult;
     // Without an owner, the application's main window owns the dialog while it runs.
-    if (!parentWidget()) {
-        if (CAppServices* app = CAppServices::Current()) {
-            auto* main = qobject_cast<QWidget*>(app->m_pMainWnd);
-            if (main && main != this && main->isVisible()) setParent(main, windowFlags());
-        }
+    if (!parentWidget() && m_pServices) {
+        auto* main = qobject_cast<QWidget*>(m_pServices->m_pMainWnd);
+        if (main && main != this && main->isVisible()) setParent(main, windowFlags());
     }
     setWindowModality(Qt::ApplicationModal);
     exec();

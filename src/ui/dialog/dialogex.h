@@ -17,6 +17,7 @@
 #include "services/resourceset.h"
 #include "services/results.h"
 
+class CAppServices;
 class QAction;
 class QKeyEvent;
 class QMenu;
@@ -52,9 +53,10 @@ public:
 class CDialogEx : public QDialog {
     Q_OBJECT
 public:
-    // The template is taken from the active resource set (the language library once loaded)
-    // when the window is built.
-    explicit CDialogEx(int templateId, QWidget* parent = nullptr);
+    // The template is taken from the services' active resource set (the language library once
+    // loaded) when the window is built; a modal run without an owner is owned by the services'
+    // main window. `services` must outlive the dialog.
+    CDialogEx(int templateId, CAppServices& services, QWidget* parent = nullptr);
     // The template is taken from `resources`, which must outlive the dialog.
     CDialogEx(int templateId, const CResourceSet& resources, QWidget* parent = nullptr);
     ~CDialogEx() override;
@@ -166,7 +168,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void Init(int templateId, const CResourceSet* resources);
     bool BuildWindow();
     void SetupControl(const CDialogControl& control, QWidget* widget);
     void ConnectControl(int id, QWidget* widget);
@@ -184,6 +185,7 @@ private:
     };
 
     int m_nTemplateId = 0;
+    CAppServices* m_pServices = nullptr;         // the run's services, or null
     const CResourceSet* m_pResources = nullptr;  // explicit set, or null for the active one
     CDialogTemplate m_template;
     bool m_bCreated = false;
