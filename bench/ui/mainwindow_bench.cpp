@@ -74,7 +74,7 @@ void BM_EditorOpensOnLargeTable(benchmark::State& state) {
     BenchInstall install;
     install.WriteTable(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        CZarntoolDlg dlg;
+        CZarntoolDlg dlg(*install.app);
         dlg.Create();
         dlg.show();
         QApplication::processEvents();
@@ -92,7 +92,7 @@ void BM_EditorRegistersThroughNetsh(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         QFile::remove(install.Dir() + "netsh.table");  // the Windows default table to start with
-        CZarntoolDlg dlg;
+        CZarntoolDlg dlg(*install.app);
         dlg.Create();
         dlg.show();
         state.ResumeTiming();

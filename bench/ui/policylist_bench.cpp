@@ -47,7 +47,7 @@ void BM_PolicyListLoadAndSort(benchmark::State& state) {
     BenchApp app;
     const CPolicyList table = MakeTable(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        CPolicyListCtrl list;
+        CPolicyListCtrl list(*app.app);
         list.Init();
         list.AddAll(table);
         list.Resort();
@@ -59,7 +59,7 @@ BENCHMARK(BM_PolicyListLoadAndSort)->Arg(1000)->Arg(10000)->Unit(benchmark::kMil
 
 void BM_PolicyListHeaderSort(benchmark::State& state) {
     BenchApp app;
-    CPolicyListCtrl list;
+    CPolicyListCtrl list(*app.app);
     list.Init();
     list.AddAll(MakeTable(static_cast<int>(state.range(0))));
     int column = 1;

@@ -7,7 +7,9 @@
 CZarntoolGuiApp::CZarntoolGuiApp() { m_clLog.SetPresenter(&m_presenter); }
 
 void CZarntoolGuiApp::Run(const CZarnCommandLineInfo& cmdInfo) {
-    runmodes::Run(*this, cmdInfo, [] { return std::make_unique<CZarntoolDlg>(); });
+    runmodes::Run(*this, cmdInfo, [](CAppServices& services) {
+        return std::make_unique<CZarntoolDlg>(services);
+    });
 }
 
 std::unique_ptr<QCoreApplication> CZarntoolGuiApp::MakeQtApp(int& argc, char** argv) {

@@ -22,7 +22,7 @@ void Run(CZarntoolApp& app, const CZarnCommandLineInfo& cmd, const MainWindowFac
     }
     int nResponseLicense = -1;
     {
-        CZarnlicenseDlg dlg;
+        CZarnlicenseDlg dlg(app);
         nResponseLicense = dlg.DoModal();
     }
     if (nResponseLicense == IDOK) {
@@ -40,7 +40,7 @@ void Run(CZarntoolApp& app, const CZarnCommandLineInfo& cmd, const MainWindowFac
 }
 
 void RunEditor(CZarntoolApp& app, const MainWindowFactory& mainWindow) {
-    std::unique_ptr<CDialogEx> dlg = mainWindow ? mainWindow() : nullptr;
+    std::unique_ptr<CDialogEx> dlg = mainWindow ? mainWindow(app) : nullptr;
     if (!dlg) {
         app.m_clLog.TraceValue(QStringLiteral("CZarntoolDlg"), QStringLiteral("unavailable"));
         return;

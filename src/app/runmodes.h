@@ -5,14 +5,15 @@
 #include <functional>
 #include <memory>
 
+class CAppServices;
 class CDialogEx;
 class CZarntoolApp;
 class CZarnCommandLineInfo;
 
 namespace runmodes {
 
-// Makes the main window for editor mode; null when this build has none.
-using MainWindowFactory = std::function<std::unique_ptr<CDialogEx>()>;
+// Makes the main window for editor mode over the run's services; null when this build has none.
+using MainWindowFactory = std::function<std::unique_ptr<CDialogEx>(CAppServices& services)>;
 
 // The run. Shows the agreement; on acceptance runs editor or apply mode.
 void Run(CZarntoolApp& app, const CZarnCommandLineInfo& cmd,

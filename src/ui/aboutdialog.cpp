@@ -3,7 +3,8 @@
 #include "services/appservices.h"
 #include "platform/versioninfo.h"
 
-CAboutDlg::CAboutDlg(QWidget* parent) : CDialogEx(IDD, parent), m_pApp(CAppServices::Current()) {
+CAboutDlg::CAboutDlg(CAppServices& services, QWidget* parent)
+    : CDialogEx(IDD_ABOUTBOX, services, parent), m_services(services) {
     SubclassDlgItem(IDC_STATIC_COPYRIGHT, &m_stCopyright);
     SubclassDlgItem(IDC_STATIC_VERSION, &m_stVersion);
 }
@@ -28,20 +29,18 @@ QString CAboutDlg::FileVersionText(const QString& programPath) {
 
 bool CAboutDlg::OnInitDialog() {
     CDialogEx::OnInitDialog();
-    CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
-    if (log) log->TraceStart(QStringLiteral("CAboutDlg"), QStringLiteral("OnInitDialog"));
+    CAppLog& log = m_services.m_clLog;
+    log.TraceStart(QStringLiteral("CAboutDlg"), QStringLiteral("OnInitDialog"));
 
-    const QString csCopyRight =
-        ExpandLineBreaks(m_pApp ? m_pApp->GetProfileString(QStringLiteral("APPLICATION"),
-                                                           QStringLiteral("COPYRIGHT"))
-                                : QString());
-    if (log) log->TraceValue(QStringLiteral("csCopyRight"), csCopyRight);
+    const QString csCopyRight = ExpandLineBreaks(
+        m_services.GetProfileString(QStringLiteral("APPLICATION"), QStringLiteral("COPYRIGHT")));
+    log.TraceValue(QStringLiteral("csCopyRight"), csCopyRight);
     SetDlgItemText(IDC_STATIC_COPYRIGHT, csCopyRight);
 
     // The program file as it is on disk now: a renamed program shows its own file's version.
-    const QString program = m_pApp ? m_pApp->m_szAppDir + m_pApp->m_pszExeName : QString();
+    const QString program = m_services.m_szAppDir + m_services.m_pszExeName;
     SetDlgItemText(IDC_STATIC_VERSION, FileVersionText(program));
 
-    if (log) log->TraceEnd(QStringLiteral("CAboutDlg"), QStringLiteral("OnInitDialog"));
+    log.TraceEnd(QStringLiteral("CAboutDlg"), QStringLiteral("OnInitDialog"));
     return true;
 }

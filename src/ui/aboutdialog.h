@@ -4,6 +4,7 @@
 // file.
 #include <QLabel>
 
+#include "ui/controlids.h"
 #include "ui/dialog/dialogex.h"
 
 class CAppServices;
@@ -11,11 +12,7 @@ class CAppServices;
 class CAboutDlg : public CDialogEx {
     Q_OBJECT
 public:
-    static constexpr int IDD = 100;
-    static constexpr int IDC_STATIC_COPYRIGHT = 1018;
-    static constexpr int IDC_STATIC_VERSION = 1023;
-
-    explicit CAboutDlg(QWidget* parent = nullptr);
+    explicit CAboutDlg(CAppServices& services, QWidget* parent = nullptr);
 
     // The version text of a program file: its FileVersion string, "unknown" when the file
     // has no version resource, empty when the resource has no FileVersion string.
@@ -23,7 +20,7 @@ public:
     // A settings-file text with every two-character "\n" made into a line feed.
     static QString ExpandLineBreaks(const QString& text);
 
-    CAppServices* m_pApp;
+    CAppServices& m_services;
     QLabel m_stCopyright;  // 1018
     QLabel m_stVersion;    // 1023
 

@@ -13,7 +13,6 @@
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
-#include "services/resourceset.h"
 #include "services/appservices.h"
 
 namespace {
@@ -27,11 +26,6 @@ constexpr int kIdsContents = 706;
 constexpr int kIdsPageMissing = 707;
 constexpr int kIdsNoPage = 708;
 constexpr int kIdsCannotOpen = 709;
-
-QString Text(int id) {
-    if (const CAppServices* app = CAppServices::Current()) return app->LoadString(id);
-    return CResourceSet::ProgramSet().String(id);
-}
 
 const QString kScheme = QStringLiteral("chm");
 constexpr int kPathRole = Qt::UserRole + 1;
@@ -56,7 +50,8 @@ QPointer<CHelpWindow>& TheWindow() {
 
 // ---------------------------------------------------------------------------------------------
 
-CChmBrowser::CChmBrowser(QWidget* parent) : QTextBrowser(parent) {
+CChmBrowser::CChmBrowser(const CAppServices& services, QWidget* parent)
+    : QTextBrowser(parent), m_services(services) {
     // Links are followed by doSetSource, which hands web links to the desktop. The browser's own
     // external-link handling would treat every page of the help file as external.
     setOpenLinks(true);
@@ -102,7 +97,7 @@ void CChmBrowser::doSetSource(const QUrl& name, QTextDocument::ResourceType type
     }
     const QString path = ObjectPathOf(name);
     if (!m_pFile || !m_pFile->Contains(path)) {
-        setHtml(QStringLiteral("<h3>%1</h3><p>%2</p>").arg(Text(kIdsPageMissing), path.toHtmlEscaped()));
+        setHtml(QStringLiteral("<h3>%1</h3><p>%2</p>").arg(m_services.LoadString(kIdsPageMissing), path.toHtmlEscaped()));
         return;
     }
     QUrl target = UrlOf(path);
@@ -112,7 +107,8 @@ void CChmBrowser::doSetSource(const QUrl& name, QTextDocument::ResourceType type
 
 // ---------------------------------------------------------------------------------------------
 
-CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+CHelpWindow::CHelpWindow(const CAppServices& services, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_services(services) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(Text(kIdsHelpTitle));
 
@@ -134,7 +130,7 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     m_pContents = new QTreeWidget(splitter);
     m_pContents->setHeaderLabel(Text(kIdsContents));
     m_pContents->setRootIsDecorated(true);
-    m_pBrowser = new CChmBrowser(splitter);
+    m_pBrowser = new CChmBrowser(m_services, splitter);
     splitter->addWidget(m_pContents);
     splitter->addWidget(m_pBrowser);
     splitter->setStretchFactor(0, 0);
@@ -256,16 +252,19 @@ void CHelpWindow::ShowError(const QString& path) {
         QStringLiteral("<h3>%1</h3><p>%2</p>").arg(Text(kIdsCannotOpen), path.toHtmlEscaped()));
 }
 
+QString CHelpWindow::Text(int id) const { return m_services.LoadString(id); }
+
 CHelpWindow* CHelpWindow::Instance() { return TheWindow().data(); }
 
-CHelpWindow* CHelpWindow::DisplayHelp(QWidget* owner, const QString& path) {
+CHelpWindow* CHelpWindow::DisplayHelp(const CAppServices& services, QWidget* owner,
+                                      const QString& path) {
     QPointer<CHelpWindow>& window = TheWindow();
     if (window && window->parentWidget() != owner) {
         window->close();
         delete window.data();
     }
     if (!window) {
-        window = new CHelpWindow(owner);
+        window = new CHelpWindow(services, owner);
         window->OpenFile(path);
         // Opens a little below and to the right of its owner, inside the owner's screen.
         if (owner) {

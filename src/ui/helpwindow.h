@@ -10,6 +10,7 @@
 
 #include "help/chmfile.h"
 
+class CAppServices;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QAction;
@@ -18,7 +19,8 @@ class QAction;
 class CChmBrowser : public QTextBrowser {
     Q_OBJECT
 public:
-    explicit CChmBrowser(QWidget* parent = nullptr);
+    // `services` give the texts of the window; they must outlive it.
+    explicit CChmBrowser(const CAppServices& services, QWidget* parent = nullptr);
     void SetFile(const CChmFile* file) { m_pFile = file; }
 
     // "chm:/page.html" for an object path.
@@ -32,13 +34,15 @@ protected:
     void doSetSource(const QUrl& name, QTextDocument::ResourceType type) override;
 
 private:
+    const CAppServices& m_services;
     const CChmFile* m_pFile = nullptr;
 };
 
 class CHelpWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit CHelpWindow(QWidget* parent = nullptr);
+    // `services` give the texts of the window; they must outlive it.
+    explicit CHelpWindow(const CAppServices& services, QWidget* parent = nullptr);
     ~CHelpWindow() override;
 
     // Opens a help file and shows its default topic. False when the file cannot be read as a
@@ -57,7 +61,8 @@ public:
     // Shows the help file in the one help window of the program, creating it (as a window of
     // `owner`, so that it stays usable while `owner` runs modally) or reusing it, at the file's
     // default topic. Returns the window.
-    static CHelpWindow* DisplayHelp(QWidget* owner, const QString& path);
+    static CHelpWindow* DisplayHelp(const CAppServices& services, QWidget* owner,
+                                    const QString& path);
     static CHelpWindow* Instance();
 
 private:
@@ -66,7 +71,9 @@ private:
     void OnContentsClicked(QTreeWidgetItem* item);
     void OnSourceChanged(const QUrl& url);
     void ShowError(const QString& path);
+    QString Text(int id) const;
 
+    const CAppServices& m_services;
     CChmFile m_file;
     QTreeWidget* m_pContents = nullptr;
     CChmBrowser* m_pBrowser = nullptr;

@@ -2,13 +2,12 @@
 
 #include <QFile>
 
-
 #include "services/appservices.h"
 #include "platform/fileutil.h"
 #include "ui/dialog/rtfreader.h"
 
-CZarnlicenseDlg::CZarnlicenseDlg(QWidget* parent)
-    : CDialogEx(IDD, parent), m_pApp(CAppServices::Current()) {
+CZarnlicenseDlg::CZarnlicenseDlg(CAppServices& services, QWidget* parent)
+    : CDialogEx(IDD_ZARNLICENSE_DIALOG, services, parent), m_services(services) {
     SubclassDlgItem(IDC_RICHEDIT_LICENSE, &m_editLicense);
     SubclassDlgItem(IDCANCEL, &m_btnQuit);
     SubclassDlgItem(IDOK, &m_btnUse);
@@ -18,18 +17,17 @@ CZarnlicenseDlg::CZarnlicenseDlg(QWidget* parent)
 
 bool CZarnlicenseDlg::OnInitDialog() {
     CDialogEx::OnInitDialog();
-    CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
-    if (log) log->TraceStart(QStringLiteral("CZarnlicenseDlg"), QStringLiteral("OnInitDialog"));
+    CAppLog& log = m_services.m_clLog;
+    log.TraceStart(QStringLiteral("CZarnlicenseDlg"), QStringLiteral("OnInitDialog"));
 
     m_btnUse.setEnabled(false);
     m_editLicense.clear();
-    const QString path = m_pApp ? m_pApp->m_csLicensePath : QString();
-    if (!LoadLicenseText(path, &m_editLicense)) {
-        if (log) log->TraceValue(QStringLiteral("rtfFileRead"), QStringLiteral("FALSE"));
+    if (!LoadLicenseText(m_services.m_csLicensePath, &m_editLicense)) {
+        log.TraceValue(QStringLiteral("rtfFileRead"), QStringLiteral("FALSE"));
         m_chkAgreement.setEnabled(false);
     }
 
-    if (log) log->TraceEnd(QStringLiteral("CZarnlicenseDlg"), QStringLiteral("OnInitDialog"));
+    log.TraceEnd(QStringLiteral("CZarnlicenseDlg"), QStringLiteral("OnInitDialog"));
     return true;
 }
 
@@ -76,16 +74,16 @@ bool CZarnlicenseDlg::LoadLicenseText(const QString& path, QTextEdit* richEdit) 
 }
 
 void CZarnlicenseDlg::OnBnClickedCheckAgreement() {
-    CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
+    CAppLog& log = m_services.m_clLog;
     const QString cls = QStringLiteral("CZarnlicenseDlg");
     const QString fn = QStringLiteral("OnBnClickedCheckAgreement");
-    if (log) log->TraceStart(cls, fn);
+    log.TraceStart(cls, fn);
     if (IsDlgButtonChecked(IDC_CHECK_AGREEMENT) == BST_CHECKED) {
-        if (log) log->TraceValue(QStringLiteral("m_chkAgreement"), QStringLiteral("TRUE"));
+        log.TraceValue(QStringLiteral("m_chkAgreement"), QStringLiteral("TRUE"));
         m_btnUse.setEnabled(true);
     } else {
-        if (log) log->TraceValue(QStringLiteral("m_chkAgreement"), QStringLiteral("FALSE"));
+        log.TraceValue(QStringLiteral("m_chkAgreement"), QStringLiteral("FALSE"));
         m_btnUse.setEnabled(false);
     }
-    if (log) log->TraceEnd(cls, fn);
+    log.TraceEnd(cls, fn);
 }

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 
+#include "ui/controlids.h"
 #include "ui/dialog/dialogex.h"
 
 class CAppServices;
@@ -14,13 +15,10 @@ class QFile;
 class CZarnlicenseDlg : public CDialogEx {
     Q_OBJECT
 public:
-    static constexpr int IDD = 139;
-    static constexpr int IDC_RICHEDIT_LICENSE = 1022;
-    static constexpr int IDC_CHECK_AGREEMENT = 1013;
     // Largest license document shown, in bytes.
     static constexpr qint64 kMaxLicenseBytes = 100000;
 
-    explicit CZarnlicenseDlg(QWidget* parent = nullptr);
+    explicit CZarnlicenseDlg(CAppServices& services, QWidget* parent = nullptr);
 
     // Streams the RTF file at `path` into `richEdit`. Answers false when the file cannot be
     // opened, is larger than kMaxLicenseBytes, cannot be read to its end, or is not a readable
@@ -30,7 +28,7 @@ public:
     // Answers 0 to go on; nonzero when the file could not be read.
     static int LicenseStreamCallback(QFile* cookie, char* buffer, qint64 wanted, qint64* read);
 
-    CAppServices* m_pApp;
+    CAppServices& m_services;
     QTextEdit m_editLicense;     // 1022
     QPushButton m_btnQuit;       // 2 "終了"
     QPushButton m_btnUse;        // 1 "利用する"

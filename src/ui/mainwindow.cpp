@@ -18,8 +18,8 @@ namespace {
 const QString kClass = QStringLiteral("CZarntoolDlg");
 
 // An icon of the active resource set, or of the program's own set when the active one has none.
-QIcon LoadIcon(const CAppServices* app, int id) {
-    QString path = app ? app->Resources().IconPath(id) : QString();
+QIcon LoadIcon(const CAppServices& services, int id) {
+    QString path = services.Resources().IconPath(id);
     if (path.isEmpty() || !QFileInfo::exists(path)) path = CResourceSet::ProgramSet().IconPath(id);
     if (path.isEmpty()) return {};
     // A file of a language folder is read without blocking; the program's own are built in.
@@ -35,9 +35,9 @@ QIcon LoadIcon(const CAppServices* app, int id) {
 
 }  // namespace
 
-CZarntoolDlg::CZarntoolDlg(QWidget* parent)
-    : CDialogEx(kTemplateId, parent),
-      m_listPolicy(nullptr),
+CZarntoolDlg::CZarntoolDlg(CAppServices& services, QWidget* parent)
+    : CDialogEx(IDD_ZARNTOOL_DIALOG, services, parent),
+      m_listPolicy(services, nullptr),
       m_grpInput(nullptr),
       m_editNetworkName(nullptr),
       m_editLabel(nullptr),
@@ -47,10 +47,12 @@ CZarntoolDlg::CZarntoolDlg(QWidget* parent)
       m_btnSave(nullptr),
       m_btnRemove(nullptr),
       m_btnModify(nullptr),
-      m_btnAdd(nullptr) {
-    m_pApp = CAppServices::Current();
-    m_hIcon = LoadIcon(m_pApp, 128);
+      m_btnAdd(nullptr),
+      m_services(services) {
+    m_hIcon = LoadIcon(m_services, IDR_MAINFRAME);
+    m_clManager.m_pApp = &m_services;
     MapCommands();
+    ConnectList();
 }
 
 CZarntoolDlg::~CZarntoolDlg() {
@@ -89,71 +91,83 @@ QList<CMovableObject*> CZarntoolDlg::MovableControls() {
 }
 
 bool CZarntoolDlg::OnInitDialog() {
-    // 1. Base initialisation: the controls are bound.
+    // Base initialisation: the controls are bound.
     CDialogEx::OnInitDialog();
     DoDataExchange();
 
-    // 2. Every message box from now on belongs to this window.
-    m_pApp = CAppServices::Current();
-    if (!m_pApp) return true;
-    CAppLog& log = m_pApp->m_clLog;
+    // Every message box from now on belongs to this window.
+    CAppLog& log = m_services.m_clLog;
     log.m_hOwnerWnd = this;
-
-    // 3.
     log.TraceStart(kClass, QStringLiteral("OnInitDialog"));
     m_bPostNcDestroyed = false;
 
-    // 4. System menu: the version box.
-    const QString about = m_pApp->LoadString(101);
+    // System menu: the version box.
+    const QString about = m_services.LoadString(101);
     if (!about.isEmpty()) {
         AppendSystemMenuSeparator();
         AppendSystemMenuItem(IDM_ABOUTBOX, about);
     }
-
-    // 5. Accelerators, always from the program's own resources.
-    m_hAccel = LoadAccelerators(138);
-
-    // 6. Window icons.
+    // Accelerators, always from the program's own resources.
+    m_hAccel = LoadAccelerators(IDR_ACCELERATOR);
     setWindowIcon(m_hIcon);
 
-    // 7. Origin icons of the list: image indexes 0, 1 and 2 for the three origins. An icon that
+    InitList();
+    LoadRows();
+    RecordInitialGeometry();
+
+    EnableDlgItem(IDC_REMOVE, false);
+    EnableDlgItem(IDC_MODIFY, false);
+    EnableDlgItem(IDC_SAVE, true);
+    m_editNetworkName.setMaxLength(kMaxNetworkName);
+    m_editLabel.setMaxLength(kMaxLabel);
+    m_editPriority.setMaxLength(kMaxPriority);
+    m_editAddress.setMaxLength(kMaxAddress);
+    m_listPolicy.Resort();
+
+    log.AppendLog(LOG_DEBUG, m_services.LoadString(302));
+    log.TraceEnd(kClass, QStringLiteral("OnInitDialog"));
+    return true;
+}
+
+void CZarntoolDlg::InitList() {
+    // Origin icons of the list: image indexes 0, 1 and 2 for the three origins. An icon that
     // cannot be loaded keeps its place so that the others keep their indexes.
     m_pImageList = std::make_unique<QList<QIcon>>();
     m_pImageList->reserve(4);
     for (int id : {135, 136, 137}) {
-        QIcon icon = LoadIcon(m_pApp, id);
+        QIcon icon = LoadIcon(m_services, id);
         if (!icon.isNull()) icon = QIcon(icon.pixmap(16, 16));
         m_pImageList->append(icon);
     }
     m_listPolicy.SetImageList(m_pImageList.get());
-
-    // 8.
     m_listPolicy.Init();
+}
 
-    // 9. The rows: the policy table file, or the operating system's table without one.
-    {
-        CPolicyList clPolicy;
-        const QString path = m_pApp->m_szAppDir + QStringLiteral("conf/policytable.conf");
-        m_clManager.m_pApp = m_pApp;
-        if (platform::FileExists(path)) {
-            QList<qsizetype> rejected;
-            if (m_clManager.GetPolicyFile(clPolicy, path, &rejected))
-                m_listPolicy.AddAll(clPolicy);
-            else
-                log.TraceValue(QStringLiteral("GetCurrent(&clPolicy)"), QStringLiteral("FALSE"));
-            if (!rejected.isEmpty())
-                log.ShowMessageFormat({QString::number(rejected.size())}, 522, LOG_WARN);
-        } else {
-            log.TraceValue(QStringLiteral("FindFile(cs_PolicyTablePath)"), QStringLiteral("FALSE"));
-            if (m_clManager.GetCurrent(clPolicy))
-                m_listPolicy.AddAll(clPolicy);
-            else
-                log.TraceValue(QStringLiteral("GetCurrent(&clPolicy)"), QStringLiteral("FALSE"));
-        }
+void CZarntoolDlg::LoadRows() {
+    // The policy table file, or the operating system's table without one.
+    CAppLog& log = m_services.m_clLog;
+    CPolicyList clPolicy;
+    const QString path = m_services.m_szAppDir + QStringLiteral("conf/policytable.conf");
+    if (platform::FileExists(path)) {
+        QList<qsizetype> rejected;
+        if (m_clManager.GetPolicyFile(clPolicy, path, &rejected))
+            m_listPolicy.AddAll(clPolicy);
+        else
+            log.TraceValue(QStringLiteral("GetCurrent(&clPolicy)"), QStringLiteral("FALSE"));
+        if (!rejected.isEmpty())
+            log.ShowMessageFormat({QString::number(rejected.size())}, 522, LOG_WARN);
+    } else {
+        log.TraceValue(QStringLiteral("FindFile(cs_PolicyTablePath)"), QStringLiteral("FALSE"));
+        if (m_clManager.GetCurrent(clPolicy))
+            m_listPolicy.AddAll(clPolicy);
+        else
+            log.TraceValue(QStringLiteral("GetCurrent(&clPolicy)"), QStringLiteral("FALSE"));
     }
+}
 
-    // 10. Geometry at opening: the window, its client area and each movable control in client
-    // coordinates. The window keeps this width and never gets shorter.
+void CZarntoolDlg::RecordInitialGeometry() {
+    // The window, its client area and each movable control in client coordinates at opening.
+    // The window keeps this width and never gets shorter.
     m_rcInitWindow = CRect::FromQRect(geometry());
     m_rcInitClient = CRect::FromQRect(ClientArea()->rect());
     for (CMovableObject* movable : MovableControls()) {
@@ -164,27 +178,31 @@ bool CZarntoolDlg::OnInitDialog() {
     setMinimumSize(m_rcInitWindow.Width(), m_rcInitWindow.Height());
     setMaximumWidth(m_rcInitWindow.Width());
     ClientArea()->installEventFilter(this);
+}
 
-    // 11.
-    EnableDlgItem(IDC_REMOVE, false);
+void CZarntoolDlg::ConnectList() {
+    connect(&m_listPolicy, &CPolicyListCtrl::rowSelected, this,
+            [this](const CPolicy& row) { OnListRowSelected(row); });
+    connect(&m_listPolicy, &CPolicyListCtrl::rowRemoved, this, [this] { OnListRowRemoved(); });
+    connect(&m_listPolicy, &CPolicyListCtrl::checkChanged, this,
+            [this] { EnableDlgItem(IDC_SAVE, true); });
+}
+
+void CZarntoolDlg::OnListRowSelected(const CPolicy& row) {
+    // The selected row goes into the edit fields, ready to be changed or removed.
+    m_editNetworkName.setText(row.m_csNetworkName);
+    m_editLabel.setText(row.m_csLabel);
+    m_editPriority.setText(row.m_csPriority);
+    m_editAddress.setText(row.m_csAddress);
+    EnableDlgItem(IDC_MODIFY, true);
+    EnableDlgItem(IDC_REMOVE, true);
+}
+
+void CZarntoolDlg::OnListRowRemoved() {
+    for (CEditEx* edit : {&m_editNetworkName, &m_editLabel, &m_editPriority, &m_editAddress})
+        edit->setText(QString());
     EnableDlgItem(IDC_MODIFY, false);
-    EnableDlgItem(IDC_SAVE, true);
-
-    // 12.
-    m_editNetworkName.setMaxLength(kMaxNetworkName);
-    m_editLabel.setMaxLength(kMaxLabel);
-    m_editPriority.setMaxLength(kMaxPriority);
-    m_editAddress.setMaxLength(kMaxAddress);
-
-    // 13.
-    m_listPolicy.Resort();
-
-    // 14.
-    log.AppendLog(LOG_DEBUG, m_pApp->LoadString(302));
-
-    // 15.
-    log.TraceEnd(kClass, QStringLiteral("OnInitDialog"));
-    return true;
+    EnableDlgItem(IDC_REMOVE, false);
 }
 
 void CZarntoolDlg::OnSize(int /*width*/, int height) {
@@ -238,7 +256,7 @@ void CZarntoolDlg::paintEvent(QPaintEvent* event) {
 }
 
 bool CZarntoolDlg::SetAndCheckPolicy(CPolicy& row) {
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("SetAndCheckPolicy"));
     const QString name = m_editNetworkName.text();
     const QString label = m_editLabel.text();
@@ -258,7 +276,7 @@ bool CZarntoolDlg::SetAndCheckPolicy(CPolicy& row) {
     else if (!row.SetAndValidAddress(address))
         field = 203;
     if (field != -1) {
-        log.ShowMessageFormat({m_pApp->LoadString(field)}, row.m_stError.nId, row.m_stError.nKind);
+        log.ShowMessageFormat({m_services.LoadString(field)}, row.m_stError.nId, row.m_stError.nKind);
         return false;
     }
     log.TraceEnd(kClass, QStringLiteral("SetAndCheckPolicy"));
@@ -266,7 +284,7 @@ bool CZarntoolDlg::SetAndCheckPolicy(CPolicy& row) {
 }
 
 void CZarntoolDlg::OnBnClickedAdd() {
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnBnClickedAdd"));
     CWaitCursor wait;
     CPolicy row;
@@ -287,7 +305,7 @@ void CZarntoolDlg::OnBnClickedAdd() {
 }
 
 void CZarntoolDlg::OnBnClickedModify() {
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnBnClickedModify"));
     CWaitCursor wait;
     CPolicy row;
@@ -316,7 +334,7 @@ void CZarntoolDlg::OnBnClickedModify() {
 }
 
 void CZarntoolDlg::OnBnClickedRemove() {
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnBnClickedRemove"));
     int index = m_listPolicy.GetFirstSelected();
     if (index < 0) {
@@ -340,7 +358,7 @@ void CZarntoolDlg::OnBnClickedRemove() {
 }
 
 void CZarntoolDlg::OnBnClickedSave() {
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnBnClickedSave"));
     CWaitCursor wait;
     EnableDlgItem(IDC_SAVE, false);
@@ -353,7 +371,7 @@ void CZarntoolDlg::OnBnClickedSave() {
         EnableDlgItem(IDC_SAVE, true);
         return;
     }
-    const QString path = m_pApp->m_szAppDir + QStringLiteral("conf/policytable.conf");
+    const QString path = m_services.m_szAppDir + QStringLiteral("conf/policytable.conf");
     if (!m_clManager.WritePolicyFile(clAllPolicy, path)) {
         wait.Restore();
         log.TraceValue(QStringLiteral("WriteCurrentFile(&clAllPolicy)"), QStringLiteral("FALSE"));
@@ -369,27 +387,27 @@ void CZarntoolDlg::OnBnClickedSave() {
 void CZarntoolDlg::CloseMainWindow() {
     // The application's main window is this window in editor mode; without one set, the
     // request goes to this window all the same.
-    QWidget* main = m_pApp ? qobject_cast<QWidget*>(m_pApp->m_pMainWnd) : nullptr;
+    QWidget* main = qobject_cast<QWidget*>(m_services.m_pMainWnd);
     if (!main) main = this;
     main->close();
 }
 
 void CZarntoolDlg::OnBnClickedCancel() {
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnBnClickedCancel"));
     CloseMainWindow();
     log.TraceEnd(kClass, QStringLiteral("OnBnClickedCancel"));
 }
 
 void CZarntoolDlg::OnFileQuit() {
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnFileQuit"));
     CloseMainWindow();
     log.TraceEnd(kClass, QStringLiteral("OnFileQuit"));
 }
 
 void CZarntoolDlg::OnCancel() {
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnCancel"));
     if (log.ShowMessageId(400, LOG_CONFIRM) == IDYES) {
         CDialogEx::OnCancel();
@@ -401,7 +419,7 @@ void CZarntoolDlg::OnCancel() {
 
 void CZarntoolDlg::OnSysCommand(int id) {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg dlgAbout(this);
+        CAboutDlg dlgAbout(m_services, this);
         dlgAbout.DoModal();
         return;
     }
@@ -416,7 +434,7 @@ void CZarntoolDlg::hideEvent(QHideEvent* event) {
 
 void CZarntoolDlg::PostNcDestroy() {
     m_bPostNcDestroyed = true;
-    if (m_pApp) m_pApp->m_clLog.AppendLog(LOG_DEBUG, m_pApp->LoadString(303));
+    m_services.m_clLog.AppendLog(LOG_DEBUG, m_services.LoadString(303));
     m_listPolicy.SetImageList(nullptr);
     m_pImageList.reset();
 }

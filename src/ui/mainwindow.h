@@ -10,6 +10,7 @@
 #include "policy/policy.h"
 #include "policy/policylistmanager.h"
 #include "ui/dialog/customcontrols.h"
+#include "ui/controlids.h"
 #include "ui/dialog/dialogex.h"
 #include "ui/policylistctrl.h"
 
@@ -18,36 +19,13 @@ class CAppServices;
 class CZarntoolDlg : public CDialogEx {
     Q_OBJECT
 public:
-    // Template and control ids.
-    static constexpr int kTemplateId = 103;
-    static constexpr int IDC_CANCEL = 1001;
-    static constexpr int IDC_SAVE = 1002;
-    static constexpr int IDC_LIST = 1003;
-    static constexpr int IDC_REMOVE = 1004;
-    static constexpr int IDC_ADD = 1005;
-    static constexpr int IDC_MODIFY = 1006;
-    static constexpr int IDC_LABEL = 1009;
-    static constexpr int IDC_PRIORITY = 1011;
-    static constexpr int IDC_ADDRESS = 1015;
-    static constexpr int IDC_NETWORKNAME = 1016;
-    static constexpr int IDC_INPUTGROUP = 1017;
-    // The system-menu item that opens the version box.
-    static constexpr int IDM_ABOUTBOX = 0x0010;
-    // Menu commands.
-    static constexpr int ID_FILE_EXPORT = 32779;
-    static constexpr int ID_FILE_GETNETWORK = 32781;
-    static constexpr int ID_FILE_DEFAULT = 32782;
-    static constexpr int ID_HELP_VERSION = 32783;
-    static constexpr int ID_HELP_ABOUT = 32785;
-    static constexpr int ID_FILE_PROPERTY = 32786;
-    static constexpr int ID_FILE_QUIT = 32787;
     // Edit field limits in characters.
     static constexpr int kMaxNetworkName = 128;
     static constexpr int kMaxLabel = 10;
     static constexpr int kMaxPriority = 10;
     static constexpr int kMaxAddress = 43;
 
-    explicit CZarntoolDlg(QWidget* parent = nullptr);
+    explicit CZarntoolDlg(CAppServices& services, QWidget* parent = nullptr);
     ~CZarntoolDlg() override;
 
     // TRUE when the four edit fields form a valid row, which is then in `row`; FALSE after a
@@ -92,7 +70,7 @@ public:
     CPolicyListManager m_clManager;
     std::unique_ptr<QList<QIcon>> m_pImageList;
     bool m_hAccel = false;
-    CAppServices* m_pApp = nullptr;
+    CAppServices& m_services;
 
 protected:
     bool OnInitDialog() override;
@@ -116,6 +94,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Parts of OnInitDialog: the list's icons and columns; its rows from the policy table
+    // file or the operating system; the opening geometry the resize rule works from.
+    void InitList();
+    void LoadRows();
+    void RecordInitialGeometry();
+    // The list reports row selection, removal and check changes; the window shows them.
+    void ConnectList();
+    void OnListRowSelected(const CPolicy& row);
+    void OnListRowRemoved();
     // The movable controls whose rectangles are recorded, the list first.
     QList<CMovableObject*> MovableControls();
     // Sends the close request to the application's main window (this window).

@@ -30,18 +30,16 @@ void CZarntoolDlg::MapMenuCommands() {
 }
 
 void CZarntoolDlg::OnFileGetNetwork() {
-    if (!m_pApp) return;
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnFileGetNetwork"));
     CWaitCursor wait;
 
     const QString csProtocol =
-        m_pApp->GetProfileString(kSection, QStringLiteral("PROTOCOL"), QStringLiteral("DHCP"));
+        m_services.GetProfileString(kSection, QStringLiteral("PROTOCOL"), QStringLiteral("DHCP"));
     log.TraceValue(QStringLiteral("csProtocol"), csProtocol);
 
     CPolicyList clPolicy;
     bool bGet = false;
-    m_clManager.m_pApp = m_pApp;
     if (csProtocol.compare(QLatin1String("DHCP"), Qt::CaseInsensitive) == 0)
         bGet = m_clManager.GetDhcp(clPolicy) != 0;
     else if (csProtocol.compare(QLatin1String("HTTP"), Qt::CaseInsensitive) == 0)
@@ -71,22 +69,19 @@ void CZarntoolDlg::OnFileGetNetwork() {
 
 void CZarntoolDlg::OnUpdateFileGetNetwork(CCmdUI* pCmdUI) {
     if (!pCmdUI) return;
-    CAppServices* app = m_pApp ? m_pApp : CAppServices::Current();
     // A missing key reads as "0": the item is disabled. Any other text, empty included,
     // enables it.
     const QString csUseNetwork =
-        app ? app->GetProfileString(kSection, QStringLiteral("USE_NETWORK"), QStringLiteral("0"))
-            : QStringLiteral("0");
+        m_services.GetProfileString(kSection, QStringLiteral("USE_NETWORK"), QStringLiteral("0"));
     pCmdUI->Enable(csUseNetwork.compare(QLatin1String("0"), Qt::CaseInsensitive) != 0);
 }
 
 void CZarntoolDlg::OnFileExport() {
-    if (!m_pApp) return;
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnFileExport"));
     CWaitCursor wait;
 
-    const QString csExportPath = m_pApp->m_szAppDir + QStringLiteral("export");
+    const QString csExportPath = m_services.m_szAppDir + QStringLiteral("export");
     if (!QFileInfo::exists(csExportPath)) {
         log.TraceValue(QStringLiteral("FindFile(cs_ExportPath)"), QStringLiteral("FALSE"));
         if (!QDir().mkdir(csExportPath)) {
@@ -96,7 +91,6 @@ void CZarntoolDlg::OnFileExport() {
         }
     }
 
-    m_clManager.m_pApp = m_pApp;
     const QString csPolicy = m_clManager.GetCurrentString();
     if (csPolicy.isEmpty()) {
         wait.Restore();
@@ -124,14 +118,12 @@ void CZarntoolDlg::OnFileExport() {
 }
 
 void CZarntoolDlg::OnFileDefault() {
-    if (!m_pApp) return;
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnFileDefault"));
     CWaitCursor wait;
 
     CPolicyList clPolicy;
-    m_clManager.m_pApp = m_pApp;
-    const QString path = m_pApp->m_szAppDir + QStringLiteral("conf/policytable.conf.default");
+    const QString path = m_services.m_szAppDir + QStringLiteral("conf/policytable.conf.default");
     QList<qsizetype> rejected;
     if (m_clManager.GetPolicyFile(clPolicy, path, &rejected)) {
         m_listPolicy.AddAll(clPolicy);
@@ -147,11 +139,10 @@ void CZarntoolDlg::OnFileDefault() {
 }
 
 void CZarntoolDlg::OnFileProperty() {
-    if (!m_pApp) return;
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnFileProperty"));
     {
-        CZarnpropDlg dlg(this);
+        CZarnpropDlg dlg(m_services, this);
         // The settings dialog makes itself the owner of message boxes while it initialises;
         // until then they have none.
         log.m_hOwnerWnd = nullptr;
@@ -162,26 +153,25 @@ void CZarntoolDlg::OnFileProperty() {
 }
 
 void CZarntoolDlg::OnHelpAbout() {
-    if (!m_pApp) return;
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnHelpAbout"));
     // The help of the language now set must exist; the file shown is the one chosen at
     // start-up.
     const QString language =
-        m_pApp->GetProfileString(kSection, QStringLiteral("LANG"), QStringLiteral("Japanese"));
-    const QString path = m_pApp->m_szAppDir + QStringLiteral("conf/langs/") + language +
+        m_services.GetProfileString(kSection, QStringLiteral("LANG"), QStringLiteral("Japanese"));
+    const QString path = m_services.m_szAppDir + QStringLiteral("conf/langs/") + language +
                          QStringLiteral("/help.chm");
     if (platform::FileExists(path))
-        CHelpWindow::DisplayHelp(this, m_pApp->m_pszHelpFilePath);
+        CHelpWindow::DisplayHelp(m_services, this, m_services.m_pszHelpFilePath);
     else
         log.ShowMessageId(510, LOG_ERROR);
     log.TraceEnd(kClass, QStringLiteral("OnHelpAbout"));
 }
 
 void CZarntoolDlg::OnHelpVersion() {
-    CAppLog* log = m_pApp ? &m_pApp->m_clLog : nullptr;
-    if (log) log->TraceStart(kClass, QStringLiteral("OnHelpVersion"));
-    CAboutDlg dlg(this);
+    CAppLog& log = m_services.m_clLog;
+    log.TraceStart(kClass, QStringLiteral("OnHelpVersion"));
+    CAboutDlg dlg(m_services, this);
     dlg.DoModal();
-    if (log) log->TraceEnd(kClass, QStringLiteral("OnHelpVersion"));
+    log.TraceEnd(kClass, QStringLiteral("OnHelpVersion"));
 }

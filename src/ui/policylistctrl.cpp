@@ -1,9 +1,7 @@
 #include "ui/policylistctrl.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionHeader>
@@ -14,7 +12,6 @@
 #include <ctime>
 
 #include "services/appservices.h"
-#include "ui/dialog/dialogex.h"
 #include "ui/dialog/waitcursor.h"
 
 namespace {
@@ -396,10 +393,10 @@ void CPolicyListModel::EndBatch() {
 // ---------------------------------------------------------------------------------------------
 // CPolicyListCtrl
 
-CPolicyListCtrl::CPolicyListCtrl(QWidget* parent) : QTableView(parent), CMovableObject(this) {
-    m_pApp = CAppServices::Current();
+CPolicyListCtrl::CPolicyListCtrl(CAppServices& services, QWidget* parent)
+    : QTableView(parent), CMovableObject(this), m_services(services) {
     Trace("CPolicyListCtrl", false);
-    auto title = [this](int id) { return m_pApp ? m_pApp->LoadString(id) : QString(); };
+    auto title = [this](int id) { return m_services.LoadString(id); };
     m_clColumns = {
         {title(204), 35},  {title(200), 133}, {title(201), 40},
         {title(202), 48},  {title(203), 110}, {title(200), 0},
@@ -435,12 +432,11 @@ CPolicyListCtrl::CPolicyListCtrl(QWidget* parent) : QTableView(parent), CMovable
 CPolicyListCtrl::~CPolicyListCtrl() = default;
 
 void CPolicyListCtrl::Trace(const char* operation, bool end) const {
-    if (!m_pApp) return;
     const QString op = QString::fromLatin1(operation);
     if (end)
-        m_pApp->m_clLog.TraceEnd(kClass, op);
+        m_services.m_clLog.TraceEnd(kClass, op);
     else
-        m_pApp->m_clLog.TraceStart(kClass, op);
+        m_services.m_clLog.TraceStart(kClass, op);
 }
 
 void CPolicyListCtrl::Init() {
@@ -476,8 +472,7 @@ bool CPolicyListCtrl::UpdateItem(int index, const CPolicy& row) {
 
     const CPolicyListModel::Row* match = m_pModel->FindByFirstText(row.m_csAddress);
     if (match && (index >= count || m_pModel->At(index) != match)) {
-        if (m_pApp)
-            m_pApp->m_clLog.TraceValue(QStringLiteral("iItemIndex"), QStringLiteral("!-1"));
+        m_services.m_clLog.TraceValue(QStringLiteral("iItemIndex"), QStringLiteral("!-1"));
         return false;
     }
 
@@ -526,12 +521,7 @@ void CPolicyListCtrl::AddAll(const CPolicyList& rows) {
 void CPolicyListCtrl::Remove(int index) {
     Trace("Remove", false);
     DeleteItems(index, index);
-    for (int id : {kIdNetworkName, kIdLabel, kIdPriority, kIdAddress}) {
-        if (auto* edit = qobject_cast<QLineEdit*>(ParentControl(id))) edit->setText(QString());
-    }
-    for (int id : {kIdModify, kIdRemove}) {
-        if (QWidget* button = ParentControl(id)) button->setEnabled(false);
-    }
+    emit rowRemoved();
     Trace("Remove", true);
 }
 
@@ -725,34 +715,14 @@ void CPolicyListCtrl::OnDataChanged(const QModelIndex& topLeft, const QModelInde
 void CPolicyListCtrl::OnLvnItemchanged(int index, unsigned newState) {
     if (index == -1) return;
     const unsigned image = newState & kStateImageMask;
-    if ((image == StateImage(1) || image == StateImage(2)) && isVisible()) {
-        if (QWidget* save = ParentControl(kIdSave)) save->setEnabled(true);
-    }
+    if ((image == StateImage(1) || image == StateImage(2)) && isVisible()) emit checkChanged(index);
     if (newState == (kStateSelected | kStateFocused) && isVisible() &&
         GetFirstSelected() == index) {
-        const int ids[] = {kIdNetworkName, kIdLabel, kIdPriority, kIdAddress};
-        for (int i = 0; i < 4; ++i) {
-            if (auto* edit = qobject_cast<QLineEdit*>(ParentControl(ids[i])))
-                edit->setText(GetItemText(index, i + 1));
-        }
-        for (int id : {kIdModify, kIdRemove}) {
-            if (QWidget* button = ParentControl(id)) button->setEnabled(true);
-        }
+        CPolicy row;
+        row.m_csNetworkName = GetItemText(index, 1);
+        row.m_csLabel = GetItemText(index, 2);
+        row.m_csPriority = GetItemText(index, 3);
+        row.m_csAddress = GetItemText(index, 4);
+        emit rowSelected(row);
     }
-}
-
-QWidget* CPolicyListCtrl::ParentControl(int id) const {
-    // The dialog the list lives in, reached through its controls by id.
-    for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
-        if (auto* dialog = qobject_cast<CDialogEx*>(w)) return dialog->GetDlgItem(id);
-    }
-    // Outside a dialog of the layer: the control carrying the id in the same window.
-    QWidget* owner = window();
-    if (!owner || owner == this) return nullptr;
-    const QList<QWidget*> children = owner->findChildren<QWidget*>();
-    for (QWidget* w : children) {
-        bool ok = false;
-        if (w->property("dlgCtrlId").toInt(&ok) == id && ok) return w;
-    }
-    return nullptr;
 }

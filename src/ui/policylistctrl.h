@@ -132,16 +132,8 @@ public:
     static constexpr unsigned kStateImageMask = 0xF000;
     static constexpr unsigned StateImage(unsigned image) { return image << 12; }
 
-    // Control ids in the main window that the list fills and switches.
-    static constexpr int kIdSave = 1002;
-    static constexpr int kIdRemove = 1004;
-    static constexpr int kIdModify = 1006;
-    static constexpr int kIdLabel = 1009;
-    static constexpr int kIdPriority = 1011;
-    static constexpr int kIdAddress = 1015;
-    static constexpr int kIdNetworkName = 1016;
-
-    explicit CPolicyListCtrl(QWidget* parent = nullptr);
+    // `services` (strings of the column titles, trace lines) must outlive the list.
+    explicit CPolicyListCtrl(CAppServices& services, QWidget* parent = nullptr);
     ~CPolicyListCtrl() override;
 
     void Init();
@@ -175,7 +167,16 @@ public:
     bool IsSortAscending() const { return m_bSortAscending; }
 
     QList<CPolicyHeader> m_clColumns;
-    CAppServices* m_pApp = nullptr;
+    CAppServices& m_services;
+
+signals:
+    // While the list is shown: the row whose texts (network name, label, priority, address
+    // space) are in `row` is now the selected and focused one.
+    void rowSelected(const CPolicy& row);
+    // A row was removed with Remove(): no row's values are shown any more.
+    void rowRemoved();
+    // While the list is shown: a row's check box changed.
+    void checkChanged(int index);
 
 protected:
     // Reported when a row's check box or its selected-and-focused state changes.
@@ -190,7 +191,6 @@ private:
                        const QList<int>& roles);
     void SetRedraw(bool on);
     void DeleteItems(int first, int last);
-    QWidget* ParentControl(int id) const;
     void Trace(const char* operation, bool end) const;
 
     CPolicyListModel* m_pModel = nullptr;

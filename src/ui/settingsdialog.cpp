@@ -15,8 +15,8 @@ const QString kSection = QStringLiteral("APPLICATION");
 
 }  // namespace
 
-CZarnpropDlg::CZarnpropDlg(QWidget* parent)
-    : CDialogEx(IDD, parent), m_pApp(CAppServices::Current()) {
+CZarnpropDlg::CZarnpropDlg(CAppServices& services, QWidget* parent)
+    : CDialogEx(IDD_ZARNPROP_DIALOG, services, parent), m_services(services) {
     SubclassDlgItem(IDC_COMBO_OS, &m_cmbOs);
     SubclassDlgItem(IDC_COMBO_LANG, &m_cmbLang);
     SubclassDlgItem(IDC_COMBO_PROTOCOL, &m_cmbProtocol);
@@ -31,7 +31,7 @@ CZarnpropDlg::CZarnpropDlg(QWidget* parent)
 }
 
 QString CZarnpropDlg::Setting(const QString& key) const {
-    return m_pApp ? m_pApp->GetProfileString(kSection, key, QString()) : QString();
+    return m_services.GetProfileString(kSection, key, QString());
 }
 
 QStringList CZarnpropDlg::LanguageFolders(const QString& appDir) {
@@ -64,7 +64,7 @@ void CZarnpropDlg::FitCaptions() {
 
 void CZarnpropDlg::SelectStored(CComboBox& box, const QString& value) {
     if (box.SelectString(0, value) == CB_ERR) {
-        if (m_pApp) m_pApp->m_clLog.TraceValue(QStringLiteral("iComboSlect"), QStringLiteral("-1"));
+        m_services.m_clLog.TraceValue(QStringLiteral("iComboSlect"), QStringLiteral("-1"));
         box.SetCurSel(0);
     }
 }
@@ -72,8 +72,7 @@ void CZarnpropDlg::SelectStored(CComboBox& box, const QString& value) {
 bool CZarnpropDlg::OnInitDialog() {
     CDialogEx::OnInitDialog();
     FitCaptions();
-    if (!m_pApp) return true;
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     // Message boxes shown while the dialog is open belong to it.
     log.m_hOwnerWnd = this;
     log.TraceStart(kClass, QStringLiteral("OnInitDialog"));
@@ -91,7 +90,7 @@ bool CZarnpropDlg::OnInitDialog() {
     SelectStored(m_cmbOs, csOs);
 
     m_csInitialLang = Setting(QStringLiteral("LANG"));
-    for (const QString& folder : LanguageFolders(m_pApp->m_szAppDir)) m_cmbLang.AddString(folder);
+    for (const QString& folder : LanguageFolders(m_services.m_szAppDir)) m_cmbLang.AddString(folder);
     SelectStored(m_cmbLang, m_csInitialLang);
 
     const QString csUseNetwork = Setting(QStringLiteral("USE_NETWORK"));
@@ -122,7 +121,7 @@ bool CZarnpropDlg::OnInitDialog() {
 }
 
 void CZarnpropDlg::OnBnClickedCheckGetnetwork() {
-    if (m_pApp) m_pApp->m_clLog.TraceStart(kClass, QStringLiteral("OnBnClickedCheckGetnetwork"));
+    m_services.m_clLog.TraceStart(kClass, QStringLiteral("OnBnClickedCheckGetnetwork"));
     const QString protocol = m_cmbProtocol.GetLBText(m_cmbProtocol.GetCurSel());
     const bool network = m_chkGetNetwork.isChecked();
     // The address is used only by HTTP; the comparison is exact.
@@ -131,14 +130,13 @@ void CZarnpropDlg::OnBnClickedCheckGetnetwork() {
     m_stProtocol.setEnabled(network);
     m_editAddress.setEnabled(address);
     m_stAddress.setEnabled(address);
-    if (m_pApp) m_pApp->m_clLog.TraceEnd(kClass, QStringLiteral("OnBnClickedCheckGetnetwork"));
+    m_services.m_clLog.TraceEnd(kClass, QStringLiteral("OnBnClickedCheckGetnetwork"));
 }
 
 void CZarnpropDlg::OnCbnSelchangeProtocol() { OnBnClickedCheckGetnetwork(); }
 
 void CZarnpropDlg::OnBnClickedOk() {
-    if (!m_pApp) return;
-    CAppLog& log = m_pApp->m_clLog;
+    CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnBnClickedOk"));
 
     // With no language folder to choose from, the stored language is kept: writing an empty
@@ -163,7 +161,7 @@ void CZarnpropDlg::OnBnClickedOk() {
         {QStringLiteral("ADDRESS"), csAddress},
     };
     for (const auto& [key, value] : values) {
-        if (!m_pApp->WriteProfileString(kSection, key, value)) {
+        if (!m_services.WriteProfileString(kSection, key, value)) {
             log.ShowMessage(log.LoadString(513), LOG_ERROR);
             return;
         }

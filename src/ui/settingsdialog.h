@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "ui/controlids.h"
 #include "ui/dialog/combobox.h"
 #include "ui/dialog/dialogex.h"
 
@@ -17,21 +18,12 @@ class CAppServices;
 class CZarnpropDlg : public CDialogEx {
     Q_OBJECT
 public:
-    static constexpr int IDD = 132;
-    static constexpr int IDC_EDIT_ADDRESS = 1007;
-    static constexpr int IDC_COMBO_OS = 1008;
-    static constexpr int IDC_COMBO_LANG = 1010;
-    static constexpr int IDC_CHECK_GETNETWORK = 1012;
-    static constexpr int IDC_COMBO_PROTOCOL = 1014;
-    static constexpr int IDC_GROUP_NETWORK = 1019;
-    static constexpr int IDC_STATIC_ADDRESS = 1020;
-    static constexpr int IDC_STATIC_PROTOCOL = 1021;
     // Result of the modal run after cancel.
     static constexpr int kResultCancel = 1001;
     // Longest address the field takes.
     static constexpr int kAddressLimit = 256;
 
-    explicit CZarnpropDlg(QWidget* parent = nullptr);
+    explicit CZarnpropDlg(CAppServices& services, QWidget* parent = nullptr);
 
     // Names of the language folders under conf/langs of the program directory.
     static QStringList LanguageFolders(const QString& appDir);
@@ -44,7 +36,7 @@ public:
     QString m_csInitialLang;      // LANG as read when the dialog opened
     QGroupBox m_grpNetwork;       // 1019
     QLabel m_stAddress;           // 1020
-    CAppServices* m_pApp;
+    CAppServices& m_services;
     QLabel m_stProtocol;          // 1021
 
 protected:

@@ -9,7 +9,7 @@
 #include "services/resourceset.h"
 #include "services/appservices.h"
 #include "ui/dialog/dialogex.h"
-#include "ui/mainwindow.h"
+#include "ui/controlids.h"
 
 namespace uisetup {
 
@@ -38,7 +38,7 @@ void PrepareUi(CAppServices& app) {
     // One look on every desktop, independent of the platform theme.
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
     // Menus, lists and message boxes take the language's font: the main window template's.
-    if (const CDialogTemplate* main = app.Resources().Dialog(CZarntoolDlg::kTemplateId))
+    if (const CDialogTemplate* main = app.Resources().Dialog(IDD_ZARNTOOL_DIALOG))
         QApplication::setFont(CDialogEx::TemplateFont(*main));
 }
 

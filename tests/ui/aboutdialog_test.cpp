@@ -89,12 +89,12 @@ bool CopyProgram(const QString& from, const QString& to) {
     return QFile::copy(from, to);
 }
 
-QString ShowVersionBox(CTestApp&, QString* copyright = nullptr) {
-    CAboutDlg dlg;
+QString ShowVersionBox(CTestApp& t, QString* copyright = nullptr) {
+    CAboutDlg dlg(t.App());
     QString version;
     uitest::WhenModal([&](QWidget*) {
-        version = dlg.GetDlgItemText(CAboutDlg::IDC_STATIC_VERSION);
-        if (copyright) *copyright = dlg.GetDlgItemText(CAboutDlg::IDC_STATIC_COPYRIGHT);
+        version = dlg.GetDlgItemText(IDC_STATIC_VERSION);
+        if (copyright) *copyright = dlg.GetDlgItemText(IDC_STATIC_COPYRIGHT);
         QTest::mouseClick(dlg.GetDlgItemAs<QPushButton>(IDOK), Qt::LeftButton);
     });
     EXPECT_EQ(dlg.DoModal(), IDOK);
@@ -248,7 +248,7 @@ TEST(AboutDialog, MissingCopyrightLeavesTheStaticEmpty) {
 
 TEST(AboutDialog, ControlsOfTheTemplate) {
     CTestApp t;
-    CAboutDlg dlg;
+    CAboutDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.GetDlgItem(1018), &dlg.m_stCopyright);
     EXPECT_EQ(dlg.GetDlgItem(1023), &dlg.m_stVersion);

@@ -245,7 +245,7 @@ TEST(DialogWindow, TemplatesComeFromTheActiveResourceSet) {
     json.replace("\"上記内容について同意します。\"", "\"I agree.\"");
     ASSERT_EQ(set.LoadFromJson(json, t.Dir()), CResourceSet::LoadStatus::Loaded);
     t.App().SetLanguageResources(set);
-    CDialogEx dlg(139);
+    CDialogEx dlg(139, t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.GetDlgItemText(1013), QStringLiteral("I agree."));
 }

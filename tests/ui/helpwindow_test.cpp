@@ -15,6 +15,7 @@
 #include "platform/codepage.h"
 #include "support/testsupport.h"
 #include "help/chmfile.h"
+#include "services/appservices.h"
 #include "ui/helpwindow.h"
 
 // Readable QString values in failure messages.
@@ -190,7 +191,8 @@ TEST(HelpLinks, SitemapDeepNestingAndStrayClosingTagsStayBounded) {
 // ---- The help window ------------------------------------------------------------------------
 
 TEST(HelpWindow, OpensStagedHelpAtDefaultTopic) {
-    CHelpWindow window;
+    CAppServices services;
+    CHelpWindow window(services);
     ASSERT_TRUE(window.OpenFile(StagedHelp()));
     window.show();
     EXPECT_EQ(window.CurrentTopic(), QStringLiteral("/index.html"));
@@ -204,7 +206,8 @@ TEST(HelpWindow, OpensStagedHelpAtDefaultTopic) {
 }
 
 TEST(HelpWindow, ClickingLinkShowsOtherPageAndBackReturns) {
-    CHelpWindow window;
+    CAppServices services;
+    CHelpWindow window(services);
     ASSERT_TRUE(window.OpenFile(StagedHelp()));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -220,7 +223,8 @@ TEST(HelpWindow, ClickingLinkShowsOtherPageAndBackReturns) {
 }
 
 TEST(HelpWindow, LinkWithAnchorIntoAnotherPage) {
-    CHelpWindow window;
+    CAppServices services;
+    CHelpWindow window(services);
     ASSERT_TRUE(window.OpenFile(StagedHelp()));
     ASSERT_TRUE(window.ShowTopic(QStringLiteral("/settings.html")));
     window.Browser()->setSource(QUrl(QStringLiteral("menu.html#property")));
@@ -232,7 +236,8 @@ TEST(HelpWindow, LinkWithAnchorIntoAnotherPage) {
 }
 
 TEST(HelpWindow, ContentsTreeOpensPagesAndHomeReturnsToDefault) {
-    CHelpWindow window;
+    CAppServices services;
+    CHelpWindow window(services);
     ASSERT_TRUE(window.OpenFile(StagedHelp()));
     QTreeWidget* tree = window.ContentsTree();
     QTreeWidgetItem* messages = tree->topLevelItem(3);
@@ -246,7 +251,8 @@ TEST(HelpWindow, ContentsTreeOpensPagesAndHomeReturnsToDefault) {
 }
 
 TEST(HelpWindow, MissingPageKeepsWindowUsable) {
-    CHelpWindow window;
+    CAppServices services;
+    CHelpWindow window(services);
     ASSERT_TRUE(window.OpenFile(StagedHelp()));
     EXPECT_FALSE(window.ShowTopic(QStringLiteral("/nothing.html")));
     EXPECT_EQ(window.CurrentTopic(), QStringLiteral("/index.html"));
@@ -258,7 +264,8 @@ TEST(HelpWindow, FileThatIsNotHelpShowsError) {
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/help.chm");
     ASSERT_TRUE(WriteFile(path, QByteArray(1000, 'x')));
-    CHelpWindow window;
+    CAppServices services;
+    CHelpWindow window(services);
     EXPECT_FALSE(window.OpenFile(path));
     EXPECT_TRUE(PageText(window.Browser()).contains(QStringLiteral("ヘルプファイルを開けません。")));
     EXPECT_FALSE(window.ContentsTree()->isVisibleTo(&window));
@@ -278,7 +285,8 @@ TEST(HelpWindow, FileWithoutDefaultTopicOpensFirstPageInShiftJis) {
     ASSERT_TRUE(WriteFile(d + QStringLiteral("b.html"), "<html><body><p>second</p></body></html>"));
     const QString chm = Compile(dir, QStringLiteral("test.hhp"));
     if (chm.isEmpty()) GTEST_SKIP() << "needs chmcmd (fp-utils) to compile a help file";
-    CHelpWindow window;
+    CAppServices services;
+    CHelpWindow window(services);
     ASSERT_TRUE(window.OpenFile(chm));
     EXPECT_EQ(window.CurrentTopic(), QStringLiteral("/a.html"));
     EXPECT_TRUE(PageText(window.Browser()).contains(QStringLiteral("最初のページ")));
@@ -287,14 +295,15 @@ TEST(HelpWindow, FileWithoutDefaultTopicOpensFirstPageInShiftJis) {
 }
 
 TEST(HelpWindow, DisplayHelpReusesOneWindowPerOwner) {
+    CAppServices services;
     QWidget owner;
-    CHelpWindow* first = CHelpWindow::DisplayHelp(&owner, StagedHelp());
+    CHelpWindow* first = CHelpWindow::DisplayHelp(services, &owner, StagedHelp());
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(first->isVisible());
     EXPECT_EQ(first->parentWidget(), &owner);
     EXPECT_TRUE(first->isWindow());
     first->ShowTopic(QStringLiteral("/files.html"));
-    CHelpWindow* second = CHelpWindow::DisplayHelp(&owner, StagedHelp());
+    CHelpWindow* second = CHelpWindow::DisplayHelp(services, &owner, StagedHelp());
     EXPECT_EQ(first, second);
     // Displaying again goes back to the default topic.
     EXPECT_EQ(second->CurrentTopic(), QStringLiteral("/index.html"));
@@ -308,7 +317,8 @@ TEST(HelpReader, DamagedFileFoundByFuzzingKeepsTheProgramUnharmed) {
     // object now comes from a reader process of its own, and whatever chmlib does there, the
     // window gets an object or nothing.
     const QString damaged = testsupport::SourceDir() + QStringLiteral("/tests/ui/data/damaged-help.chm");
-    CHelpWindow window;
+    CAppServices services;
+    CHelpWindow window(services);
     window.OpenFile(damaged);
     window.show();
     for (const QString& page : {QStringLiteral("/index.html"), QStringLiteral("/b.html")})

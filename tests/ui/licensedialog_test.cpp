@@ -52,7 +52,7 @@ void ClickCheckBox(QCheckBox* box) {
 TEST(LicenseDialog, ShowsTheDocumentWithUseDisabled) {
     CTestApp t;
     UseLicense(t, kJapaneseRtf);
-    CZarnlicenseDlg dlg;
+    CZarnlicenseDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.GetDlgItem(1022), &dlg.m_editLicense);
     EXPECT_EQ(dlg.GetDlgItem(1013), &dlg.m_chkAgreement);
@@ -79,7 +79,7 @@ TEST(LicenseDialog, ShippedDocumentIsRead) {
         testsupport::ReadFile(testsupport::SourceDir() + QStringLiteral("/conf/langs/Japanese/license.rtf"));
     ASSERT_FALSE(shipped.isEmpty());
     UseLicense(t, shipped);
-    CZarnlicenseDlg dlg;
+    CZarnlicenseDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_TRUE(dlg.m_chkAgreement.isEnabled());
     EXPECT_TRUE(dlg.m_editLicense.toPlainText().contains(QStringLiteral("利用規約")));
@@ -89,7 +89,7 @@ TEST(LicenseDialog, ShippedDocumentIsRead) {
 TEST(LicenseDialog, CheckBoxTogglesUseWithOneTraceLinePerClick) {
     CTestApp t;
     UseLicense(t, kJapaneseRtf);
-    CZarnlicenseDlg dlg;
+    CZarnlicenseDlg dlg(t.App());
     QList<bool> useEnabled;
     uitest::WhenModal([&](QWidget*) {
         for (int i = 0; i < 5; ++i) {
@@ -118,7 +118,7 @@ TEST(LicenseDialog, CheckBoxTogglesUseWithOneTraceLinePerClick) {
 TEST(LicenseDialog, DisabledUseCannotBeClicked) {
     CTestApp t;
     UseLicense(t, kJapaneseRtf);
-    CZarnlicenseDlg dlg;
+    CZarnlicenseDlg dlg(t.App());
     uitest::WhenModal([&](QWidget* w) {
         QTest::mouseClick(&dlg.m_btnUse, Qt::LeftButton);  // disabled: nothing
         EXPECT_TRUE(w->isVisible());
@@ -137,7 +137,7 @@ TEST(LicenseDialog, QuitEscapeEnterAndCloseBoxGiveCancel) {
         [](CZarnlicenseDlg&, QWidget* w) { w->close(); },
     };
     for (const auto& way : ways) {
-        CZarnlicenseDlg dlg;
+        CZarnlicenseDlg dlg(t.App());
         uitest::WhenModal([&](QWidget* w) {
             ClickCheckBox(&dlg.m_chkAgreement);  // even when ticked
             way(dlg, w);
@@ -151,7 +151,7 @@ TEST(LicenseDialog, DocumentOfExactlyTheLimitIsShown) {
     const QByteArray doc = RtfOfSize(100000);
     ASSERT_EQ(doc.size(), 100000);
     UseLicense(t, doc);
-    CZarnlicenseDlg dlg;
+    CZarnlicenseDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.m_editLicense.toPlainText().size(), 100000 - 12 - 1);
     EXPECT_TRUE(dlg.m_chkAgreement.isEnabled());
@@ -162,7 +162,7 @@ TEST(LicenseDialog, DocumentOfExactlyTheLimitIsShown) {
 TEST(LicenseDialog, DocumentOneByteOverTheLimitIsRefused) {
     CTestApp t;
     UseLicense(t, RtfOfSize(100001));
-    CZarnlicenseDlg dlg;
+    CZarnlicenseDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_TRUE(dlg.m_editLicense.toPlainText().isEmpty());
     EXPECT_FALSE(dlg.m_chkAgreement.isEnabled());
@@ -207,7 +207,7 @@ TEST(LicenseDialog, MissingOrUnreadableDocumentsAreRefused) {
         SCOPED_TRACE(c.what);
         CTestApp t;
         c.prepare(t);
-        CZarnlicenseDlg dlg;
+        CZarnlicenseDlg dlg(t.App());
         ASSERT_TRUE(dlg.Create());
         EXPECT_EQ(dlg.m_editLicense.toPlainText(), c.shown);
         EXPECT_FALSE(dlg.m_chkAgreement.isEnabled());
@@ -221,7 +221,7 @@ TEST(LicenseDialog, DocumentThatCannotBeReadToTheEndShowsWhatWasRead) {
     QByteArray doc = "{\\rtf1 Terms";
     for (int i = 0; i < 5000; ++i) doc += '{';
     UseLicense(t, doc);
-    CZarnlicenseDlg dlg;
+    CZarnlicenseDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.m_editLicense.toPlainText(), QStringLiteral("Terms"));
     EXPECT_FALSE(dlg.m_chkAgreement.isEnabled());
@@ -231,7 +231,7 @@ TEST(LicenseDialog, DocumentThatCannotBeReadToTheEndShowsWhatWasRead) {
 TEST(LicenseDialog, LoadLicenseTextStreamsIntoAnyRichEdit) {
     CTestApp t;
     UseLicense(t, kJapaneseRtf);
-    CZarnlicenseDlg dlg;
+    CZarnlicenseDlg dlg(t.App());
     QTextEdit edit;
     EXPECT_TRUE(dlg.LoadLicenseText(LicensePath(t), &edit));
     EXPECT_TRUE(edit.toPlainText().startsWith(QStringLiteral("利用規約")));

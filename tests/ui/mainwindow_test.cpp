@@ -76,7 +76,7 @@ protected:
 
     // Builds and shows the window.
     void Open() {
-        dlg = std::make_unique<CZarntoolDlg>();
+        dlg = std::make_unique<CZarntoolDlg>(t.App());
         ASSERT_TRUE(dlg->Create());
         dlg->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
@@ -137,9 +137,9 @@ TEST_F(EditorTest, OpensOnThePolicyTableFileSortedByPriorityHighestFirst) {
     EXPECT_TRUE(List().GetCheck(1));
     EXPECT_EQ(Column(5), (QStringList{"2", "1", "0", "2", "0", "1"}));
     EXPECT_EQ(List().GetItemImage(0, 1), 2);
-    EXPECT_FALSE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_REMOVE));
-    EXPECT_FALSE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_MODIFY));
-    EXPECT_TRUE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_SAVE));
+    EXPECT_FALSE(dlg->IsDlgItemEnabled(IDC_REMOVE));
+    EXPECT_FALSE(dlg->IsDlgItemEnabled(IDC_MODIFY));
+    EXPECT_TRUE(dlg->IsDlgItemEnabled(IDC_SAVE));
     EXPECT_EQ(EditTexts(), (QStringList{"", "", "", ""}));
     EXPECT_TRUE(LogHas(QStringLiteral("ポリシ設定画面を表示しました。")));
     EXPECT_EQ(t.Log().m_hOwnerWnd.data(), dlg.get());
@@ -172,7 +172,7 @@ TEST_F(EditorTest, WindowCarriesMenuSystemMenuItemIconAndLimits) {
     Open();
     ASSERT_NE(dlg->GetMenu(), nullptr);
     EXPECT_EQ(dlg->GetMenu()->actions().size(), 2);
-    EXPECT_NE(dlg->GetMenuItem(CZarntoolDlg::ID_FILE_QUIT), nullptr);
+    EXPECT_NE(dlg->GetMenuItem(ID_FILE_QUIT), nullptr);
     const QList<QAction*> system = dlg->GetSystemMenu()->actions();
     ASSERT_GE(system.size(), 2);
     EXPECT_TRUE(system[system.size() - 2]->isSeparator());
@@ -214,8 +214,8 @@ TEST_F(EditorTest, AddSortsAndSelectsTheLastRowThenFillsTheFields) {
     EXPECT_EQ(List().GetFirstSelected(), 2);
     // The fields show the selected row, which is not the one just added.
     EXPECT_EQ(EditTexts(), (QStringList{"b", "2", "10", "::/0"}));
-    EXPECT_TRUE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_REMOVE));
-    EXPECT_TRUE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_MODIFY));
+    EXPECT_TRUE(dlg->IsDlgItemEnabled(IDC_REMOVE));
+    EXPECT_TRUE(dlg->IsDlgItemEnabled(IDC_MODIFY));
     EXPECT_TRUE(List().GetCheck(1));
     EXPECT_EQ(List().GetItemText(1, 5), QStringLiteral("0"));
     EXPECT_TRUE(t.Boxes().shown.isEmpty());
@@ -355,7 +355,7 @@ TEST_F(EditorTest, RemovingTheLastRowSelectsTheNewLastRow) {
     EXPECT_EQ(Column(1), (QStringList{"a", "b"}));
     EXPECT_EQ(List().GetFirstSelected(), 1);
     EXPECT_EQ(EditTexts(), (QStringList{"b", "1", "40", "::1/128"}));
-    EXPECT_TRUE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_REMOVE));
+    EXPECT_TRUE(dlg->IsDlgItemEnabled(IDC_REMOVE));
     // Removing a row in the middle selects the row that took its place.
     List().SelectAndFocus(0);
     Click(dlg->m_btnRemove);
@@ -370,9 +370,9 @@ TEST_F(EditorTest, RemovingTheOnlyRowLeavesAnEmptyListAndEmptyFields) {
     Click(dlg->m_btnRemove);
     EXPECT_EQ(List().GetItemCount(), 0);
     EXPECT_EQ(EditTexts(), (QStringList{"", "", "", ""}));
-    EXPECT_FALSE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_REMOVE));
-    EXPECT_FALSE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_MODIFY));
-    EXPECT_TRUE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_SAVE));
+    EXPECT_FALSE(dlg->IsDlgItemEnabled(IDC_REMOVE));
+    EXPECT_FALSE(dlg->IsDlgItemEnabled(IDC_MODIFY));
+    EXPECT_TRUE(dlg->IsDlgItemEnabled(IDC_SAVE));
 }
 
 // --- Registering -------------------------------------------------------------------------------
@@ -439,7 +439,7 @@ TEST_F(EditorTest, FailingRegistrationKeepsTheWindowOpenWithRegisterEnabled) {
     QFile::remove(t.Dir() + QStringLiteral("netsh"));
     Click(dlg->m_btnSave);
     EXPECT_TRUE(dlg->isVisible());
-    EXPECT_TRUE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_SAVE));
+    EXPECT_TRUE(dlg->IsDlgItemEnabled(IDC_SAVE));
     EXPECT_TRUE(LogHas(QStringLiteral("RegisterPolicy(&clAllPolicy)=FALSE")));
     ASSERT_FALSE(t.Boxes().shown.isEmpty());
     EXPECT_TRUE(t.Boxes().shown.last().text.contains(QStringLiteral("コマンドの発行に失敗しました。")));
@@ -458,7 +458,7 @@ TEST_F(EditorTest, FailingToWriteTheFileKeepsTheWindowOpenAfterTheTableWasSet) {
     Click(dlg->m_btnSave);
     EXPECT_EQ(NetshEntries(), (QStringList{"45 3 2001:db8::/32"}));
     EXPECT_TRUE(dlg->isVisible());
-    EXPECT_TRUE(dlg->IsDlgItemEnabled(CZarntoolDlg::IDC_SAVE));
+    EXPECT_TRUE(dlg->IsDlgItemEnabled(IDC_SAVE));
     ASSERT_FALSE(t.Boxes().shown.isEmpty());
     EXPECT_EQ(t.Boxes().shown.last().text,
               QStringLiteral("OSへの設定は正常に完了しましたが、\n設定ファイルの書き込みに失敗しました。"));
@@ -552,7 +552,9 @@ TEST_F(EditorTest, EditorModeRunsTheWindowModallyAsTheMainWindowOwningTheBoxes) 
         t.Boxes().QueueAnswer(IDYES);
         QTest::mouseClick(&main->m_btnCancel, Qt::LeftButton);
     });
-    runmodes::RunEditor(t.App(), [] { return std::make_unique<CZarntoolDlg>(); });
+    runmodes::RunEditor(t.App(), [](CAppServices& services) {
+        return std::make_unique<CZarntoolDlg>(services);
+    });
     EXPECT_TRUE(wasMainWindow);
     EXPECT_TRUE(wasModal);
     ASSERT_EQ(t.Boxes().shown.size(), 1);

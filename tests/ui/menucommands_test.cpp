@@ -106,7 +106,7 @@ protected:
 
     void Open(const QByteArray& conf = {}) {
         ASSERT_TRUE(WriteFile(ConfPath(), conf));
-        dlg = std::make_unique<CZarntoolDlg>();
+        dlg = std::make_unique<CZarntoolDlg>(t.App());
         ASSERT_TRUE(dlg->Create());
         dlg->m_clManager.SetNetworkWaitForTesting(kWaitMs);
         dlg->show();
@@ -169,8 +169,8 @@ const QByteArray kBodyTwo = "route-info\r\n1,2001:db8:1::/48\r\n2,2001:db8:2::/4
 
 TEST_F(MenuCommands, LanguageLibraryAddsFetchAndSettingsItemsToTheFilePopup) {
     Open();
-    QAction* fetch = dlg->GetMenuItem(CZarntoolDlg::ID_FILE_GETNETWORK);
-    QAction* settings = dlg->GetMenuItem(CZarntoolDlg::ID_FILE_PROPERTY);
+    QAction* fetch = dlg->GetMenuItem(ID_FILE_GETNETWORK);
+    QAction* settings = dlg->GetMenuItem(ID_FILE_PROPERTY);
     ASSERT_NE(fetch, nullptr);
     ASSERT_NE(settings, nullptr);
     EXPECT_EQ(fetch->text(), QStringLiteral("ネットワークからポリシを取得(&N)"));
@@ -186,7 +186,7 @@ TEST_F(MenuCommands, FetchItemEnabledUnlessUseNetworkIsZero) {
                                                 {QStringLiteral("yes"), true}};
     for (const auto& [value, enabled] : cases) {
         Set(QStringLiteral("USE_NETWORK"), value);
-        QAction* item = OpenPopupFor(CZarntoolDlg::ID_FILE_GETNETWORK);
+        QAction* item = OpenPopupFor(ID_FILE_GETNETWORK);
         ASSERT_NE(item, nullptr);
         EXPECT_EQ(item->isEnabled(), enabled) << value.toStdString();
     }
@@ -199,7 +199,7 @@ TEST_F(MenuCommands, FetchItemDisabledWhenUseNetworkIsMissing) {
     ASSERT_TRUE(WriteFile(t.App().m_pszProfileName, ini));
     ASSERT_EQ(t.App().GetProfileString(kApp, QStringLiteral("USE_NETWORK"), QStringLiteral("<none>")),
               QStringLiteral("<none>"));
-    QAction* item = OpenPopupFor(CZarntoolDlg::ID_FILE_GETNETWORK);
+    QAction* item = OpenPopupFor(ID_FILE_GETNETWORK);
     ASSERT_NE(item, nullptr);
     EXPECT_FALSE(item->isEnabled());
 }
@@ -209,7 +209,7 @@ TEST_F(MenuCommands, FetchItemDisabledWhenUseNetworkIsMissing) {
 TEST_F(MenuCommands, HttpFetchAddsSwitchedOffNetworkRowsSorted) {
     Open(ConfLine(true, 0, "user", 3, 40, "::1/128"));
     ServeHttp({HttpOk(kBodyTwo)});
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     const QList<Row> expected{
         {true, QStringLiteral("user"), QStringLiteral("3"), QStringLiteral("40"), QStringLiteral("::1/128"), QStringLiteral("0")},
         {false, QStringLiteral("Network(HTTP_DEFAULT)"), QStringLiteral("0"), QStringLiteral("0"),
@@ -228,9 +228,9 @@ TEST_F(MenuCommands, HttpFetchAddsSwitchedOffNetworkRowsSorted) {
 TEST_F(MenuCommands, FetchingTwiceLeavesOneSetOfNetworkRows) {
     Open(ConfLine(true, 2, "os", 1, 50, "::/0"));
     ServeHttp({HttpOk(kBodyTwo), HttpOk("x\r\n1,2001:db8:3::/48\r\n")});
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     EXPECT_EQ(NetworkRows(), 2);
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     EXPECT_EQ(server.Connections(), 2);
     const QList<Row> rows = Rows();
     ASSERT_EQ(rows.size(), 2);
@@ -242,7 +242,7 @@ TEST_F(MenuCommands, FetchingTwiceLeavesOneSetOfNetworkRows) {
 TEST_F(MenuCommands, FetchedRowWithTheAddressOfAUserRowIsDropped) {
     Open(ConfLine(true, 0, "mine", 7, 45, "2001:DB8:1::/48"));
     ServeHttp({HttpOk(kBodyTwo + "3,2001:db8:2::/48\r\n")});
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     const QList<Row> rows = Rows();
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0], (Row{true, QStringLiteral("mine"), QStringLiteral("7"), QStringLiteral("45"),
@@ -254,10 +254,10 @@ TEST_F(MenuCommands, FetchedRowWithTheAddressOfAUserRowIsDropped) {
 TEST_F(MenuCommands, FailedFetchKeepsTheList) {
     Open(ConfLine(true, 0, "user", 3, 40, "::1/128"));
     ServeHttp({HttpOk(kBodyTwo), "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"});
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     const QList<Row> before = Rows();
     ASSERT_EQ(before.size(), 3);
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     EXPECT_EQ(Rows(), before);
     ASSERT_EQ(t.Boxes().shown.size(), 1);
     EXPECT_EQ(t.Boxes().shown[0].text, QStringLiteral("設定されたサーバが不正な応答を行いました。"));
@@ -268,7 +268,7 @@ TEST_F(MenuCommands, UnreachableServerKeepsTheListAndSays502) {
     Open(ConfLine(true, 0, "user", 3, 40, "::1/128"));
     Set(QStringLiteral("PROTOCOL"), QStringLiteral("HTTP"));
     Set(QStringLiteral("ADDRESS"), nettest::UnusedLoopbackAddress());
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     EXPECT_EQ(Rows().size(), 1);
     ASSERT_EQ(t.Boxes().shown.size(), 1);
     EXPECT_EQ(t.Boxes().shown[0].text, QStringLiteral("設定されたサーバに接続ができませんでした。"));
@@ -277,7 +277,7 @@ TEST_F(MenuCommands, UnreachableServerKeepsTheListAndSays502) {
 TEST_F(MenuCommands, ProtocolInSmallLettersUsesHttp) {
     Open();
     ServeHttp({HttpOk(kBodyTwo)}, QStringLiteral("http"));
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     EXPECT_EQ(server.Connections(), 1);
     EXPECT_EQ(NetworkRows(), 2);
 }
@@ -285,7 +285,7 @@ TEST_F(MenuCommands, ProtocolInSmallLettersUsesHttp) {
 TEST_F(MenuCommands, UnknownProtocolFetchesNothingAndSaysNothing) {
     Open(ConfLine(true, 0, "user", 3, 40, "::1/128"));
     ServeHttp({HttpOk(kBodyTwo)}, QStringLiteral("FTP"));
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     EXPECT_EQ(server.Connections(), 0);
     EXPECT_EQ(Rows().size(), 1);
     EXPECT_TRUE(t.Boxes().shown.isEmpty());
@@ -296,9 +296,9 @@ TEST_F(MenuCommands, UnknownProtocolFetchesNothingAndSaysNothing) {
 TEST_F(MenuCommands, FetchWithoutRowsRemovesTheEarlierNetworkRows) {
     Open(ConfLine(true, 0, "user", 3, 40, "::1/128"));
     ServeHttp({HttpOk(kBodyTwo), HttpOk("only the first line\r\n")});
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     EXPECT_EQ(NetworkRows(), 2);
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     EXPECT_EQ(NetworkRows(), 0);
     EXPECT_EQ(Rows().size(), 1);
 }
@@ -306,7 +306,7 @@ TEST_F(MenuCommands, FetchWithoutRowsRemovesTheEarlierNetworkRows) {
 TEST_F(MenuCommands, BodyLinesThatAreNoPolicyPutNoEmptyRowsIntoTheList) {
     Open();
     ServeHttp({HttpOk("route-info\r\n2001:db8:9::/48\r\n\r\n1,2001:db8:1::/48\r\n")});
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     const QList<Row> rows = Rows();
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows[0].address, QStringLiteral("2001:db8:1::/48"));
@@ -316,7 +316,7 @@ TEST_F(MenuCommands, FetchedRowsReachTheTableOnlyByRegistration) {
     WriteFile(netshTable, "50 0 ::1/128\n");
     Open(ConfLine(true, 0, "user", 3, 40, "::1/128"));
     ServeHttp({HttpOk(kBodyTwo)});
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+    dlg->SendCommand(ID_FILE_GETNETWORK);
     EXPECT_EQ(ReadFile(netshTable), QByteArray("50 0 ::1/128\n"));
     EXPECT_EQ(ReadFile(ConfPath()), ConfLine(true, 0, "user", 3, 40, "::1/128"));
 }
@@ -398,7 +398,7 @@ TEST_F(MenuCommands, DhcpFetchAcrossALinkAddsTheRepliedRows) {
     {
         CInNamespace inClient(link.ClientNamespace());
         ASSERT_TRUE(inClient.Ok());
-        dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+        dlg->SendCommand(ID_FILE_GETNETWORK);
     }
     dhcp.Join();
     EXPECT_EQ(dhcp.m_answered.load(), 1);
@@ -428,7 +428,7 @@ TEST_F(MenuCommands, DhcpReplyWithoutThePolicyOptionRemovesNetworkRows) {
     {
         CInNamespace inClient(link.ClientNamespace());
         ASSERT_TRUE(inClient.Ok());
-        dlg->SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+        dlg->SendCommand(ID_FILE_GETNETWORK);
     }
     dhcp.Join();
     EXPECT_EQ(dhcp.m_answered.load(), 1);
@@ -443,7 +443,7 @@ TEST_F(MenuCommands, ExportCreatesTheFolderAndWritesTheStampedFile) {
     Open();
     const QString folder = t.Dir() + QStringLiteral("export");
     ASSERT_FALSE(QFileInfo::exists(folder));
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_EXPORT);
+    dlg->SendCommand(ID_FILE_EXPORT);
     const QString file = folder + QStringLiteral("/20111005-142233.dat");
     ASSERT_TRUE(QFileInfo(file).isFile());
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("20111005-142233.dat")});
@@ -481,11 +481,11 @@ TEST_F(MenuCommands, SecondExportInTheSameSecondReplacesTheFirst) {
     exportfile::SetClockForTesting([] { return QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)); });
     WriteFile(netshTable, "50 0 ::1/128\n");
     Open();
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_EXPORT);
+    dlg->SendCommand(ID_FILE_EXPORT);
     const QString file = t.Dir() + QStringLiteral("export/20260102-030405.dat");
     const QByteArray first = ReadFile(file);
     WriteFile(netshTable, "50 0 ::1/128\n40 1 ::/0\n");
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_EXPORT);
+    dlg->SendCommand(ID_FILE_EXPORT);
     const QByteArray second = ReadFile(file);
     EXPECT_NE(first, second);
     EXPECT_TRUE(second.contains("::/0"));
@@ -498,7 +498,7 @@ TEST_F(MenuCommands, ExportNeverDestroysAFileItCannotReplace) {
     ASSERT_TRUE(WriteFile(file, "earlier content\r\n"));
     ASSERT_TRUE(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     Open();
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_EXPORT);
+    dlg->SendCommand(ID_FILE_EXPORT);
     EXPECT_EQ(ReadFile(file), QByteArray("earlier content\r\n"));
     EXPECT_TRUE(t.Boxes().shown.isEmpty());
     EXPECT_TRUE(LogHas(QStringLiteral("WriteFile(cs_ExportFilePath)=FALSE")));
@@ -509,7 +509,7 @@ TEST_F(MenuCommands, ExportNeverDestroysAFileItCannotReplace) {
 TEST_F(MenuCommands, ExportFolderThatCannotBeCreatedWritesNothing) {
     Open();
     t.App().m_szAppDir = t.Dir() + QStringLiteral("missing/parent/");
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_EXPORT);
+    dlg->SendCommand(ID_FILE_EXPORT);
     t.App().m_szAppDir = t.Dir();
     EXPECT_TRUE(t.Boxes().shown.isEmpty());
     EXPECT_TRUE(LogHas(QStringLiteral("CreateDirectory=FALSE")));
@@ -521,7 +521,7 @@ TEST_F(MenuCommands, ExportWithoutTheOsTableShows517AndWritesNothing) {
     QFile::remove(t.Dir() + QStringLiteral("netsh"));
     const QByteArray oldPath = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(t.Dir() + QStringLiteral("nothing-here")));
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_EXPORT);
+    dlg->SendCommand(ID_FILE_EXPORT);
     qputenv("PATH", oldPath);
     ASSERT_EQ(t.Boxes().shown.size(), 1);
     EXPECT_TRUE(t.Boxes().shown[0].text.startsWith(QStringLiteral("netsh interface ipv6 show prefixpolicies")));
@@ -535,7 +535,7 @@ TEST_F(MenuCommands, FactoryTableReplacesEveryRowSortedAndTouchesNoFile) {
     const QByteArray conf = ConfLine(true, 0, "user", 3, 40, "2001:db8::/32") +
                             ConfLine(false, 1, "net", 0, 0, "2001:db8:1::/48");
     Open(conf);
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_DEFAULT);
+    dlg->SendCommand(ID_FILE_DEFAULT);
 
     CPolicyList factory;
     CPolicyListManager manager;
@@ -563,7 +563,7 @@ TEST_F(MenuCommands, FactoryTableMissingShows514AndKeepsTheRows) {
     ASSERT_TRUE(QFile::remove(t.Dir() + QStringLiteral("conf/policytable.conf.default")));
     Open(ConfLine(true, 0, "user", 3, 40, "2001:db8::/32"));
     const QList<Row> before = Rows();
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_DEFAULT);
+    dlg->SendCommand(ID_FILE_DEFAULT);
     EXPECT_EQ(Rows(), before);
     ASSERT_EQ(t.Boxes().shown.size(), 1);
     EXPECT_EQ(t.Boxes().shown[0].text,
@@ -584,7 +584,7 @@ TEST_F(MenuCommands, SettingsDialogOpensFromTheMenuAndOwnsBoxesWhileOpen) {
             QTest::keyClick(w, Qt::Key_Escape);
         },
         dlg.get());
-    dlg->GetMenuItem(CZarntoolDlg::ID_FILE_PROPERTY)->trigger();
+    dlg->GetMenuItem(ID_FILE_PROPERTY)->trigger();
     ASSERT_NE(seen, nullptr);
     EXPECT_EQ(ownerWhileOpen, seen);
     EXPECT_EQ(t.Log().m_hOwnerWnd.data(), dlg.get());
@@ -593,7 +593,7 @@ TEST_F(MenuCommands, SettingsDialogOpensFromTheMenuAndOwnsBoxesWhileOpen) {
 
 TEST_F(MenuCommands, SavedSettingsApplyAtTheNextUse) {
     Open();
-    QAction* fetch = OpenPopupFor(CZarntoolDlg::ID_FILE_GETNETWORK);
+    QAction* fetch = OpenPopupFor(ID_FILE_GETNETWORK);
     ASSERT_TRUE(fetch->isEnabled());
     uitest::WhenModal(
         [&](QWidget* w) {
@@ -602,9 +602,9 @@ TEST_F(MenuCommands, SavedSettingsApplyAtTheNextUse) {
             QTest::mouseClick(prop->GetDlgItem(IDOK), Qt::LeftButton);
         },
         dlg.get());
-    dlg->SendCommand(CZarntoolDlg::ID_FILE_PROPERTY);
+    dlg->SendCommand(ID_FILE_PROPERTY);
     EXPECT_EQ(t.App().GetProfileString(kApp, QStringLiteral("USE_NETWORK")), QStringLiteral("0"));
-    OpenPopupFor(CZarntoolDlg::ID_FILE_GETNETWORK);
+    OpenPopupFor(ID_FILE_GETNETWORK);
     EXPECT_FALSE(fetch->isEnabled());
 }
 
@@ -614,7 +614,7 @@ TEST_F(MenuCommands, HelpOpensTheStartUpHelpFileAtItsDefaultTopic) {
     ASSERT_TRUE(QFile::copy(testsupport::StageDir() + QStringLiteral("/conf/langs/Japanese/help.chm"),
                             t.App().m_pszHelpFilePath));
     Open();
-    dlg->SendCommand(CZarntoolDlg::ID_HELP_ABOUT);
+    dlg->SendCommand(ID_HELP_ABOUT);
     CHelpWindow* help = CHelpWindow::Instance();
     ASSERT_NE(help, nullptr);
     EXPECT_TRUE(help->isVisible());
@@ -626,7 +626,7 @@ TEST_F(MenuCommands, HelpOpensTheStartUpHelpFileAtItsDefaultTopic) {
 
 TEST_F(MenuCommands, HelpWithoutHelpFileShows510AndOpensNothing) {
     Open();
-    dlg->SendCommand(CZarntoolDlg::ID_HELP_ABOUT);
+    dlg->SendCommand(ID_HELP_ABOUT);
     ASSERT_EQ(t.Boxes().shown.size(), 1);
     EXPECT_EQ(t.Boxes().shown[0].text, QStringLiteral("ヘルプファイルが存在しません。"));
     EXPECT_EQ(t.Boxes().shown[0].kind, LOG_ERROR);
@@ -641,11 +641,11 @@ TEST_F(MenuCommands, HelpChecksTheLanguageNowSetButShowsTheStartUpFile) {
     // A language without help: 510, although the start-up file exists.
     ASSERT_TRUE(QDir().mkpath(t.Dir() + QStringLiteral("conf/langs/English")));
     Set(QStringLiteral("LANG"), QStringLiteral("English"));
-    dlg->SendCommand(CZarntoolDlg::ID_HELP_ABOUT);
+    dlg->SendCommand(ID_HELP_ABOUT);
     ASSERT_EQ(t.Boxes().shown.size(), 1);
     // With its help present, the file shown is still the start-up one.
     ASSERT_TRUE(WriteFile(t.Dir() + QStringLiteral("conf/langs/English/help.chm"), "not read"));
-    dlg->SendCommand(CZarntoolDlg::ID_HELP_ABOUT);
+    dlg->SendCommand(ID_HELP_ABOUT);
     EXPECT_EQ(t.Boxes().shown.size(), 1);
     ASSERT_NE(CHelpWindow::Instance(), nullptr);
     EXPECT_EQ(CHelpWindow::Instance()->File().Path(), t.App().m_pszHelpFilePath);
@@ -659,7 +659,7 @@ TEST_F(MenuCommands, VersionBoxFromTheMenuAndFromTheSystemMenu) {
         QTest::keyClick(w, Qt::Key_Escape);
     };
     uitest::WhenModal(closeAbout, dlg.get());
-    dlg->SendCommand(CZarntoolDlg::ID_HELP_VERSION);
+    dlg->SendCommand(ID_HELP_VERSION);
     EXPECT_EQ(shown, 1);
     uitest::WhenModal(closeAbout, dlg.get());
     QAction* about = nullptr;
@@ -681,7 +681,7 @@ TEST_F(MenuCommands, CtrlQAsksAndQuitsOnYes) {
     EXPECT_EQ(t.Boxes().shown[0].text, QStringLiteral("ポリシテーブル設定ツールを終了してもよろしいですか？"));
     EXPECT_TRUE(dlg->isVisible());
     t.Boxes().QueueAnswer(IDYES);
-    dlg->GetMenuItem(CZarntoolDlg::ID_FILE_QUIT)->trigger();
+    dlg->GetMenuItem(ID_FILE_QUIT)->trigger();
     EXPECT_EQ(t.Boxes().shown.size(), 2);
     EXPECT_EQ(dlg->GetResult(), IDCANCEL);
 }

@@ -39,8 +39,8 @@ int main(int argc, char** argv) {
     uisetup::PrepareUi(app);
 
     std::unique_ptr<CDialogEx> dlg;
-    if (qstrcmp(argv[1], "agreement") == 0) dlg = std::make_unique<CZarnlicenseDlg>();
-    else if (qstrcmp(argv[1], "version") == 0) dlg = std::make_unique<CAboutDlg>();
+    if (qstrcmp(argv[1], "agreement") == 0) dlg = std::make_unique<CZarnlicenseDlg>(app);
+    else if (qstrcmp(argv[1], "version") == 0) dlg = std::make_unique<CAboutDlg>(app);
     else return 2;
     const QString out = QString::fromLocal8Bit(argv[3]);
     bool saved = false;

@@ -27,25 +27,37 @@ CPolicy Row(const QString& name, const QString& label, const QString& priority,
     return p;
 }
 
-// A window holding the list and the controls the list fills and switches, found by their ids.
+// A window holding the list and the controls it reports to, handling the list's reports as the
+// main window does.
 class ListWindow {
 public:
     ListWindow() {
         auto* layout = new QVBoxLayout(&window);
-        list = new CPolicyListCtrl(&window);
+        list = new CPolicyListCtrl(app.App(), &window);
         layout->addWidget(list);
         for (int id : {1016, 1009, 1011, 1015}) {
             auto* edit = new QLineEdit(&window);
-            edit->setProperty("dlgCtrlId", id);
             layout->addWidget(edit);
             edits[id] = edit;
         }
         for (int id : {1002, 1004, 1006}) {
             auto* button = new QPushButton(QString::number(id), &window);
-            button->setProperty("dlgCtrlId", id);
             layout->addWidget(button);
             buttons[id] = button;
         }
+        QObject::connect(list, &CPolicyListCtrl::rowSelected, &window, [this](const CPolicy& r) {
+            edits[1016]->setText(r.m_csNetworkName);
+            edits[1009]->setText(r.m_csLabel);
+            edits[1011]->setText(r.m_csPriority);
+            edits[1015]->setText(r.m_csAddress);
+            for (int id : {1004, 1006}) buttons[id]->setEnabled(true);
+        });
+        QObject::connect(list, &CPolicyListCtrl::rowRemoved, &window, [this] {
+            for (QLineEdit* edit : std::as_const(edits)) edit->clear();
+            for (int id : {1004, 1006}) buttons[id]->setEnabled(false);
+        });
+        QObject::connect(list, &CPolicyListCtrl::checkChanged, &window,
+                         [this] { buttons[1002]->setEnabled(true); });
         list->Init();
         window.resize(600, 500);
     }

@@ -193,7 +193,7 @@ TEST(RunModes, RefusedAgreementChangesNothing) {
     in.SetTable("5 5 2001::/32\n");
     RefuseAgreement();
     bool editorMade = false;
-    runmodes::Run(in.t.App(), Parse({QStringLiteral("/e")}), [&]() -> std::unique_ptr<CDialogEx> {
+    runmodes::Run(in.t.App(), Parse({QStringLiteral("/e")}), [&](CAppServices&) -> std::unique_ptr<CDialogEx> {
         editorMade = true;
         return nullptr;
     });
@@ -210,8 +210,8 @@ TEST(RunModes, EditorModeRunsTheMainWindowModally) {
     AcceptAgreement();
     bool wasMainWindow = false;
     QObject* ownerDuring = reinterpret_cast<QObject*>(1);
-    runmodes::Run(in.t.App(), Parse({QStringLiteral("-E")}), [&]() -> std::unique_ptr<CDialogEx> {
-        auto dlg = std::make_unique<CDialogEx>(103);
+    runmodes::Run(in.t.App(), Parse({QStringLiteral("-E")}), [&](CAppServices& services) -> std::unique_ptr<CDialogEx> {
+        auto dlg = std::make_unique<CDialogEx>(103, services);
         uitest::WhenModal(
             [&, raw = dlg.get()](QWidget* w) {
                 wasMainWindow = in.t.App().m_pMainWnd == raw && w == raw;

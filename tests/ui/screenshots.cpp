@@ -12,6 +12,7 @@
 
 #include "net/loopbackserver.h"
 #include "platform/codepage.h"
+#include "services/appservices.h"
 #include "support/testsupport.h"
 #include "ui/dialog/dialogex.h"
 #include "ui/helpwindow.h"
@@ -48,7 +49,8 @@ int main(int argc, char** argv) {
 
     // The help window on the menu page.
     {
-        CHelpWindow help;
+        CAppServices services;
+        CHelpWindow help(services);
         help.OpenFile(stage + QStringLiteral("/conf/langs/Japanese/help.chm"));
         help.ShowTopic(QStringLiteral("/menu.html"));
         ok &= Save(&help, out + QStringLiteral("/help-window.png"));
@@ -62,7 +64,7 @@ int main(int argc, char** argv) {
         t.SetSetting(section, QStringLiteral("PROTOCOL"), QStringLiteral("HTTP"));
         t.SetSetting(section, QStringLiteral("USE_NETWORK"), QStringLiteral("1"));
         t.SetSetting(section, QStringLiteral("ADDRESS"), QStringLiteral("policy.example.jp"));
-        CZarnpropDlg prop;
+        CZarnpropDlg prop(t.App());
         prop.Create();
         ok &= Save(&prop, out + QStringLiteral("/settings-dialog.png"));
     }
@@ -88,11 +90,11 @@ int main(int argc, char** argv) {
         t.SetSetting(QStringLiteral("HTTP"), QStringLiteral("PRIORITY"), QStringLiteral("35"));
         t.SetSetting(QStringLiteral("HTTP"), QStringLiteral("LABEL"), QStringLiteral("12"));
 
-        CZarntoolDlg dlg;
+        CZarntoolDlg dlg(t.App());
         dlg.Create();
         dlg.show();
         QApplication::processEvents();
-        dlg.SendCommand(CZarntoolDlg::ID_FILE_GETNETWORK);
+        dlg.SendCommand(ID_FILE_GETNETWORK);
         dlg.m_listPolicy.SetCheck(3, true);  // the first fetched row, ticked for registration
         QApplication::processEvents();
         server.Stop();
@@ -123,10 +125,10 @@ int main(int argc, char** argv) {
         set.Load(langDir + QStringLiteral("/lang.json"));
         english.App().SetLanguageResources(set);
         english.App().m_csLicensePath = langDir + QStringLiteral("/license.rtf");
-        if (const CDialogTemplate* main = set.Dialog(CZarntoolDlg::kTemplateId))
+        if (const CDialogTemplate* main = set.Dialog(IDD_ZARNTOOL_DIALOG))
             QApplication::setFont(CDialogEx::TemplateFont(*main));
 
-        CZarnlicenseDlg license;
+        CZarnlicenseDlg license(english.App());
         license.Create();
         ok &= Save(&license, out + QStringLiteral("/agreement-english.png"));
 
@@ -135,7 +137,7 @@ int main(int argc, char** argv) {
                                ConfLine("1,0,Loopback,0,50,::1/128") + ConfLine("1,2,Head office LAN,9,45,2001:db8:10::/48") +
                                    ConfLine("1,0,IPv6,1,40,::/0") + ConfLine("1,0,6to4,2,30,2002::/16") +
                                    ConfLine("0,0,Teredo,5,5,2001::/32"));
-        CZarntoolDlg dlg;
+        CZarntoolDlg dlg(english.App());
         dlg.Create();
         ok &= Save(&dlg, out + QStringLiteral("/main-window-english.png"));
     }

@@ -76,7 +76,7 @@ protected:
 // ---- Opening ----------------------------------------------------------------------------------
 
 TEST_F(SettingsDialog, BoxesAreSortedAndPresetFromTheFile) {
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(Entries(dlg.m_cmbOs),
               (QStringList{QStringLiteral("Linux"), QStringLiteral("Windows7"), QStringLiteral("WindowsVista"),
@@ -93,7 +93,7 @@ TEST_F(SettingsDialog, BoxesAreSortedAndPresetFromTheFile) {
 }
 
 TEST_F(SettingsDialog, DhcpWithNetworkEnablesProtocolOnlyAndHttpEnablesAddressAtOnce) {
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_TRUE(dlg.m_chkGetNetwork.isChecked());
     EXPECT_TRUE(dlg.m_cmbProtocol.isEnabled());
@@ -112,7 +112,7 @@ TEST_F(SettingsDialog, DhcpWithNetworkEnablesProtocolOnlyAndHttpEnablesAddressAt
 
 TEST_F(SettingsDialog, UncheckingDisablesTheNetworkControlsAndCheckingRestoresThem) {
     Set(QStringLiteral("PROTOCOL"), QStringLiteral("HTTP"));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_TRUE(dlg.m_editAddress.isEnabled());
     dlg.m_chkGetNetwork.click();
@@ -134,7 +134,7 @@ TEST_F(SettingsDialog, StoredValuesMatchByBeginningWithoutCase) {
     Set(QStringLiteral("OS"), QStringLiteral("windowsvista"));
     Set(QStringLiteral("PROTOCOL"), QStringLiteral("http"));
     Set(QStringLiteral("LANG"), QStringLiteral("jap"));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("WindowsVista"));
     EXPECT_EQ(dlg.m_cmbProtocol.currentText(), QStringLiteral("HTTP"));
@@ -148,7 +148,7 @@ TEST_F(SettingsDialog, SearchStartsAtTheSecondEntry) {
     // "Windows" begins the three Windows entries; the search starts at the second entry of
     // "Linux", "Windows7", "WindowsVista", "WindowsXP" and takes the first that matches.
     Set(QStringLiteral("OS"), QStringLiteral("Windows"));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Windows7"));
 }
@@ -156,7 +156,7 @@ TEST_F(SettingsDialog, SearchStartsAtTheSecondEntry) {
 TEST_F(SettingsDialog, UnknownValuesSelectTheFirstEntryAndTrace) {
     Set(QStringLiteral("OS"), QStringLiteral("BeOS"));
     Set(QStringLiteral("PROTOCOL"), QStringLiteral("FTP"));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Linux"));
     EXPECT_EQ(dlg.m_cmbProtocol.currentText(), QStringLiteral("DHCP"));
@@ -165,7 +165,7 @@ TEST_F(SettingsDialog, UnknownValuesSelectTheFirstEntryAndTrace) {
 
 TEST_F(SettingsDialog, MissingKeysSelectFirstEntriesAndLeaveTheBoxClear) {
     for (const char* key : {"OS", "LANG", "USE_NETWORK", "PROTOCOL", "ADDRESS"}) Remove(QString::fromLatin1(key));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.m_cmbOs.currentText(), QStringLiteral("Linux"));
     EXPECT_EQ(dlg.m_cmbLang.currentText(), QStringLiteral("Japanese"));
@@ -179,7 +179,7 @@ TEST_F(SettingsDialog, MissingKeysSelectFirstEntriesAndLeaveTheBoxClear) {
 
 TEST_F(SettingsDialog, UseNetworkTrueShowsClearAndSavesZero) {
     Set(QStringLiteral("USE_NETWORK"), QStringLiteral("true"));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_FALSE(dlg.m_chkGetNetwork.isChecked());
     EXPECT_TRUE(LogHas(QStringLiteral("cs_Use_Network=true")));
@@ -191,7 +191,7 @@ TEST_F(SettingsDialog, UseNetworkTrueShowsClearAndSavesZero) {
 
 TEST_F(SettingsDialog, UseNetworkZeroIsClearWithoutTrace) {
     Set(QStringLiteral("USE_NETWORK"), QStringLiteral("0"));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_FALSE(dlg.m_chkGetNetwork.isChecked());
     EXPECT_FALSE(LogHas(QStringLiteral("cs_Use_Network=0")));
@@ -204,7 +204,7 @@ TEST_F(SettingsDialog, LanguageBoxListsFoldersOnly) {
     ASSERT_TRUE(langs.mkpath(QStringLiteral("English")));
     ASSERT_TRUE(langs.mkpath(QStringLiteral("deutsch")));
     ASSERT_TRUE(testsupport::WriteFile(langs.filePath(QStringLiteral("readme.txt")), "x"));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(Entries(dlg.m_cmbLang),
               (QStringList{QStringLiteral("deutsch"), QStringLiteral("English"), QStringLiteral("Japanese")}));
@@ -213,7 +213,7 @@ TEST_F(SettingsDialog, LanguageBoxListsFoldersOnly) {
 
 TEST_F(SettingsDialog, LanguageChangeShowsNoticeSavesAllAndCloses) {
     ASSERT_TRUE(QDir(t.Dir() + QStringLiteral("conf/langs")).mkpath(QStringLiteral("English")));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     dlg.m_cmbLang.setCurrentIndex(dlg.m_cmbLang.findText(QStringLiteral("English")));
     dlg.SendCommand(IDOK);
@@ -234,7 +234,7 @@ TEST_F(SettingsDialog, LanguageChangeShowsNoticeSavesAllAndCloses) {
 TEST_F(SettingsDialog, LanguageComparedExactlyForTheNotice) {
     // "japanese" selects "Japanese", which differs from the stored text in case.
     Set(QStringLiteral("LANG"), QStringLiteral("japanese"));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     dlg.SendCommand(IDOK);
     ASSERT_EQ(t.Boxes().shown.size(), 1);
@@ -243,7 +243,7 @@ TEST_F(SettingsDialog, LanguageComparedExactlyForTheNotice) {
 }
 
 TEST_F(SettingsDialog, UnchangedLanguageShowsNoNotice) {
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     dlg.SendCommand(IDOK);
     EXPECT_TRUE(t.Boxes().shown.isEmpty());
@@ -253,7 +253,7 @@ TEST_F(SettingsDialog, UnchangedLanguageShowsNoNotice) {
 TEST_F(SettingsDialog, WithoutLanguageFoldersTheStoredLanguageIsKept) {
     ASSERT_TRUE(QDir(t.Dir() + QStringLiteral("conf/langs")).removeRecursively());
     ASSERT_TRUE(QDir().mkpath(t.Dir() + QStringLiteral("conf/langs")));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.m_cmbLang.count(), 0);
     dlg.SendCommand(IDOK);
@@ -267,7 +267,7 @@ TEST_F(SettingsDialog, WithoutLanguageFoldersTheStoredLanguageIsKept) {
 TEST_F(SettingsDialog, FullWidthAddressWithHttpIsRefusedAndNothingWritten) {
     Set(QStringLiteral("PROTOCOL"), QStringLiteral("HTTP"));
     const QByteArray before = testsupport::ReadFile(Ini());
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     dlg.m_cmbOs.setCurrentIndex(dlg.m_cmbOs.findText(QStringLiteral("WindowsXP")));
     dlg.m_editAddress.setText(QStringLiteral("192.0.2.１"));  // full-width digit one
@@ -288,7 +288,7 @@ TEST_F(SettingsDialog, FullWidthAddressWithHttpIsRefusedAndNothingWritten) {
 
 TEST_F(SettingsDialog, FullWidthAddressWithDhcpIsSavedAsItIs) {
     Set(QStringLiteral("ADDRESS"), QStringLiteral("サーバ１"));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.m_editAddress.text(), QStringLiteral("サーバ１"));
     dlg.SendCommand(IDOK);
@@ -301,13 +301,13 @@ TEST_F(SettingsDialog, FullWidthAddressWithDhcpIsSavedAsItIs) {
 TEST_F(SettingsDialog, EmptyAndHalfWidthAddressesPassWithHttp) {
     Set(QStringLiteral("PROTOCOL"), QStringLiteral("HTTP"));
     {
-        CZarnpropDlg dlg;
+        CZarnpropDlg dlg(t.App());
         ASSERT_TRUE(dlg.Create());
         dlg.SendCommand(IDOK);
         EXPECT_EQ(dlg.GetResult(), IDOK);
     }
     {
-        CZarnpropDlg dlg;
+        CZarnpropDlg dlg(t.App());
         ASSERT_TRUE(dlg.Create());
         dlg.m_editAddress.setText(QStringLiteral("2001:db8::1"));
         dlg.SendCommand(IDOK);
@@ -319,7 +319,7 @@ TEST_F(SettingsDialog, EmptyAndHalfWidthAddressesPassWithHttp) {
 
 TEST_F(SettingsDialog, AddressFieldTakesAtMost256Characters) {
     Set(QStringLiteral("PROTOCOL"), QStringLiteral("HTTP"));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     dlg.show();
     dlg.m_editAddress.setFocus();
@@ -331,7 +331,7 @@ TEST_F(SettingsDialog, AddressFieldTakesAtMost256Characters) {
 
 TEST_F(SettingsDialog, LongerStoredAddressIsShownWhole) {
     Set(QStringLiteral("ADDRESS"), QString(300, u'b'));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.m_editAddress.text(), QString(300, u'b'));
     dlg.SendCommand(IDOK);
@@ -343,7 +343,7 @@ TEST_F(SettingsDialog, LongerStoredAddressIsShownWhole) {
 TEST_F(SettingsDialog, FiveKeysWrittenInOrder) {
     // A settings file without the five keys gets them appended in the order of writing.
     testsupport::WriteFile(Ini(), "[APPLICATION]\r\nLOG_LEVEL=DEBUG\r\n");
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     dlg.SendCommand(IDOK);
     ASSERT_EQ(dlg.GetResult(), IDOK);
@@ -355,7 +355,7 @@ TEST_F(SettingsDialog, FiveKeysWrittenInOrder) {
 TEST_F(SettingsDialog, ReadOnlySettingsFileShows513KeepsDialogOpenThenCancelCloses) {
     const QByteArray before = testsupport::ReadFile(Ini());
     ASSERT_TRUE(QFile::setPermissions(Ini(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     dlg.m_cmbOs.setCurrentIndex(dlg.m_cmbOs.findText(QStringLiteral("WindowsXP")));
     dlg.SendCommand(IDOK);
@@ -374,7 +374,7 @@ TEST_F(SettingsDialog, FailedLaterWriteKeepsEarlierKeys) {
     // The settings file refuses a value with a line break: the first four keys are written,
     // the address is not.
     Set(QStringLiteral("ADDRESS"), QStringLiteral("old"));
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     dlg.m_cmbOs.setCurrentIndex(dlg.m_cmbOs.findText(QStringLiteral("WindowsVista")));
     dlg.m_chkGetNetwork.click();
@@ -391,7 +391,7 @@ TEST_F(SettingsDialog, FailedLaterWriteKeepsEarlierKeys) {
 
 TEST_F(SettingsDialog, CancelWritesNothingAndGives1001) {
     const QByteArray before = testsupport::ReadFile(Ini());
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     dlg.m_cmbOs.setCurrentIndex(dlg.m_cmbOs.findText(QStringLiteral("WindowsXP")));
     dlg.SendCommand(IDCANCEL);
@@ -400,13 +400,13 @@ TEST_F(SettingsDialog, CancelWritesNothingAndGives1001) {
 }
 
 TEST_F(SettingsDialog, EscapeInTheModalRunGives1001) {
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     uitest::WhenModal([](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
     EXPECT_EQ(dlg.DoModal(), 1001);
 }
 
 TEST_F(SettingsDialog, SetButtonInTheModalRunGivesOk) {
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     uitest::WhenModal([](QWidget* w) {
         auto* d = static_cast<CZarnpropDlg*>(w);
         QTest::mouseClick(d->GetDlgItem(IDOK), Qt::LeftButton);
@@ -418,7 +418,7 @@ TEST_F(SettingsDialog, SetButtonInTheModalRunGivesOk) {
 TEST_F(SettingsDialog, MessageBoxesBelongToTheDialogWhileItIsOpen) {
     Set(QStringLiteral("PROTOCOL"), QStringLiteral("HTTP"));
     t.Log().m_hOwnerWnd = nullptr;
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(t.Log().m_hOwnerWnd.data(), &dlg);
     dlg.m_editAddress.setText(QStringLiteral("ａ"));
@@ -428,7 +428,7 @@ TEST_F(SettingsDialog, MessageBoxesBelongToTheDialogWhileItIsOpen) {
 }
 
 TEST_F(SettingsDialog, EachOpeningReadsTheFileAgain) {
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     EXPECT_EQ(dlg.m_cmbProtocol.currentText(), QStringLiteral("DHCP"));
     Set(QStringLiteral("PROTOCOL"), QStringLiteral("HTTP"));
@@ -440,7 +440,7 @@ TEST_F(SettingsDialog, EachOpeningReadsTheFileAgain) {
 }
 
 TEST_F(SettingsDialog, CaptionsAreNotCutOff) {
-    CZarnpropDlg dlg;
+    CZarnpropDlg dlg(t.App());
     ASSERT_TRUE(dlg.Create());
     for (QLabel* label : {&dlg.m_stAddress, &dlg.m_stProtocol})
         EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << label->text().toStdString();

@@ -3,58 +3,35 @@
 // created at its template rectangle converted from dialog units to pixels the way the Windows
 // dialog manager converts them, and is reached by its id. Button clicks, menu items and
 // accelerators arrive as commands (id, notification code) at OnCommand; a modal run returns the
-// numeric result given to EndDialog.
+// numeric result given to EndDialog. The window composes the parts of the layer: the template
+// builder, the controls by id, the menus and accelerators, and the commands with the modal run.
 #include <QDialog>
 #include <QFont>
-#include <QHash>
 #include <QList>
-#include <QPair>
-#include <QPointer>
 #include <QRect>
 #include <QSize>
 #include <functional>
 
 #include "services/resourceset.h"
 #include "services/results.h"
+#include "ui/dialog/dialogbuilder.h"
+#include "ui/dialog/dialogcommands.h"
+#include "ui/dialog/dialogitems.h"
+#include "ui/dialog/dialogmenus.h"
 
+class CAppServices;
 class QAction;
 class QKeyEvent;
 class QMenu;
 class QMenuBar;
 
-// Notification codes a control sends with its command (the Windows values). Menu items and
-// accelerators send code 0, so a handler mapped for BN_CLICKED also serves a menu command.
-constexpr int BN_CLICKED = 0;
-constexpr int CBN_SELCHANGE = 1;
-constexpr int EN_CHANGE = 0x0300;
-
-// Check states.
-constexpr int BST_UNCHECKED = 0;
-constexpr int BST_CHECKED = 1;
-constexpr int BST_INDETERMINATE = 2;
-
-// System command that closes the window.
-constexpr int SC_CLOSE = 0xF060;
-
-// One menu item, handed to its update handler before the popup holding it opens.
-class CCmdUI {
-public:
-    int m_nID = 0;
-    int m_nIndex = 0;             // position in m_pMenu
-    QMenu* m_pMenu = nullptr;     // the popup being opened
-    QAction* m_pAction = nullptr; // the item
-
-    void Enable(bool on = true);
-    void SetCheck(int check = BST_CHECKED);
-    void SetText(const QString& text);
-};
-
 class CDialogEx : public QDialog {
     Q_OBJECT
 public:
-    // The template is taken from the active resource set (the language library once loaded)
-    // when the window is built.
-    explicit CDialogEx(int templateId, QWidget* parent = nullptr);
+    // The template is taken from the services' active resource set (the language library once
+    // loaded) when the window is built; a modal run without an owner is owned by the services'
+    // main window. `services` must outlive the dialog.
+    CDialogEx(int templateId, CAppServices& services, QWidget* parent = nullptr);
     // The template is taken from `resources`, which must outlive the dialog.
     CDialogEx(int templateId, const CResourceSet& resources, QWidget* parent = nullptr);
     ~CDialogEx() override;
@@ -69,7 +46,7 @@ public:
     bool IsCreated() const { return m_bCreated; }
     // Ends the modal run with `result` (also before the run has started, in OnInitDialog).
     void EndDialog(int result);
-    int GetResult() const { return m_nResult; }
+    int GetResult() const { return m_commands.Result(); }
 
     int TemplateId() const { return m_nTemplateId; }
     // The template the window was built from; null before Create().
@@ -78,13 +55,13 @@ public:
     const CResourceSet& Resources() const;
 
     // Controls by id. Controls without an id (-1) are not reachable by id.
-    QWidget* GetDlgItem(int id) const;
+    QWidget* GetDlgItem(int id) const { return m_items.Item(id); }
     template <class T>
     T* GetDlgItemAs(int id) const {
         return qobject_cast<T*>(GetDlgItem(id));
     }
-    int GetDlgCtrlID(const QWidget* control) const;  // -1 when unknown
-    QList<QWidget*> Controls() const;                 // every control, in template order
+    int GetDlgCtrlID(const QWidget* control) const { return m_items.IdOf(control); }  // -1: unknown
+    QList<QWidget*> Controls() const { return m_items.Widgets(); }  // in template order
     void SetDlgItemText(int id, const QString& text);
     QString GetDlgItemText(int id) const;
     void EnableDlgItem(int id, bool enable = true);
@@ -106,8 +83,8 @@ public:
     // Menu bar made from a menu of the active resource set; the template's menu is set by
     // Create(). Returns false when the menu does not exist.
     bool SetMenu(int menuId);
-    QMenuBar* GetMenu() const { return m_pMenuBar; }
-    QAction* GetMenuItem(int commandId) const;
+    QMenuBar* GetMenu() const { return m_menus.MenuBar(); }
+    QAction* GetMenuItem(int commandId) const { return m_menus.Item(commandId); }
     // The system menu (opened with Alt+Space); items added to it send OnSysCommand.
     QMenu* GetSystemMenu();
     void AppendSystemMenuItem(int id, const QString& text);
@@ -115,7 +92,7 @@ public:
     // Accelerator table of the program's own resource set; its keys send their commands
     // before any control sees them. Returns false when the table does not exist.
     bool LoadAccelerators(int tableId);
-    bool HasAccelerators() const { return !m_accelerators.isEmpty(); }
+    bool HasAccelerators() const { return m_menus.HasAccelerators(); }
 
     // A small command map: the handler runs when (id, code) arrives at OnCommand.
     void MapCommand(int id, std::function<void()> handler, int code = BN_CLICKED);
@@ -124,18 +101,20 @@ public:
     // Sends a command to this dialog as a control, menu item or accelerator would.
     void SendCommand(int id, int code = BN_CLICKED);
 
-    // Dialog units.
-    // The installed font that stands in for the Windows dialog fonts ("MS UI Gothic",
-    // "MS Shell Dlg"): the Japanese sans-serif font.
-    static QString JapaneseFontFamily();
-    // The font of a template: its face (substituted) at its point size at 96 dots per inch.
-    static QFont TemplateFont(const CDialogTemplate& dialogTemplate);
-    // Horizontal base unit: average width of the 52 letters A-Z a-z, rounded as Windows does;
-    // vertical base unit: the font's height.
-    static QSize DialogBaseUnits(const QFont& font);
-    // x*bx/4, y*by/8, width*bx/4, height*by/8, each rounded like MulDiv.
-    static QRect MapDialogRect(const QRect& dialogUnits, const QSize& baseUnits);
-    QRect MapDialogRect(const QRect& dialogUnits) const;
+    // Dialog units (see CDialogBuilder).
+    static QString JapaneseFontFamily() { return CDialogBuilder::JapaneseFontFamily(); }
+    static QFont TemplateFont(const CDialogTemplate& dialogTemplate) {
+        return CDialogBuilder::TemplateFont(dialogTemplate);
+    }
+    static QSize DialogBaseUnits(const QFont& font) {
+        return CDialogBuilder::DialogBaseUnits(font);
+    }
+    static QRect MapDialogRect(const QRect& dialogUnits, const QSize& baseUnits) {
+        return CDialogBuilder::MapDialogRect(dialogUnits, baseUnits);
+    }
+    QRect MapDialogRect(const QRect& dialogUnits) const {
+        return CDialogBuilder::MapDialogRect(dialogUnits, m_baseUnits);
+    }
     QSize BaseUnits() const { return m_baseUnits; }
 
 protected:
@@ -166,42 +145,23 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void Init(int templateId, const CResourceSet* resources);
+    CDialogEx(int templateId, CAppServices* services, const CResourceSet* resources,
+              QWidget* parent);
     bool BuildWindow();
-    void SetupControl(const CDialogControl& control, QWidget* widget);
     void ConnectControl(int id, QWidget* widget);
-    void PlaceControl(const CDialogControl& control, QWidget* widget);
-    void UpdateTabOrder();
-    void FillMenu(QMenu* menu, const QList<CMenuItem>& items);
-    int AcceleratorCommand(const QKeyEvent* event) const;
-    void ShowSystemMenu();
+    void ReplaceControl(CDialogItems::Entry& entry, QWidget* control);
     void InstallKeyFilter();
-
-    struct ControlEntry {
-        int id = -1;
-        CDialogControl control;
-        QPointer<QWidget> widget;
-    };
+    bool HasDefaultButton() const;
 
     int m_nTemplateId = 0;
+    CAppServices* m_pServices = nullptr;         // the run's services, or null
     const CResourceSet* m_pResources = nullptr;  // explicit set, or null for the active one
     CDialogTemplate m_template;
     bool m_bCreated = false;
-    bool m_bEnded = false;
-    int m_nResult = -1;
     QSize m_baseUnits;
     QWidget* m_pClient = nullptr;
-    QMenuBar* m_pMenuBar = nullptr;
-    QMenu* m_pSystemMenu = nullptr;
-    QList<ControlEntry> m_controls;
-    QHash<int, QPointer<QWidget>> m_subclassed;
-    QHash<QPair<int, int>, std::function<void()>> m_commandMap;
-    QHash<int, std::function<void(CCmdUI*)>> m_updateMap;
-    struct Accel {
-        int key = 0;
-        Qt::KeyboardModifiers modifiers;
-        int command = 0;
-    };
-    QList<Accel> m_accelerators;
+    CDialogItems m_items;
+    CDialogMenus m_menus;
+    CDialogCommands m_commands;
     bool m_bFilterInstalled = false;
 };
