@@ -13,38 +13,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/fd.h"
+
 extern char** environ;
 
 namespace platform {
 namespace {
-
-// Owns one file descriptor and closes it when it goes out of scope.
-class CFd {
-public:
-    CFd() = default;
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd() { Close(); }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-
-    int Get() const { return m_fd; }
-    bool IsOpen() const { return m_fd >= 0; }
-    void Reset(int fd) {
-        Close();
-        m_fd = fd;
-    }
-    // Returns the result of close(2): 0, or -1 with errno set. Not retried on EINTR: the
-    // descriptor is released either way on Linux.
-    int Close() {
-        if (m_fd < 0) return 0;
-        const int rc = ::close(m_fd);
-        m_fd = -1;
-        return rc;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // Moves a descriptor to 3 or above (keeping close-on-exec), so that placing the pipe and
 // /dev/null on 0, 1 and 2 in the child can never collide with them.
@@ -187,7 +161,7 @@ CRunResult RunCaptured(const QString& programPath, const QStringList& arguments)
         return Fail(ERunFailure::Pipe, "fcntl", errno);
 
     CFd nullInput(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-    if (!nullInput.IsOpen() || !MoveAboveStdio(nullInput))
+    if (!nullInput.IsValid() || !MoveAboveStdio(nullInput))
         return Fail(ERunFailure::NullInput, "open", errno);
 
     CSpawnActions actions;
@@ -245,7 +219,7 @@ CRunResult RunCaptured(const QString& programPath, const QStringList& arguments)
         child.Reap();
         return Fail(ERunFailure::Read, "read", error);
     }
-    if (readEnd.Close() != 0) {
+    if (!readEnd.Close()) {
         const int error = errno;
         child.Reap();
         return Fail(ERunFailure::Close, "close", error);
