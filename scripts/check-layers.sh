@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the include rules between the layers; fails with the list of the includes that break
 # them. Run by ./test.sh.
-#   1. Operating-system headers only under src/platform/.
+#   1. Operating-system headers only under src/platform/, and there only in the implementation
+#      files: a platform header (src/platform/*.h) shows its callers no system header.
 #   2. Widget headers (the QtWidgets module) only under src/ui/, tests/ui/, bench/ui/.
 #   3. Nothing below the windows includes ui/: only src/ui/, the run modes and src/main.cpp do.
 #   5. Layer order: platform/ includes nothing of ours above it; services/ only platform/; the
@@ -18,19 +19,9 @@ os_headers+='|unistd\.h|fcntl\.h|poll\.h|netdb\.h|spawn\.h|ifaddrs\.h|pwd\.h|grp
 os_headers+='|dirent\.h|dlfcn\.h|sched\.h|termios\.h|syslog\.h|pthread\.h|semaphore\.h'
 os_headers+='|windows\.h|winsock2\.h|ws2tcpip\.h|iphlpapi\.h|shlobj\.h'
 
-# Today's exceptions to rule 1, "file header" each; the structure work moves these into
-# platform/. Remove an entry when its include goes: an entry no longer needed fails the check,
-# so the list only shrinks.
-os_allowed=(
-  "src/net/getdhcp.cpp netinet/in.h"      # DHCPv6 exchange: socket options, sockaddr_in6
-  "src/net/getdhcp.cpp sys/socket.h"
-  "src/net/httpexchange.cpp netinet/in.h" # HTTP exchange: non-blocking connect and poll
-  "src/net/httpexchange.cpp fcntl.h"
-  "src/net/httpexchange.cpp poll.h"
-  "src/net/httpexchange.cpp sys/socket.h"
-  "src/policy/policy.cpp arpa/inet.h"     # prefix text of a DHCPv6 entry (inet_ntop)
-  "src/policy/policy.cpp netinet/in.h"
-)
+# Exceptions to rule 1, "file header" each. An entry no longer needed fails the check, so the
+# list only shrinks; it is empty now and should stay so.
+os_allowed=()
 
 # Test programs' shared main for widget tests: it creates the QApplication.
 widget_allowed=("tests/support/test_main_gui.cpp")
@@ -76,6 +67,13 @@ for entry in "${os_allowed[@]}"; do
 done
 summary "${#core_files[@]} files of src/ outside platform/: operating-system headers" \
         "($os_count includes, ${#os_allowed[@]} allowed exceptions)"
+
+mapfile -t platform_headers < <(find src/platform -type f \( -name '*.h' -o -name '*.hpp' \) | sort)
+while IFS= read -r hit; do
+  fail "$hit" "operating-system header in a platform header: keep it in the implementation"
+done < <(grep -nE "^[[:space:]]*#[[:space:]]*include[[:space:]]*<($os_headers)>" \
+           "${platform_headers[@]}" /dev/null || true)
+summary "${#platform_headers[@]} headers of src/platform/: operating-system headers"
 
 # --- 2. Widget headers ---------------------------------------------------------------------------
 # Every class header of Qt's QtWidgets module, from the installed headers.

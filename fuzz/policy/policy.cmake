@@ -7,7 +7,8 @@ set(corvane_policy_fuzz_sources
     ${PROJECT_SOURCE_DIR}/src/policy/policylistmanager.cpp
     ${PROJECT_SOURCE_DIR}/src/platform/codepage.cpp
     ${PROJECT_SOURCE_DIR}/src/platform/charclass.cpp
-    ${PROJECT_SOURCE_DIR}/src/platform/fileutil.cpp)
+    ${PROJECT_SOURCE_DIR}/src/platform/fileutil_posix.cpp
+    ${PROJECT_SOURCE_DIR}/src/platform/ipv6text_posix.cpp)
 
 corvane_add_fuzzer(fuzz_policy_csv ${CMAKE_CURRENT_LIST_DIR}/fuzz_policy_csv.cpp ${corvane_policy_fuzz_sources})
 corvane_add_fuzzer(fuzz_policy_file ${CMAKE_CURRENT_LIST_DIR}/fuzz_policy_file.cpp ${corvane_policy_fuzz_sources})

@@ -1,9 +1,7 @@
 #include "help/chmfile.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStringDecoder>
 
@@ -55,30 +53,15 @@ void CChmFile::SetReaderProgram(const QString& path) { ReaderOverride() = path; 
 int CChmFile::RunReader(const QStringList& arguments, qint64 maxBytes, QByteArray* output) const {
     output->clear();
     if (m_reader.isEmpty()) return -1;
-    QProcess process;
-    process.setProgram(m_reader);
-    process.setArguments(arguments);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start();
-    if (!process.waitForStarted(kReaderTimeoutMs)) return -1;
-    QElapsedTimer clock;
-    clock.start();
-    auto stop = [&process] {
-        process.kill();
-        process.waitForFinished(2000);
-        return -1;
-    };
-    while (process.state() != QProcess::NotRunning) {
-        process.waitForReadyRead(50);
-        *output += process.readAllStandardOutput();
-        if (output->size() > maxBytes || clock.elapsed() > kReaderTimeoutMs) return stop();
-        if (process.waitForFinished(0)) break;
-    }
-    *output += process.readAllStandardOutput();
-    if (output->size() > maxBytes) return -1;
-    if (process.exitStatus() != QProcess::NormalExit) return -1;
-    return process.exitCode();
+    platform::CRunOptions options;
+    options.errorToNull = true;
+    options.timeLimitMs = kReaderTimeoutMs;
+    options.maxOutputBytes = maxBytes;
+    platform::CRunResult run =
+        platform::RunCaptured(m_reader, QStringList{m_reader} + arguments, options);
+    *output = std::move(run.output);
+    if (run.failure != platform::ERunFailure::None || run.limitReached || !run.exited) return -1;
+    return run.exitCode;
 }
 
 bool CChmFile::Open(const QString& path) {

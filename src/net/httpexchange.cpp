@@ -1,10 +1,5 @@
 #include "net/httpexchange.h"
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -373,103 +368,77 @@ QStringList CHttpResponse::BodyElements() const {
 
 namespace {
 
-// Connects by the deadline, so that an unreachable server is reported within the exchange's
-// wait instead of the kernel's much longer connect time-out. The socket is left non-blocking:
-// every later wait of the exchange is a poll against the same deadline. Returns 0, or the
-// error number (ETIMEDOUT when the time ran out).
-int ConnectBy(int fd, const sockaddr* address, socklen_t length, const platform::CDeadline& deadline) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return errno;
-    if (::connect(fd, address, length) == 0) return 0;
-    if (errno != EINPROGRESS) return errno;
-    const int ready = platform::PollUntil(fd, POLLOUT, deadline);
-    if (ready < 0) return errno;
-    if (ready == 0) return ETIMEDOUT;
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
-    return error;
+// Connects to the first of the addresses that answers, each in the resolver's order with an
+// equal part of the time left, so that one silent address cannot use it all. The last failure
+// is reported.
+CHttpExchangeResult ConnectToFirst(const std::vector<platform::CSocketAddress>& addresses,
+                                   const platform::CDeadline& deadline, platform::CSocket& socket) {
+    CHttpExchangeResult failure{HttpOutcome::ConnectFailed, 0};
+    int untried = int(addresses.size());
+    for (const platform::CSocketAddress& address : addresses) {
+        platform::CSocket candidate;
+        if (const int openError = candidate.OpenFor(address)) {
+            failure = {HttpOutcome::SocketFailed, openError};
+        } else if (const int error = candidate.ConnectBy(address, deadline.Share(untried))) {
+            failure = {HttpOutcome::ConnectFailed, error};
+        } else {
+            socket = std::move(candidate);
+            return {};
+        }
+        --untried;
+    }
+    return failure;
+}
+
+// Reads the response until it is complete, the server closes or the deadline passes.
+CHttpExchangeResult ReceiveResponse(platform::CSocket& socket, const platform::CDeadline& deadline,
+                                    CHttpResponse& response) {
+    using platform::EIo;
+    std::vector<char> buffer(static_cast<std::size_t>(kHttpChunkBytes));
+    for (;;) {
+        const platform::CIoResult got = socket.ReceiveBy(buffer.data(), buffer.size(), deadline);
+        if (got.status == EIo::WaitFailed) return {HttpOutcome::WaitFailed, got.error};
+        if (got.status == EIo::TimedOut) return {HttpOutcome::TimedOut, 0};
+        if (got.status == EIo::Failed) return {HttpOutcome::ReceiveFailed, got.error};
+        if (got.bytes == 0) {
+            if (response.IsCompleteAtClose()) return {};
+            return {HttpOutcome::ClosedEarly, 0};
+        }
+        if (!response.Append(QByteArrayView(buffer.data(), qsizetype(got.bytes))))
+            return {HttpOutcome::TooLarge, 0};
+        if (response.IsFramingBroken()) return {HttpOutcome::BadFraming, 0};
+        if (response.IsComplete()) return {};
+    }
 }
 
 }  // namespace
 
 CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request, int waitMs,
                                  CHttpResponse& response) {
+    using platform::EIo;
     // The clock starts before the name lookup; the lookup itself cannot be cut short.
     const platform::CDeadline deadline(waitMs);
     const QByteArray node = address.toByteArray();  // NUL-terminated
-    const QByteArray service = QByteArray::number(kHttpPort);
 
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    platform::CAddrInfo resolved;
-    const int rc = resolved.Resolve(node.constData(), service.constData(), hints);
-    if (rc != 0 || resolved.First() == nullptr) {
-        return {HttpOutcome::ResolveFailed, rc != 0 ? platform::ResolverErrorNumber(rc) : 0};
-    }
+    std::vector<platform::CSocketAddress> addresses;
+    const int error =
+        platform::ResolveAddresses(node.constData(), kHttpPort, platform::EAddressFamily::Any,
+                                   platform::ESocketType::Stream, addresses);
+    if (error != 0 || addresses.empty()) return {HttpOutcome::ResolveFailed, error};
 
-    // Each address in the resolver's order until one connects.
-    int untried = 0;
-    for (const addrinfo* ai = resolved.First(); ai != nullptr; ai = ai->ai_next) ++untried;
     platform::CSocket socket;
-    CHttpExchangeResult failure{HttpOutcome::ConnectFailed, 0};
-    for (const addrinfo* ai = resolved.First(); ai != nullptr; ai = ai->ai_next, --untried) {
-        platform::CSocket candidate;
-        if (!candidate.Open(ai->ai_family, ai->ai_socktype, ai->ai_protocol)) {
-            failure = {HttpOutcome::SocketFailed, errno};
-            continue;
-        }
-        if (const int error =
-                ConnectBy(candidate.Get(), ai->ai_addr, ai->ai_addrlen, deadline.Share(untried))) {
-            failure = {HttpOutcome::ConnectFailed, error};
-            continue;
-        }
-        socket = std::move(candidate);
-        break;
-    }
-    if (!socket.IsValid()) return failure;
-    resolved.Free();
+    if (const CHttpExchangeResult connected = ConnectToFirst(addresses, deadline, socket);
+        connected.outcome != HttpOutcome::Complete)
+        return connected;
 
-    // One request; a send that stops short is continued. MSG_NOSIGNAL: a peer that has gone
-    // away gives an error, not a signal that ends the program.
-    qsizetype sent = 0;
-    while (sent < request.size()) {
-        const ssize_t n = ::send(socket.Get(), request.data() + sent,
-                                 std::size_t(request.size() - sent), MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const int ready = platform::PollUntil(socket.Get(), POLLOUT, deadline);
-            if (ready < 0) return {HttpOutcome::WaitFailed, errno};
-            if (ready == 0) return {HttpOutcome::TimedOut, 0};
-            continue;
-        }
-        return {HttpOutcome::SendFailed, n < 0 ? errno : 0};
-    }
+    // One request, sent in full.
+    const platform::CIoResult sent =
+        socket.SendBy(request.data(), std::size_t(request.size()), deadline);
+    if (sent.status == EIo::WaitFailed) return {HttpOutcome::WaitFailed, sent.error};
+    if (sent.status == EIo::TimedOut) return {HttpOutcome::TimedOut, 0};
+    if (sent.status == EIo::Failed) return {HttpOutcome::SendFailed, sent.error};
 
-    std::vector<char> buffer(static_cast<std::size_t>(kHttpChunkBytes));
-    for (;;) {
-        const int ready = platform::PollUntil(socket.Get(), POLLIN, deadline);
-        if (ready < 0) return {HttpOutcome::WaitFailed, errno};
-        if (ready == 0) return {HttpOutcome::TimedOut, 0};
-
-        const ssize_t n = ::recv(socket.Get(), buffer.data(), buffer.size(), 0);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            return {HttpOutcome::ReceiveFailed, errno};
-        }
-        if (n == 0) {
-            if (response.IsCompleteAtClose()) return {};
-            return {HttpOutcome::ClosedEarly, 0};
-        }
-        if (!response.Append(QByteArrayView(buffer.data(), n))) return {HttpOutcome::TooLarge, 0};
-        if (response.IsFramingBroken()) return {HttpOutcome::BadFraming, 0};
-        if (response.IsComplete()) return {};
-    }
+    return ReceiveResponse(socket, deadline, response);
 }
 
 }  // namespace net

@@ -1,10 +1,7 @@
 #pragma once
 // A fixed moment at which a network exchange ends, and waits that never pass it: however the
 // peer spaces its bytes or datagrams, each wait is for the time that is left, not a fresh one.
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 
 namespace platform {
@@ -38,17 +35,12 @@ private:
     Clock::time_point m_end;
 };
 
-// Waits until the descriptor is ready for `events` or the deadline has passed. Returns poll's
-// result: above 0 ready, 0 when the time ran out, -1 on failure (errno set). An interrupted
-// wait goes on for the time that is left.
-inline int PollUntil(int fd, short events, const CDeadline& deadline) {
-    for (;;) {
-        pollfd pfd{};
-        pfd.fd = fd;
-        pfd.events = events;
-        const int ready = ::poll(&pfd, 1, deadline.RemainingMs());
-        if (ready >= 0 || errno != EINTR) return ready;
-    }
-}
+// What a descriptor is waited for.
+enum class EReady { Read, Write };
+
+// Waits until the descriptor is ready for `what` or the deadline has passed: 1 ready, 0 when the
+// time ran out, -1 on failure (errno set). An interrupted wait goes on for the time that is left.
+// Every wait of the network exchanges and of the process runner comes through here.
+int WaitReady(int fd, EReady what, const CDeadline& deadline);
 
 }  // namespace platform

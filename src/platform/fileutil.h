@@ -39,8 +39,8 @@ bool AppendToFile(const QString& path, const QByteArray& data);
 bool ReadWholeFile(const QString& path, QByteArray* data);
 
 // OpenRegularFile for a path given as text.
-CFileDescriptor OpenRegularFile(const QString& path, int flags, mode_t mode = 0666,
-                                struct stat* info = nullptr);
+CFd OpenRegularFile(const QString& path, int flags, unsigned mode = 0666,
+                    CFileStatus* info = nullptr);
 
 // Opens a regular file for reading into `file` (which then owns the descriptor); false for
 // anything else, without blocking.

@@ -3,6 +3,8 @@
 // system drops it when the process ends, crash included, and a second process can detect it.
 #include <QString>
 
+#include "platform/fd.h"
+
 namespace platform {
 
 class CInstanceLock {
@@ -27,12 +29,12 @@ public:
     // Gives the lock back; safe to call when nothing is held.
     void Release();
 
-    bool IsHeld() const { return m_fd >= 0; }
+    bool IsHeld() const { return m_lock.IsValid(); }
     // The system error number of the last Acquire that failed (0 otherwise).
     int LastError() const { return m_lastError; }
 
 private:
-    int m_fd = -1;
+    CFd m_lock;
     int m_lastError = 0;
 };
 

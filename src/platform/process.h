@@ -32,9 +32,19 @@ enum class ERunFailure {
 
 struct CRunResult {
     ERunFailure failure = ERunFailure::None;
-    int error = 0;          // errno of the failing call
-    QString failedCall;     // name of the failing POSIX call
-    QByteArray output;      // everything the child wrote to both streams, in order
+    int error = 0;              // errno of the failing call
+    QString failedCall;         // name of the failing POSIX call
+    QByteArray output;          // everything the child wrote to the captured streams, in order
+    bool limitReached = false;  // the child was stopped for passing a limit of CRunOptions
+    bool exited = false;        // the child ended by itself, with exit code `exitCode`
+    int exitCode = -1;
+};
+
+// How a run is plumbed and bounded; the defaults capture both streams without limits.
+struct CRunOptions {
+    bool errorToNull = false;    // standard error goes to /dev/null: only standard output is read
+    int timeLimitMs = -1;        // the child is killed when it runs longer (negative: no limit)
+    qint64 maxOutputBytes = -1;  // ... once it has written more than this (negative: no limit)
 };
 
 // Reads of the output pipe never take more than this many bytes at once.
@@ -42,9 +52,11 @@ constexpr int kRunReadChunk = 1023;
 
 // Starts `programPath` with the words `arguments` (arguments[0] becomes the child's argv[0]),
 // the caller's environment and current folder, standard input from /dev/null, and standard
-// output and standard error both on the write end of one pipe, so their interleaving is kept.
-// Reads the pipe until end of file and waits for the child, on every path, so no zombie is
-// left. The child inherits no descriptor other than 0, 1 and 2. The exit status is not looked at.
-CRunResult RunCaptured(const QString& programPath, const QStringList& arguments);
+// output and standard error both on the write end of one pipe, so their interleaving is kept
+// (standard error on /dev/null instead with `errorToNull`). Reads the pipe until end of file and
+// waits for the child, on every path, so no zombie is left; a child that passes a limit of
+// `options` is killed first. The child inherits no descriptor other than 0, 1 and 2.
+CRunResult RunCaptured(const QString& programPath, const QStringList& arguments,
+                       const CRunOptions& options = {});
 
 }  // namespace platform

@@ -1,12 +1,10 @@
 #include "policy/policy.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <algorithm>
 
 #include "services/appservices.h"
 #include "platform/charclass.h"
+#include "platform/ipv6text.h"
 #include "resids.h"
 #include "services/settingskeys.h"
 
@@ -30,11 +28,7 @@ void TraceValue(CAppServices* app, const QString& name, const QString& value) {
 bool ParseIPv6(const QString& text, IPv6Bytes& out) {
     for (QChar c : text)
         if (c.unicode() == 0 || c.unicode() > 0x7F) return false;
-    const QByteArray ascii = text.toLatin1();
-    in6_addr addr{};
-    if (::inet_pton(AF_INET6, ascii.constData(), &addr) != 1) return false;
-    std::copy(std::begin(addr.s6_addr), std::end(addr.s6_addr), out.begin());
-    return true;
+    return platform::ParseIpv6Address(text.toLatin1().constData(), out);
 }
 
 // Reads a decimal integer the way the C runtime's _wtol does: leading white space, an

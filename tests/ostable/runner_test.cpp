@@ -180,3 +180,42 @@ TEST(RunCaptured, NulInsideAWordIsRefusedRatherThanCut) {
         platform::RunCaptured(ostabletest::TestCmdPath(), {QStringLiteral("testcmd"), QStringLiteral("ar") + QChar(0) + u'g'});
     EXPECT_EQ(r.failure, platform::ERunFailure::Spawn);
 }
+
+TEST(RunCaptured, OptionsCaptureStandardOutputAloneAndStopAChildAtALimit) {
+    struct Case {
+        const char* name;
+        QStringList words;
+        platform::CRunOptions options;
+        QByteArray output;  // expected in full, or as the start when stopped at the output limit
+        bool limitReached;
+        int exitCode;  // -1: killed
+    };
+    const QString t = QStringLiteral("testcmd");
+    const Case cases[] = {
+        {"error to null", {t, QStringLiteral("alternate"), QStringLiteral("2")}, {true, -1, -1},
+         "out0\nout1\n", false, 0},
+        {"exit code", {t, QStringLiteral("exit"), QStringLiteral("3"), QStringLiteral("x")},
+         {false, 60000, 100}, "x", false, 3},
+        {"output limit", {t, QStringLiteral("bytes"), QStringLiteral("1000000")},
+         {false, -1, 3000}, Expected(3001).toLatin1(), true, -1},
+        {"time limit", {t, QStringLiteral("hang")}, {false, 200, -1}, "", true, -1},
+        {"closed output, still running", {t, QStringLiteral("detach")}, {false, 200, -1}, "", true,
+         -1},
+    };
+    for (const Case& c : cases) {
+        const platform::CRunResult r =
+            platform::RunCaptured(ostabletest::TestCmdPath(), c.words, c.options);
+        EXPECT_EQ(r.failure, platform::ERunFailure::None) << c.name;
+        EXPECT_EQ(r.limitReached, c.limitReached) << c.name;
+        EXPECT_EQ(r.exited, c.exitCode >= 0) << c.name;
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name;
+        if (c.limitReached && !c.output.isEmpty()) {
+            // Stopped within one read of the limit.
+            EXPECT_LE(r.output.size(), c.options.maxOutputBytes + platform::kRunReadChunk)
+                << c.name;
+            EXPECT_TRUE(r.output.startsWith(c.output)) << c.name;
+        } else {
+            EXPECT_EQ(r.output, c.output) << c.name;
+        }
+    }
+}

@@ -10,6 +10,8 @@
 //   testcmd cp932 N            N bytes "a" then the CP932 bytes of 日本語
 //   testcmd file PATH          the bytes of PATH as they are
 //   testcmd sigign             the "SigIgn:" line of its own /proc status
+//   testcmd hang               prints nothing and sleeps a minute
+//   testcmd detach             closes standard output and error, then sleeps a minute
 //
 // When started under the name "netsh" it prints the file named by TESTCMD_NETSH_OUTPUT and
 // appends its arguments to TESTCMD_NETSH_ARGS, so tests can script what the system prints.
@@ -180,6 +182,14 @@ int main(int argc, char** argv) {
         const size_t at = status.find("SigIgn:");
         if (at == std::string::npos) return 1;
         Write(1, status.substr(at, status.find('\n', at) - at + 1));
+        return 0;
+    }
+    if (mode == "hang" || mode == "detach") {
+        if (mode == "detach") {
+            ::close(1);
+            ::close(2);
+        }
+        ::sleep(60);
         return 0;
     }
     if (mode == "file" && argc > 2) {

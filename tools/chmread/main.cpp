@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
 
     // The help file is opened here without blocking and must be a regular file; the library then
     // reads that same open file through its descriptor's name.
-    const platform::CFileDescriptor help = platform::OpenRegularFile(argv[1], O_RDONLY);
+    const platform::CFd help = platform::OpenRegularFile(argv[1], O_RDONLY);
     if (!help.IsValid()) return 1;
     char fdPath[32];
     std::snprintf(fdPath, sizeof fdPath, "/proc/self/fd/%d", help.Get());

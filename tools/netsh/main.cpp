@@ -50,6 +50,7 @@
 #include "common/consoletext.h"
 #include "gaiconf.h"
 #include "platform/codepage.h"
+#include "platform/fd.h"
 #include "platform/fileutil.h"
 #include "platform/selfpath.h"
 
@@ -256,26 +257,20 @@ public:
         // and a change replaces the table atomically anyway.
         // Opened without blocking and only as a regular file: a FIFO in its place is refused.
         if (exclusive)
-            m_fd = platform::OpenRegularFile(lockPath.constData(), O_RDWR | O_CREAT, 0666).Release();
-        if (m_fd < 0) m_fd = platform::OpenRegularFile(lockPath.constData(), O_RDONLY).Release();
-        if (m_fd < 0) return;
-        while (::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0) {
+            m_fd = platform::OpenRegularFile(lockPath.constData(), O_RDWR | O_CREAT, 0666);
+        if (!m_fd.IsValid()) m_fd = platform::OpenRegularFile(lockPath.constData(), O_RDONLY);
+        if (!m_fd.IsValid()) return;
+        while (::flock(m_fd.Get(), exclusive ? LOCK_EX : LOCK_SH) != 0) {
             if (errno != EINTR) {
-                ::close(m_fd);
-                m_fd = -1;
+                m_fd.Close();
                 return;
             }
         }
     }
-    ~CTableLock() {
-        if (m_fd >= 0) ::close(m_fd);  // releases the lock
-    }
-    CTableLock(const CTableLock&) = delete;
-    CTableLock& operator=(const CTableLock&) = delete;
-    bool Held() const { return m_fd >= 0; }
+    bool Held() const { return m_fd.IsValid(); }
 
 private:
-    int m_fd = -1;
+    platform::CFd m_fd;  // closing it releases the lock
 };
 
 // ---- the system store ----
@@ -301,25 +296,6 @@ EStore ChosenStore() {
         std::fprintf(stderr, "netsh: unknown store \"%s\", using the file store\n", word.constData());
     return EStore::File;
 }
-
-class CFd {
-public:
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return m_fd; }
-    bool Close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 // The file a change replaces: a symbolic link's final target, so that the link is written
 // through; the path itself when nothing exists there yet.
@@ -355,7 +331,7 @@ bool WriteGaiConf(const QByteArray& path, const QByteArray& bytes) {
     const bool existed = ::stat(path.constData(), &old) == 0;
     const qsizetype slash = path.lastIndexOf('/');
     QByteArray temp = path.left(slash + 1) + '.' + path.mid(slash + 1) + ".XXXXXX";
-    CFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    platform::CFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.Get() < 0) return false;
     bool ok = true;
     for (qsizetype done = 0; ok && done < bytes.size();) {
@@ -386,10 +362,10 @@ public:
             }
         }
     }
-    bool Held() const { return m_fd.Get() >= 0; }
+    bool Held() const { return m_fd.IsValid(); }
 
 private:
-    CFd m_fd;
+    platform::CFd m_fd;
 };
 
 QList<CEntry> FromRows(const QList<gaiconf::CRow>& rows) {

@@ -13,13 +13,13 @@ namespace platform {
 namespace {
 
 // Root passes every access() check; a file or folder without any write bit must still refuse.
-bool StatAllowsWrite(const struct stat& st) { return (st.st_mode & 0222) != 0; }
+bool PermissionsAllowWrite(unsigned permissions) { return (permissions & 0222) != 0; }
 
 bool ModeAllowsWrite(const QString& path) {
     struct stat st {};
     const QByteArray native = QFile::encodeName(path);
     if (::stat(native.constData(), &st) != 0) return false;
-    if (::geteuid() == 0) return StatAllowsWrite(st);
+    if (::geteuid() == 0) return PermissionsAllowWrite(st.st_mode);
     return ::access(native.constData(), W_OK) == 0;
 }
 
@@ -84,12 +84,12 @@ QString ReplacementTarget(const QString& path) {
 
 }  // namespace
 
-CFileDescriptor OpenRegularFile(const QString& path, int flags, mode_t mode, struct stat* info) {
+CFd OpenRegularFile(const QString& path, int flags, unsigned mode, CFileStatus* info) {
     return OpenRegularFile(QFile::encodeName(path).constData(), flags, mode, info);
 }
 
 bool OpenRegularForReading(QFile& file, const QString& path) {
-    CFileDescriptor fd = OpenRegularFile(path, O_RDONLY);
+    CFd fd = OpenRegularFile(path, O_RDONLY);
     if (!fd.IsValid()) return false;
     if (!file.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return false;
     fd.Release();  // the QFile closes it now
@@ -126,10 +126,10 @@ bool WriteFileAtomic(const QString& path, const QByteArray& data) {
     mode_t keepMode = 0;
     bool keep = false;
     {
-        struct stat st {};
-        CFileDescriptor existing = OpenRegularFile(target, O_RDONLY, 0, &st);
+        CFileStatus status;
+        CFd existing = OpenRegularFile(target, O_RDONLY, 0, &status);
         if (existing.IsValid()) {
-            keepMode = st.st_mode & 07777;
+            keepMode = mode_t(status.permissions);
             keep = true;
         } else if (errno != ENOENT) {
             return false;
@@ -137,7 +137,7 @@ bool WriteFileAtomic(const QString& path, const QByteArray& data) {
     }
     const QFileInfo info(target);
     const QString prefix = info.absolutePath() + QStringLiteral("/.") + info.fileName();
-    CFileDescriptor temp;
+    CFd temp;
     QByteArray tempName;
     for (int attempt = 0; attempt < 16 && !temp.IsValid(); ++attempt) {
         tempName = QFile::encodeName(prefix + u'.' +
@@ -159,8 +159,8 @@ bool WriteFileAtomic(const QString& path, const QByteArray& data) {
 bool AppendToFile(const QString& path, const QByteArray& data) {
     if (path.isEmpty()) return false;
     const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
-    CFileDescriptor fd = OpenRegularFile(native.constData(), O_WRONLY | O_APPEND, 0, &st);
+    CFileStatus status;
+    CFd fd = OpenRegularFile(native.constData(), O_WRONLY | O_APPEND, 0, &status);
     if (!fd.IsValid()) {
         if (errno != ENOENT) return false;
         // Missing: create it, unless its folder is read-only.
@@ -168,7 +168,7 @@ bool AppendToFile(const QString& path, const QByteArray& data) {
         if (!DirectoryExists(dir) || !ModeAllowsWrite(dir)) return false;
         fd = OpenRegularFile(native.constData(), O_WRONLY | O_APPEND | O_CREAT, 0644);
         if (!fd.IsValid()) return false;
-    } else if (::geteuid() == 0 && !StatAllowsWrite(st)) {
+    } else if (::geteuid() == 0 && !PermissionsAllowWrite(status.permissions)) {
         return false;
     }
     return AppendWhole(fd.Get(), data) && fd.Close();
@@ -177,7 +177,7 @@ bool AppendToFile(const QString& path, const QByteArray& data) {
 bool ReadWholeFile(const QString& path, QByteArray* data) {
     data->clear();
     if (path.isEmpty()) return false;
-    CFileDescriptor fd = OpenRegularFile(path, O_RDONLY);
+    CFd fd = OpenRegularFile(path, O_RDONLY);
     return fd.IsValid() && ReadAll(fd.Get(), data);
 }
 

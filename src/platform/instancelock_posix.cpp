@@ -7,8 +7,7 @@
 
 #include <QFile>
 #include <cerrno>
-
-#include "platform/regularfile.h"
+#include <utility>
 
 namespace platform {
 namespace {
@@ -51,7 +50,7 @@ CInstanceLock::Result CInstanceLock::Acquire(const QString& name, const QString&
         return fail(errno);
     // The folder is opened without following a link and checked on what was opened; the lock
     // file is then created relative to that very folder.
-    CFileDescriptor folder(
+    CFd folder(
         ::open(nativeDir.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.IsValid()) return fail(errno);
     struct stat st {};
@@ -60,9 +59,8 @@ CInstanceLock::Result CInstanceLock::Acquire(const QString& name, const QString&
 
     const QByteArray file =
         QFile::encodeName(name + u'-' + QString::number(::geteuid()) + QStringLiteral(".lock"));
-    CFileDescriptor lock(::openat(folder.Get(), file.constData(),
-                                  O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
-                                  0600));
+    CFd lock(::openat(folder.Get(), file.constData(),
+                      O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600));
     if (!lock.IsValid()) return fail(errno);
     // Only a regular file of this user's is our lock.
     if (::fstat(lock.Get(), &st) != 0) return fail(errno);
@@ -75,15 +73,14 @@ CInstanceLock::Result CInstanceLock::Acquire(const QString& name, const QString&
         if (errno == EWOULDBLOCK) return Result::AlreadyHeld;
         return fail(errno);
     }
-    m_fd = lock.Release();
+    m_lock = std::move(lock);
     return Result::Acquired;
 }
 
 void CInstanceLock::Release() {
-    if (m_fd >= 0) {
-        ::flock(m_fd, LOCK_UN);
-        ::close(m_fd);
-        m_fd = -1;
+    if (m_lock.IsValid()) {
+        ::flock(m_lock.Get(), LOCK_UN);
+        m_lock.Close();
     }
 }
 

@@ -2,35 +2,21 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 
 namespace platform {
 
-CFileDescriptor& CFileDescriptor::operator=(CFileDescriptor&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_fd = other.Release();
-    }
-    return *this;
-}
-
-bool CFileDescriptor::Close() {
-    const int fd = Release();
-    return fd < 0 || ::close(fd) == 0;
-}
-
-CFileDescriptor OpenRegularFile(const char* path, int flags, mode_t mode, struct stat* info) {
+CFd OpenRegularFile(const char* path, int flags, unsigned mode, CFileStatus* info) {
     if (!path || !*path) {
         errno = ENOENT;
-        return CFileDescriptor();
+        return CFd();
     }
     int fd;
     do {
-        fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
+        fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode_t(mode));
     } while (fd < 0 && errno == EINTR);
-    CFileDescriptor file(fd);
+    CFd file(fd);
     if (!file.IsValid()) return file;
     // The check is made on what was opened, so nothing can be swapped in after it.
     struct stat st {};
@@ -53,7 +39,7 @@ CFileDescriptor OpenRegularFile(const char* path, int flags, mode_t mode, struct
         errno = err;
         return file;
     }
-    if (info) *info = st;
+    if (info) info->permissions = unsigned(st.st_mode & 07777);
     return file;
 }
 

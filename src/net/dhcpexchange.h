@@ -1,0 +1,56 @@
+#pragma once
+// The DHCPv6 policy exchange on the local link: the client port taken for this exchange alone,
+// one Information-request to All_DHCP_Relay_Agents_and_Servers, the wait for the Reply that
+// carries its transaction id, and the policy rows read from that Reply.
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/socket.h"
+#include "policy/policy.h"
+
+class CAppLog;
+
+namespace net {
+
+// A step of the exchange that failed: its name and error number for the trace, and the message
+// shown to the user.
+struct CDhcpFailure {
+    QString step;
+    int error = 0;
+    int message = 0;
+};
+
+class CDhcpExchange {
+public:
+    // `log` receives a trace line for every datagram passed over while waiting.
+    explicit CDhcpExchange(CAppLog& log) : m_log(log) {}
+
+    // Takes the client port (546) for this socket alone and finds the servers' address.
+    std::optional<CDhcpFailure> Open();
+    // Sends the Information-request once: Client Identifier, Elapsed Time and, when
+    // `requestOption`, an Option Request naming `policyCode`.
+    std::optional<CDhcpFailure> Send(std::uint16_t policyCode, bool requestOption);
+    // Waits up to waitMs after the send for the first datagram carrying the request's
+    // transaction id; anything else is passed over, however many datagrams arrive meanwhile.
+    std::optional<CDhcpFailure> WaitForReply(int waitMs);
+    // Gives the port back.
+    void Close() { m_socket.Close(); }
+
+    // Reads the reply into `rows`: the options of `policyCode` in the private layout, or in the
+    // address-selection layout for code 84. False when the answer is not a Reply; `found` tells
+    // whether it carried an option of that code.
+    bool ReadPolicyRows(std::uint16_t policyCode, CPolicyList& rows, bool& found) const;
+
+private:
+    CAppLog& m_log;
+    platform::CSocket m_socket;
+    platform::CSocketAddress m_server;
+    std::array<std::uint8_t, 3> m_transactionId{};
+    std::vector<std::uint8_t> m_reply;
+    int m_replyLength = 0;
+};
+
+}  // namespace net
