@@ -5,6 +5,7 @@
 
 #include "services/appservices.h"
 #include "platform/hwaddr.h"
+#include "services/settingskeys.h"
 
 namespace {
 
@@ -191,7 +192,7 @@ void CDhcpOptionRequest::GeneratePacket() {
 
 QString CDhcpOptionPrefixPolicy::NetworkName() const {
     return m_pApp != nullptr
-               ? m_pApp->GetProfileString(QStringLiteral("DHCP"), QStringLiteral("NETWORK_NAME"),
+               ? m_pApp->GetProfileString(settings::Dhcp(), settings::NetworkName(),
                                           QStringLiteral("Network(DHCP_DEFAULT)"))
                : QStringLiteral("Network(DHCP_DEFAULT)");
 }

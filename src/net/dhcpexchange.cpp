@@ -5,6 +5,7 @@
 
 #include "net/dhcp.h"
 #include "services/applog.h"
+#include "resids.h"
 
 namespace net {
 namespace {
@@ -28,19 +29,19 @@ std::optional<CDhcpFailure> CDhcpExchange::Open() {
     std::vector<platform::CSocketAddress> local;
     int error = platform::ResolveAddresses(nullptr, kClientPort, EAddressFamily::Ipv6,
                                            ESocketType::Datagram, local);
-    if (error != 0 || local.empty()) return Failure("getaddrinfo(NULL..)", error, 502);
+    if (error != 0 || local.empty()) return Failure("getaddrinfo(NULL..)", error, strid::kServerUnreachable);
     // Destination: All_DHCP_Relay_Agents_and_Servers, port 547.
     std::vector<platform::CSocketAddress> server;
     error = platform::ResolveAddresses("ff02::1:2", kServerPort, EAddressFamily::Ipv6,
                                        ESocketType::Datagram, server);
-    if (error != 0 || server.empty()) return Failure("getaddrinfo", error, 502);
+    if (error != 0 || server.empty()) return Failure("getaddrinfo", error, strid::kServerUnreachable);
     m_server = server.front();
 
-    if ((error = m_socket.OpenFor(m_server)) != 0) return Failure("socket", error, 502);
+    if ((error = m_socket.OpenFor(m_server)) != 0) return Failure("socket", error, strid::kServerUnreachable);
     // Exclusive use of the port: the bind below fails while another socket holds port 546 and
     // no other socket can join ours.
-    if ((error = m_socket.SetExclusivePort()) != 0) return Failure("setsockoptReuse", error, 502);
-    if ((error = m_socket.Bind(local.front())) != 0) return Failure("bind", error, 502);
+    if ((error = m_socket.SetExclusivePort()) != 0) return Failure("setsockoptReuse", error, strid::kServerUnreachable);
+    if ((error = m_socket.Bind(local.front())) != 0) return Failure("bind", error, strid::kServerUnreachable);
     return std::nullopt;
 }
 
@@ -68,7 +69,7 @@ std::optional<CDhcpFailure> CDhcpExchange::Send(std::uint16_t policyCode, bool r
     const platform::CIoResult sent = m_socket.SendTo(m_server, packet, std::size_t(length));
     request.Release();
     if (sent.status != platform::EIo::Done || sent.bytes == 0)
-        return Failure("sendto", sent.error, 515);
+        return Failure("sendto", sent.error, strid::kDhcpNotSent);
     return std::nullopt;
 }
 
@@ -80,9 +81,9 @@ std::optional<CDhcpFailure> CDhcpExchange::WaitForReply(int waitMs) {
         std::fill(m_reply.begin(), m_reply.end(), 0);
         const platform::CIoResult got =
             m_socket.ReceiveBy(m_reply.data(), kReceiveBuffer - 1, deadline);
-        if (got.status == EIo::WaitFailed) return Failure("poll", got.error, 503);
-        if (got.status == EIo::TimedOut) return Failure("recvfrom", EAGAIN, 503);
-        if (got.status == EIo::Failed) return Failure("recvfrom", got.error, 503);
+        if (got.status == EIo::WaitFailed) return Failure("poll", got.error, strid::kServerSilent);
+        if (got.status == EIo::TimedOut) return Failure("recvfrom", EAGAIN, strid::kServerSilent);
+        if (got.status == EIo::Failed) return Failure("recvfrom", got.error, strid::kServerSilent);
         if (got.bytes >= 4 &&
             std::equal(m_transactionId.begin(), m_transactionId.end(), m_reply.begin() + 1)) {
             m_replyLength = int(got.bytes);

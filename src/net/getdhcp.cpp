@@ -5,6 +5,8 @@
 #include "net/networkuse.h"
 #include "policy/policylistmanager.h"
 #include "services/appservices.h"
+#include "resids.h"
+#include "services/settingskeys.h"
 
 int CPolicyListManager::GetDhcp(CPolicyList& list) {
     const QString kClass = QStringLiteral("CPolicyListManager");
@@ -25,11 +27,11 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
     // The policy option's code, read once for the request and the answer. Code 84 is the
     // standard address-selection option; any other code carries the private layout.
     const std::uint16_t policyCode = std::uint16_t(
-        m_pApp->GetProfileInt(QStringLiteral("DCHP"), QStringLiteral("OPTION_CODE"), 27));
+        m_pApp->GetProfileInt(settings::DhcpOption(), settings::OptionCode(), 27));
     // Servers add many options only when the Option Request names them, so it is sent unless
     // the settings ask for the request without it.
     const bool requestOption =
-        m_pApp->GetProfileInt(QStringLiteral("DCHP"), QStringLiteral("REQUEST_OPTION"), 1) != 0;
+        m_pApp->GetProfileInt(settings::DhcpOption(), settings::RequestOption(), 1) != 0;
     log.TraceValue(QStringLiteral("sOptionCode"), QString::number(policyCode));
     log.TraceValue(QStringLiteral("bRequestOption"),
                    requestOption ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
@@ -42,7 +44,7 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
     CPolicyList rows;
     bool bPolicyOption = false;
     if (!exchange.ReadPolicyRows(policyCode, rows, bPolicyOption)) {
-        log.ShowMessageId(504, LOG_ERROR);
+        log.ShowMessageId(strid::kServerBadReply, LOG_ERROR);
         return 0;
     }
     log.TraceValue(QStringLiteral("bPolicyOption"),

@@ -4,6 +4,8 @@
 #include "net/networkuse.h"
 #include "platform/codepage.h"
 #include "policy/policylistmanager.h"
+#include "resids.h"
+#include "services/settingskeys.h"
 
 int CPolicyListManager::GetHttp(CPolicyList& list) {
     const QString kClass = QStringLiteral("CPolicyListManager");
@@ -13,8 +15,8 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
     if (net::FetchAlreadyRunning(*m_pApp, kClass, kMethod)) return 1;
     net::CNetworkUse busy(*m_pApp);
 
-    const QString csAddress = m_pApp->GetProfileString(QStringLiteral("APPLICATION"),
-                                                       QStringLiteral("ADDRESS"), QString());
+    const QString csAddress = m_pApp->GetProfileString(settings::Application(),
+                                                       settings::Address(), QString());
     log.TraceValue(QStringLiteral("csAddress"), csAddress);
     const QByteArray address = platform::ToCp932(csAddress);
 
@@ -22,7 +24,7 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
     const QByteArray request = net::BuildHttpRequest(address);
     if (request.size() > net::kMaxHttpRequestBytes) {
         log.TraceValue(QStringLiteral("nRequestLength"), QString::number(request.size()));
-        log.ShowMessageId(502, LOG_ERROR);
+        log.ShowMessageId(strid::kServerUnreachable, LOG_ERROR);
         return 0;
     }
 
@@ -35,50 +37,50 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
             break;
         case net::HttpOutcome::ResolveFailed:
             log.TraceValue(QStringLiteral("getaddrinfo"), error);
-            log.ShowMessageId(502, LOG_ERROR);
+            log.ShowMessageId(strid::kServerUnreachable, LOG_ERROR);
             return 0;
         case net::HttpOutcome::SocketFailed:
             log.TraceValue(QStringLiteral("socket"), error);
-            log.ShowMessageId(502, LOG_ERROR);
+            log.ShowMessageId(strid::kServerUnreachable, LOG_ERROR);
             return 0;
         case net::HttpOutcome::ConnectFailed:
             log.TraceValue(QStringLiteral("connect"), error);
-            log.ShowMessageId(502, LOG_ERROR);
+            log.ShowMessageId(strid::kServerUnreachable, LOG_ERROR);
             return 0;
         case net::HttpOutcome::SendFailed:
             log.TraceValue(QStringLiteral("send"), error);
-            log.ShowMessageId(502, LOG_ERROR);
+            log.ShowMessageId(strid::kServerUnreachable, LOG_ERROR);
             return 0;
         case net::HttpOutcome::TimedOut:
-            log.ShowMessageId(503, LOG_ERROR);
+            log.ShowMessageId(strid::kServerSilent, LOG_ERROR);
             return 0;
         case net::HttpOutcome::WaitFailed:
             log.TraceValue(QStringLiteral("poll"), error);
-            log.ShowMessageId(503, LOG_ERROR);
+            log.ShowMessageId(strid::kServerSilent, LOG_ERROR);
             return 0;
         case net::HttpOutcome::ReceiveFailed:
             log.TraceValue(QStringLiteral("recv"), error);
-            log.ShowMessageId(504, LOG_ERROR);
+            log.ShowMessageId(strid::kServerBadReply, LOG_ERROR);
             return 0;
         case net::HttpOutcome::ClosedEarly:
             log.TraceValue(QStringLiteral("nTotal"), QString::number(response.Total()));
-            log.ShowMessageId(504, LOG_ERROR);
+            log.ShowMessageId(strid::kServerBadReply, LOG_ERROR);
             return 0;
         case net::HttpOutcome::TooLarge:
             log.TraceValue(QStringLiteral("nTotal"),
                            QStringLiteral(">") + QString::number(net::kMaxHttpResponseBytes));
-            log.ShowMessageId(504, LOG_ERROR);
+            log.ShowMessageId(strid::kServerBadReply, LOG_ERROR);
             return 0;
         case net::HttpOutcome::BadFraming:
             log.TraceValue(QStringLiteral("csFraming"), response.FramingError().toString());
-            log.ShowMessageId(504, LOG_ERROR);
+            log.ShowMessageId(strid::kServerBadReply, LOG_ERROR);
             return 0;
     }
 
     const QString csStatus = response.Status();
     if (!response.IsStatusOk()) {
         log.TraceValue(QStringLiteral("csStatus"), csStatus);
-        log.ShowMessageId(504, LOG_ERROR);
+        log.ShowMessageId(strid::kServerBadReply, LOG_ERROR);
         return 0;
     }
 

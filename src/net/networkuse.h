@@ -2,6 +2,7 @@
 // Marks a network fetch as running for its whole duration: sets the application's
 // m_bNetworkUse on construction and clears it on every way out.
 #include "services/appservices.h"
+#include "resids.h"
 
 namespace net {
 
@@ -41,9 +42,9 @@ inline void ShowFetchOutcome(CAppLog& log, qsizetype nKept, qsizetype nLeftOut,
                              const QString& asked) {
     if (nKept == 0) {
         log.TraceValue(QStringLiteral("nLeftOut"), QString::number(nLeftOut));
-        log.ShowMessageFormat({asked}, 524, LOG_WARN);
+        log.ShowMessageFormat({asked}, strid::kFetchNoValidRow, LOG_WARN);
     } else if (nLeftOut > 0) {
-        log.ShowMessageFormat({QString::number(nLeftOut)}, 518, LOG_WARN);
+        log.ShowMessageFormat({QString::number(nLeftOut)}, strid::kFetchedRowsLeftOut, LOG_WARN);
     }
 }
 

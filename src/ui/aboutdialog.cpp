@@ -2,6 +2,7 @@
 
 #include "services/appservices.h"
 #include "platform/versioninfo.h"
+#include "services/settingskeys.h"
 
 CAboutDlg::CAboutDlg(CAppServices& services, QWidget* parent)
     : CDialogEx(IDD_ABOUTBOX, services, parent), m_services(services) {
@@ -33,7 +34,7 @@ bool CAboutDlg::OnInitDialog() {
     log.TraceStart(QStringLiteral("CAboutDlg"), QStringLiteral("OnInitDialog"));
 
     const QString csCopyRight = ExpandLineBreaks(
-        m_services.GetProfileString(QStringLiteral("APPLICATION"), QStringLiteral("COPYRIGHT")));
+        m_services.GetProfileString(settings::Application(), QStringLiteral("COPYRIGHT")));
     log.TraceValue(QStringLiteral("csCopyRight"), csCopyRight);
     SetDlgItemText(IDC_STATIC_COPYRIGHT, csCopyRight);
 

@@ -4,7 +4,7 @@
 // file.
 #include <QLabel>
 
-#include "ui/controlids.h"
+#include "resids.h"
 #include "ui/dialog/dialogex.h"
 
 class CAppServices;

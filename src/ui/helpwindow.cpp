@@ -14,18 +14,10 @@
 #include <QVBoxLayout>
 
 #include "services/appservices.h"
+#include "resids.h"
 
 namespace {
 
-// Texts of the help window, from the language library in use.
-constexpr int kIdsHelpTitle = 702;
-constexpr int kIdsBack = 703;
-constexpr int kIdsForward = 704;
-constexpr int kIdsHome = 705;
-constexpr int kIdsContents = 706;
-constexpr int kIdsPageMissing = 707;
-constexpr int kIdsNoPage = 708;
-constexpr int kIdsCannotOpen = 709;
 
 const QString kScheme = QStringLiteral("chm");
 constexpr int kPathRole = Qt::UserRole + 1;
@@ -97,7 +89,7 @@ void CChmBrowser::doSetSource(const QUrl& name, QTextDocument::ResourceType type
     }
     const QString path = ObjectPathOf(name);
     if (!m_pFile || !m_pFile->Contains(path)) {
-        setHtml(QStringLiteral("<h3>%1</h3><p>%2</p>").arg(m_services.LoadString(kIdsPageMissing), path.toHtmlEscaped()));
+        setHtml(QStringLiteral("<h3>%1</h3><p>%2</p>").arg(m_services.LoadString(strid::kHelpPageUnavailable), path.toHtmlEscaped()));
         return;
     }
     QUrl target = UrlOf(path);
@@ -110,7 +102,7 @@ void CChmBrowser::doSetSource(const QUrl& name, QTextDocument::ResourceType type
 CHelpWindow::CHelpWindow(const CAppServices& services, QWidget* parent)
     : QWidget(parent, Qt::Window), m_services(services) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(Text(kIdsHelpTitle));
+    setWindowTitle(Text(strid::kHelpTitle));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -118,17 +110,17 @@ CHelpWindow::CHelpWindow(const CAppServices& services, QWidget* parent)
 
     auto* toolbar = new QToolBar(this);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_pBack = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), Text(kIdsBack));
+    m_pBack = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), Text(strid::kHelpBack));
     m_pForward =
-        toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), Text(kIdsForward));
-    m_pHome = toolbar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), Text(kIdsHome));
+        toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), Text(strid::kHelpForward));
+    m_pHome = toolbar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), Text(strid::kHelpHome));
     m_pBack->setEnabled(false);
     m_pForward->setEnabled(false);
     layout->addWidget(toolbar);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     m_pContents = new QTreeWidget(splitter);
-    m_pContents->setHeaderLabel(Text(kIdsContents));
+    m_pContents->setHeaderLabel(Text(strid::kHelpContents));
     m_pContents->setRootIsDecorated(true);
     m_pBrowser = new CChmBrowser(m_services, splitter);
     splitter->addWidget(m_pContents);
@@ -184,7 +176,7 @@ void CHelpWindow::ShowDefaultTopic() {
         if (!pages.isEmpty()) topic = pages.first();
     }
     if (topic.isEmpty() || !ShowTopic(topic))
-        m_pBrowser->setHtml(QStringLiteral("<h3>%1</h3>").arg(Text(kIdsNoPage)));
+        m_pBrowser->setHtml(QStringLiteral("<h3>%1</h3>").arg(Text(strid::kHelpNoPage)));
 }
 
 bool CHelpWindow::ShowTopic(const QString& objectPath) {
@@ -247,9 +239,9 @@ void CHelpWindow::ShowError(const QString& path) {
         m_pContents->clear();
     }
     m_pContents->setVisible(false);
-    setWindowTitle(Text(kIdsHelpTitle));
+    setWindowTitle(Text(strid::kHelpTitle));
     m_pBrowser->setHtml(
-        QStringLiteral("<h3>%1</h3><p>%2</p>").arg(Text(kIdsCannotOpen), path.toHtmlEscaped()));
+        QStringLiteral("<h3>%1</h3><p>%2</p>").arg(Text(strid::kHelpFileUnreadable), path.toHtmlEscaped()));
 }
 
 QString CHelpWindow::Text(int id) const { return m_services.LoadString(id); }

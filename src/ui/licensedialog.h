@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 
-#include "ui/controlids.h"
+#include "resids.h"
 #include "ui/dialog/dialogex.h"
 
 class CAppServices;

@@ -12,6 +12,7 @@
 #include "platform/fileutil.h"
 #include "ui/aboutdialog.h"
 #include "ui/dialog/waitcursor.h"
+#include "resids.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ bool CZarntoolDlg::OnInitDialog() {
     m_bPostNcDestroyed = false;
 
     // System menu: the version box.
-    const QString about = m_services.LoadString(101);
+    const QString about = m_services.LoadString(strid::kAboutMenuItem);
     if (!about.isEmpty()) {
         AppendSystemMenuSeparator();
         AppendSystemMenuItem(IDM_ABOUTBOX, about);
@@ -124,7 +125,7 @@ bool CZarntoolDlg::OnInitDialog() {
     m_editAddress.setMaxLength(kMaxAddress);
     m_listPolicy.Resort();
 
-    log.AppendLog(LOG_DEBUG, m_services.LoadString(302));
+    log.AppendLog(LOG_DEBUG, m_services.LoadString(strid::kEditorOpened));
     log.TraceEnd(kClass, QStringLiteral("OnInitDialog"));
     return true;
 }
@@ -134,7 +135,7 @@ void CZarntoolDlg::InitList() {
     // cannot be loaded keeps its place so that the others keep their indexes.
     m_pImageList = std::make_unique<QList<QIcon>>();
     m_pImageList->reserve(4);
-    for (int id : {135, 136, 137}) {
+    for (int id : {IDI_SOURCE_USER, IDI_SOURCE_NETWORK, IDI_SOURCE_OS}) {
         QIcon icon = LoadIcon(m_services, id);
         if (!icon.isNull()) icon = QIcon(icon.pixmap(16, 16));
         m_pImageList->append(icon);
@@ -147,7 +148,7 @@ void CZarntoolDlg::LoadRows() {
     // The policy table file, or the operating system's table without one.
     CAppLog& log = m_services.m_clLog;
     CPolicyList clPolicy;
-    const QString path = m_services.m_szAppDir + QStringLiteral("conf/policytable.conf");
+    const QString path = CInstallPaths(m_services.m_szAppDir).PolicyTable();
     if (platform::FileExists(path)) {
         QList<qsizetype> rejected;
         if (m_clManager.GetPolicyFile(clPolicy, path, &rejected))
@@ -155,7 +156,7 @@ void CZarntoolDlg::LoadRows() {
         else
             log.TraceValue(QStringLiteral("GetCurrent(&clPolicy)"), QStringLiteral("FALSE"));
         if (!rejected.isEmpty())
-            log.ShowMessageFormat({QString::number(rejected.size())}, 522, LOG_WARN);
+            log.ShowMessageFormat({QString::number(rejected.size())}, strid::kPolicyFileRowsLeftOut, LOG_WARN);
     } else {
         log.TraceValue(QStringLiteral("FindFile(cs_PolicyTablePath)"), QStringLiteral("FALSE"));
         if (m_clManager.GetCurrent(clPolicy))
@@ -268,13 +269,13 @@ bool CZarntoolDlg::SetAndCheckPolicy(CPolicy& row) {
 
     int field = -1;
     if (!row.SetAndValidNetworkName(name))
-        field = 200;
+        field = strid::kColumnNetworkName;
     else if (!row.SetAndValidLabel(label))
-        field = 201;
+        field = strid::kColumnLabel;
     else if (!row.SetAndValidPriority(priority))
-        field = 202;
+        field = strid::kColumnPriority;
     else if (!row.SetAndValidAddress(address))
-        field = 203;
+        field = strid::kColumnAddress;
     if (field != -1) {
         log.ShowMessageFormat({m_services.LoadString(field)}, row.m_stError.nId, row.m_stError.nKind);
         return false;
@@ -295,7 +296,7 @@ void CZarntoolDlg::OnBnClickedAdd() {
     }
     if (!m_listPolicy.UpdateItem(m_listPolicy.GetItemCount(), row)) {
         wait.Restore();
-        log.ShowMessageFormat({row.m_csAddress}, 511, LOG_ERROR);
+        log.ShowMessageFormat({row.m_csAddress}, strid::kPrefixDuplicate, LOG_ERROR);
         return;
     }
     m_listPolicy.Resort();
@@ -318,13 +319,13 @@ void CZarntoolDlg::OnBnClickedModify() {
     const int index = m_listPolicy.GetFirstSelected();
     if (index < 0) {
         wait.Restore();
-        log.ShowMessageId(500, LOG_ERROR);
+        log.ShowMessageId(strid::kNoRowSelected, LOG_ERROR);
         log.TraceEnd(kClass, QStringLiteral("OnBnClickedModify"));
         return;
     }
     if (!m_listPolicy.UpdateItem(index, row)) {
         wait.Restore();
-        log.ShowMessageFormat({row.m_csAddress}, 511, LOG_ERROR);
+        log.ShowMessageFormat({row.m_csAddress}, strid::kPrefixDuplicate, LOG_ERROR);
         return;
     }
     m_listPolicy.Resort();
@@ -338,11 +339,11 @@ void CZarntoolDlg::OnBnClickedRemove() {
     log.TraceStart(kClass, QStringLiteral("OnBnClickedRemove"));
     int index = m_listPolicy.GetFirstSelected();
     if (index < 0) {
-        log.ShowMessageId(500, LOG_ERROR);
+        log.ShowMessageId(strid::kNoRowSelected, LOG_ERROR);
         log.TraceEnd(kClass, QStringLiteral("OnBnClickedRemove"));
         return;
     }
-    if (log.ShowMessageId(401, LOG_CONFIRM) != IDYES) {
+    if (log.ShowMessageId(strid::kConfirmRemove, LOG_CONFIRM) != IDYES) {
         log.TraceValue(QStringLiteral("iRet"), QStringLiteral("!IDYES"));
         log.TraceEnd(kClass, QStringLiteral("OnBnClickedRemove"));
         return;
@@ -371,14 +372,14 @@ void CZarntoolDlg::OnBnClickedSave() {
         EnableDlgItem(IDC_SAVE, true);
         return;
     }
-    const QString path = m_services.m_szAppDir + QStringLiteral("conf/policytable.conf");
+    const QString path = CInstallPaths(m_services.m_szAppDir).PolicyTable();
     if (!m_clManager.WritePolicyFile(clAllPolicy, path)) {
         wait.Restore();
         log.TraceValue(QStringLiteral("WriteCurrentFile(&clAllPolicy)"), QStringLiteral("FALSE"));
         EnableDlgItem(IDC_SAVE, true);
         return;
     }
-    log.ShowMessageId(404, LOG_DEBUG);
+    log.ShowMessageId(strid::kApplyDone, LOG_DEBUG);
     wait.Restore();
     log.TraceEnd(kClass, QStringLiteral("OnBnClickedSave"));
     EndDialog(IDOK);
@@ -409,7 +410,7 @@ void CZarntoolDlg::OnFileQuit() {
 void CZarntoolDlg::OnCancel() {
     CAppLog& log = m_services.m_clLog;
     log.TraceStart(kClass, QStringLiteral("OnCancel"));
-    if (log.ShowMessageId(400, LOG_CONFIRM) == IDYES) {
+    if (log.ShowMessageId(strid::kConfirmQuit, LOG_CONFIRM) == IDYES) {
         CDialogEx::OnCancel();
     } else {
         log.TraceValue(QStringLiteral("iRet"), QStringLiteral("!IDYES"));
@@ -434,7 +435,7 @@ void CZarntoolDlg::hideEvent(QHideEvent* event) {
 
 void CZarntoolDlg::PostNcDestroy() {
     m_bPostNcDestroyed = true;
-    m_services.m_clLog.AppendLog(LOG_DEBUG, m_services.LoadString(303));
+    m_services.m_clLog.AppendLog(LOG_DEBUG, m_services.LoadString(strid::kEditorClosed));
     m_listPolicy.SetImageList(nullptr);
     m_pImageList.reset();
 }

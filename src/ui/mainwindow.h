@@ -10,7 +10,7 @@
 #include "policy/policy.h"
 #include "policy/policylistmanager.h"
 #include "ui/dialog/customcontrols.h"
-#include "ui/controlids.h"
+#include "resids.h"
 #include "ui/dialog/dialogex.h"
 #include "ui/policylistctrl.h"
 

@@ -11,11 +11,13 @@
 #include "ui/dialog/waitcursor.h"
 #include "ui/settingsdialog.h"
 #include "ui/mainwindow.h"
+#include "resids.h"
+#include "services/settingskeys.h"
 
 namespace {
 
 const QString kClass = QStringLiteral("CZarntoolDlg");
-const QString kSection = QStringLiteral("APPLICATION");
+const QString kSection = settings::Application();
 
 }  // namespace
 
@@ -35,7 +37,7 @@ void CZarntoolDlg::OnFileGetNetwork() {
     CWaitCursor wait;
 
     const QString csProtocol =
-        m_services.GetProfileString(kSection, QStringLiteral("PROTOCOL"), QStringLiteral("DHCP"));
+        m_services.GetProfileString(kSection, settings::Protocol(), settings::Dhcp());
     log.TraceValue(QStringLiteral("csProtocol"), csProtocol);
 
     CPolicyList clPolicy;
@@ -72,7 +74,7 @@ void CZarntoolDlg::OnUpdateFileGetNetwork(CCmdUI* pCmdUI) {
     // A missing key reads as "0": the item is disabled. Any other text, empty included,
     // enables it.
     const QString csUseNetwork =
-        m_services.GetProfileString(kSection, QStringLiteral("USE_NETWORK"), QStringLiteral("0"));
+        m_services.GetProfileString(kSection, settings::UseNetwork(), QStringLiteral("0"));
     pCmdUI->Enable(csUseNetwork.compare(QLatin1String("0"), Qt::CaseInsensitive) != 0);
 }
 
@@ -113,7 +115,7 @@ void CZarntoolDlg::OnFileExport() {
     }
 
     wait.Restore();
-    log.ShowMessageFormat({csFilePath}, 403, LOG_DEBUG);
+    log.ShowMessageFormat({csFilePath}, strid::kExportDone, LOG_DEBUG);
     log.TraceEnd(kClass, QStringLiteral("OnFileExport"));
 }
 
@@ -123,17 +125,17 @@ void CZarntoolDlg::OnFileDefault() {
     CWaitCursor wait;
 
     CPolicyList clPolicy;
-    const QString path = m_services.m_szAppDir + QStringLiteral("conf/policytable.conf.default");
+    const QString path = CInstallPaths(m_services.m_szAppDir).FactoryTable();
     QList<qsizetype> rejected;
     if (m_clManager.GetPolicyFile(clPolicy, path, &rejected)) {
         m_listPolicy.AddAll(clPolicy);
         m_listPolicy.Resort();
         wait.Restore();
         if (!rejected.isEmpty())
-            log.ShowMessageFormat({QString::number(rejected.size())}, 522, LOG_WARN);
+            log.ShowMessageFormat({QString::number(rejected.size())}, strid::kPolicyFileRowsLeftOut, LOG_WARN);
     } else {
         wait.Restore();
-        log.ShowMessageId(514, LOG_ERROR);
+        log.ShowMessageId(strid::kNoFactoryTable, LOG_ERROR);
     }
     log.TraceEnd(kClass, QStringLiteral("OnFileDefault"));
 }
@@ -158,13 +160,12 @@ void CZarntoolDlg::OnHelpAbout() {
     // The help of the language now set must exist; the file shown is the one chosen at
     // start-up.
     const QString language =
-        m_services.GetProfileString(kSection, QStringLiteral("LANG"), QStringLiteral("Japanese"));
-    const QString path = m_services.m_szAppDir + QStringLiteral("conf/langs/") + language +
-                         QStringLiteral("/help.chm");
+        m_services.GetProfileString(kSection, settings::Lang(), QStringLiteral("Japanese"));
+    const QString path = m_services.Paths().Help(language);
     if (platform::FileExists(path))
         CHelpWindow::DisplayHelp(m_services, this, m_services.m_pszHelpFilePath);
     else
-        log.ShowMessageId(510, LOG_ERROR);
+        log.ShowMessageId(strid::kNoHelpFile, LOG_ERROR);
     log.TraceEnd(kClass, QStringLiteral("OnHelpAbout"));
 }
 

@@ -13,6 +13,7 @@
 
 #include "services/appservices.h"
 #include "ui/dialog/waitcursor.h"
+#include "resids.h"
 
 namespace {
 
@@ -398,8 +399,9 @@ CPolicyListCtrl::CPolicyListCtrl(CAppServices& services, QWidget* parent)
     Trace("CPolicyListCtrl", false);
     auto title = [this](int id) { return m_services.LoadString(id); };
     m_clColumns = {
-        {title(204), 35},  {title(200), 133}, {title(201), 40},
-        {title(202), 48},  {title(203), 110}, {title(200), 0},
+        {title(strid::kColumnEnabled), 35},   {title(strid::kColumnNetworkName), 133},
+        {title(strid::kColumnLabel), 40},     {title(strid::kColumnPriority), 48},
+        {title(strid::kColumnAddress), 110},  {title(strid::kColumnNetworkName), 0},
     };
 
     m_pModel = new CPolicyListModel(this);

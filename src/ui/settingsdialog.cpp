@@ -7,11 +7,13 @@
 
 #include "services/appservices.h"
 #include "platform/charclass.h"
+#include "resids.h"
+#include "services/settingskeys.h"
 
 namespace {
 
 const QString kClass = QStringLiteral("CZarnpropDlg");
-const QString kSection = QStringLiteral("APPLICATION");
+const QString kSection = settings::Application();
 
 }  // namespace
 
@@ -36,7 +38,7 @@ QString CZarnpropDlg::Setting(const QString& key) const {
 
 QStringList CZarnpropDlg::LanguageFolders(const QString& appDir) {
     // Every folder, hidden ones included, as a directory search for "*.*" lists them.
-    const QDir langs(appDir + QStringLiteral("conf/langs/"));
+    const QDir langs(CInstallPaths(appDir).LanguagesDir());
     return langs.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
 
@@ -143,13 +145,13 @@ void CZarnpropDlg::OnBnClickedOk() {
     // one would stop the next start.
     const bool haveLanguage = m_cmbLang.GetCurSel() >= 0;
     const QString csLang = haveLanguage ? m_cmbLang.GetLBText(m_cmbLang.GetCurSel()) : m_csInitialLang;
-    if (csLang != m_csInitialLang) log.ShowMessage(log.LoadString(402), LOG_INFO);
+    if (csLang != m_csInitialLang) log.ShowMessage(log.LoadString(strid::kLanguageNextStart), LOG_INFO);
 
     const QString csProtocol = m_cmbProtocol.GetLBText(m_cmbProtocol.GetCurSel());
     const QString csAddress = m_editAddress.text();
     if (csProtocol.compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 &&
         !platform::IsAllHalfWidth(csAddress)) {
-        log.ShowMessage(log.LoadString(512), LOG_INFO);
+        log.ShowMessage(log.LoadString(strid::kFetchAddressInvalid), LOG_INFO);
         return;
     }
 
@@ -162,7 +164,7 @@ void CZarnpropDlg::OnBnClickedOk() {
     };
     for (const auto& [key, value] : values) {
         if (!m_services.WriteProfileString(kSection, key, value)) {
-            log.ShowMessage(log.LoadString(513), LOG_ERROR);
+            log.ShowMessage(log.LoadString(strid::kSettingsNotWritable), LOG_ERROR);
             return;
         }
     }

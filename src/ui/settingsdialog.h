@@ -9,7 +9,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "ui/controlids.h"
+#include "resids.h"
 #include "ui/dialog/combobox.h"
 #include "ui/dialog/dialogex.h"
 

@@ -9,7 +9,7 @@
 #include "services/resourceset.h"
 #include "services/appservices.h"
 #include "ui/dialog/dialogex.h"
-#include "ui/controlids.h"
+#include "resids.h"
 
 namespace uisetup {
 
@@ -28,7 +28,7 @@ std::unique_ptr<QCoreApplication> MakeQtApp(int& argc, char** argv) {
     QFont font(CDialogEx::JapaneseFontFamily());
     font.setPixelSize(12);  // 9 pt at 96 dots per inch, the size of the main window's font
     QApplication::setFont(font);
-    const QString icon = CResourceSet::ProgramSet().IconPath(128);
+    const QString icon = CResourceSet::ProgramSet().IconPath(IDR_MAINFRAME);
     if (!icon.isEmpty()) QApplication::setWindowIcon(QIcon(icon));
     return app;
 }

@@ -1,5 +1,6 @@
 // mkids <zarntool.json> <ids.h>: writes the header of named resource ids from the "names"
-// section of the program's resource set, so that code says strid::kApplyDone, never 404.
+// section of the program's resource set, so that code says strid::kApplyDone, never 404, and
+// IDC_SAVE, never 1002.
 // Every string must have a name; every name must be a C++ identifier, unique in its kind, and
 // name an id the set has. The header is rewritten only when its text changes.
 #include <QCoreApplication>
@@ -44,37 +45,42 @@ QSet<QString> IdsOf(const QJsonObject& set, const QString& kind) {
     return ids;
 }
 
-// Kinds of names and the namespace each is written in.
-const QList<std::pair<QString, QString>> kKinds = {
-    {QStringLiteral("strings"), QStringLiteral("strid")},
-    {QStringLiteral("dialogs"), QStringLiteral("dlgid")},
-    {QStringLiteral("controls"), QStringLiteral("ctlid")},
-    {QStringLiteral("commands"), QStringLiteral("cmdid")},
-    {QStringLiteral("menus"), QStringLiteral("menuid")},
-    {QStringLiteral("accelerators"), QStringLiteral("accelid")},
-    {QStringLiteral("icons"), QStringLiteral("iconid")},
-};
+// Strings are written as strid::k<Name>; the other kinds under the Windows resource names
+// they are given (IDD_, IDC_, ID_, IDR_, IDI_), which the windows and their tests use.
+const QStringList kKinds = {QStringLiteral("strings"),  QStringLiteral("dialogs"),
+                            QStringLiteral("controls"), QStringLiteral("commands"),
+                            QStringLiteral("menus"),    QStringLiteral("accelerators"),
+                            QStringLiteral("icons")};
 
-QString Namespace(const QJsonObject& set, const QString& kind, const QString& ns, QStringList* problems) {
-    static const QRegularExpression identifier(QStringLiteral("^[A-Z][A-Za-z0-9]*$"));
+QString Declarations(const QJsonObject& set, const QString& kind, QStringList* problems) {
+    static const QRegularExpression stringName(QStringLiteral("^[A-Z][A-Za-z0-9]*$"));
+    static const QRegularExpression resourceName(QStringLiteral("^ID[A-Z]?_[A-Z0-9_]+$"));
+    const bool strings = kind == u"strings";
     const QJsonObject names = set.value(u"names").toObject().value(kind).toObject();
+    // Commands may come from a language library's own menu items, so they are not checked
+    // against the program's set.
+    const bool checked = kind != u"commands";
     const QSet<QString> ids = IdsOf(set, kind);
     QSet<QString> seen;
-    QString out = QStringLiteral("namespace %1 {\n").arg(ns);
+    QString out = QStringLiteral("// %1\n").arg(kind);
+    if (strings) out += QStringLiteral("namespace strid {\n");
     for (auto it = names.begin(); it != names.end(); ++it) {
         const QString name = it.value().toString();
-        if (!identifier.match(name).hasMatch())
+        if (!(strings ? stringName : resourceName).match(name).hasMatch())
             problems->append(QStringLiteral("%1 %2: \"%3\" is not a name").arg(kind, it.key(), name));
         if (seen.contains(name)) problems->append(QStringLiteral("%1: %2 named twice").arg(kind, name));
-        if (!ids.contains(it.key()))
+        if (checked && !ids.contains(it.key()))
             problems->append(QStringLiteral("%1 %2 (%3) is not in the set").arg(kind, it.key(), name));
         seen.insert(name);
-        out += QStringLiteral("inline constexpr int k%1 = %2;\n").arg(name, it.key());
+        out += QStringLiteral("inline constexpr int %1%2 = %3;\n")
+                   .arg(strings ? QStringLiteral("k") : QString(), name, it.key());
     }
-    if (kind == u"strings")
+    if (strings) {
         for (const QString& id : ids)
             if (!names.contains(id)) problems->append(QStringLiteral("string %1 has no name").arg(id));
-    return out + QStringLiteral("}  // namespace %1\n\n").arg(ns);
+        out += QStringLiteral("}  // namespace strid\n");
+    }
+    return out + u'\n';
 }
 
 }  // namespace
@@ -98,7 +104,7 @@ int main(int argc, char** argv) {
     QString header = QStringLiteral(
         "#pragma once\n// Named ids of the program's resource set, written by mkids from "
         "res/zarntool.json.\n\n");
-    for (const auto& [kind, ns] : kKinds) header += Namespace(doc.object(), kind, ns, &problems);
+    for (const QString& kind : kKinds) header += Declarations(doc.object(), kind, &problems);
     if (!problems.isEmpty()) {
         std::fprintf(stderr, "mkids: %s:\n  %s\n", qPrintable(args[1]),
                      qPrintable(problems.join(QStringLiteral("\n  "))));
