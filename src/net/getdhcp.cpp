@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "app/zarntoolapp.h"
-#include "platform/deadline.h"
 #include "net/dhcp.h"
 #include "net/networkuse.h"
+#include "platform/cancelevent.h"
 #include "platform/socket.h"
 #include "policy/policylistmanager.h"
 
@@ -116,7 +116,11 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
     std::vector<std::uint8_t> buffer(kReceiveBuffer);
     int received = 0;
     for (;;) {
-        const int ready = platform::PollUntil(socket.Get(), POLLIN, deadline);
+        const int ready = platform::PollUntil(socket.Get(), POLLIN, deadline, m_pCancel);
+        if (ready == platform::kWaitCancelled) {
+            log.TraceValue(QStringLiteral("bCancel"), QStringLiteral("TRUE"));
+            return 0;
+        }
         if (ready < 0) return fail(QStringLiteral("poll"), errno, 503);
         if (ready == 0) return fail(QStringLiteral("recvfrom"), EAGAIN, 503);
         std::fill(buffer.begin(), buffer.end(), 0);

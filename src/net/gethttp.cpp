@@ -28,7 +28,7 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
 
     net::CHttpResponse response;
     const net::CHttpExchangeResult result =
-        net::ExchangeHttp(address, request, m_nNetworkWaitMs, response);
+        net::ExchangeHttp(address, request, m_nNetworkWaitMs, response, m_pCancel);
     const QString error = QString::number(result.error);
     switch (result.outcome) {
         case net::HttpOutcome::Complete:
@@ -68,6 +68,9 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
             log.TraceValue(QStringLiteral("nTotal"),
                            QStringLiteral(">") + QString::number(net::kMaxHttpResponseBytes));
             log.ShowMessageId(504, LOG_ERROR);
+            return 0;
+        case net::HttpOutcome::Cancelled:
+            log.TraceValue(QStringLiteral("bCancel"), QStringLiteral("TRUE"));
             return 0;
         case net::HttpOutcome::BadFraming:
             log.TraceValue(QStringLiteral("csFraming"), response.FramingError().toString());

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/cancelevent.h"
 #include "platform/deadline.h"
 #include "platform/codepage.h"
 #include "platform/socket.h"
@@ -377,12 +378,14 @@ namespace {
 // wait instead of the kernel's much longer connect time-out. The socket is left non-blocking:
 // every later wait of the exchange is a poll against the same deadline. Returns 0, or the
 // error number (ETIMEDOUT when the time ran out).
-int ConnectBy(int fd, const sockaddr* address, socklen_t length, const platform::CDeadline& deadline) {
+int ConnectBy(int fd, const sockaddr* address, socklen_t length,
+              const platform::CDeadline& deadline, const platform::CCancelEvent* cancel) {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return errno;
     if (::connect(fd, address, length) == 0) return 0;
     if (errno != EINPROGRESS) return errno;
-    const int ready = platform::PollUntil(fd, POLLOUT, deadline);
+    const int ready = platform::PollUntil(fd, POLLOUT, deadline, cancel);
+    if (ready == platform::kWaitCancelled) return ECANCELED;
     if (ready < 0) return errno;
     if (ready == 0) return ETIMEDOUT;
     int error = 0;
@@ -394,7 +397,7 @@ int ConnectBy(int fd, const sockaddr* address, socklen_t length, const platform:
 }  // namespace
 
 CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request, int waitMs,
-                                 CHttpResponse& response) {
+                                 CHttpResponse& response, const platform::CCancelEvent* cancel) {
     // The clock starts before the name lookup; the lookup itself cannot be cut short.
     const platform::CDeadline deadline(waitMs);
     const QByteArray node = address.toByteArray();  // NUL-terminated
@@ -420,8 +423,9 @@ CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request,
             failure = {HttpOutcome::SocketFailed, errno};
             continue;
         }
-        if (const int error =
-                ConnectBy(candidate.Get(), ai->ai_addr, ai->ai_addrlen, deadline.Share(untried))) {
+        if (const int error = ConnectBy(candidate.Get(), ai->ai_addr, ai->ai_addrlen,
+                                        deadline.Share(untried), cancel)) {
+            if (error == ECANCELED) return {HttpOutcome::Cancelled, 0};
             failure = {HttpOutcome::ConnectFailed, error};
             continue;
         }
@@ -443,7 +447,8 @@ CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request,
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const int ready = platform::PollUntil(socket.Get(), POLLOUT, deadline);
+            const int ready = platform::PollUntil(socket.Get(), POLLOUT, deadline, cancel);
+            if (ready == platform::kWaitCancelled) return {HttpOutcome::Cancelled, 0};
             if (ready < 0) return {HttpOutcome::WaitFailed, errno};
             if (ready == 0) return {HttpOutcome::TimedOut, 0};
             continue;
@@ -453,7 +458,8 @@ CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request,
 
     std::vector<char> buffer(static_cast<std::size_t>(kHttpChunkBytes));
     for (;;) {
-        const int ready = platform::PollUntil(socket.Get(), POLLIN, deadline);
+        const int ready = platform::PollUntil(socket.Get(), POLLIN, deadline, cancel);
+        if (ready == platform::kWaitCancelled) return {HttpOutcome::Cancelled, 0};
         if (ready < 0) return {HttpOutcome::WaitFailed, errno};
         if (ready == 0) return {HttpOutcome::TimedOut, 0};
 
