@@ -1,6 +1,8 @@
 #include "app/applog.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QThread>
 
 #include <cstdio>
 
@@ -133,6 +135,15 @@ int CAppLog::TraceValue(const QString& name, const QString& value) {
 int CAppLog::ShowMessage(const QString& text, int kind) { return Show(text, kind, 0); }
 
 int CAppLog::Show(const QString& text, int kind, int id) {
+    // A box asked for by a worker thread is shown by the application's thread, which keeps its
+    // event loop running while workers run; the worker waits for the answer.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app && QThread::currentThread() != app->thread()) {
+        int answer = IDOK;
+        QMetaObject::invokeMethod(app, [&] { answer = Show(text, kind, id); },
+                                  Qt::BlockingQueuedConnection);
+        return answer;
+    }
     CMessageBoxRequest request;
     request.text = text;
     request.kind = kind;

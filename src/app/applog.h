@@ -1,7 +1,8 @@
 #pragma once
 // The log-and-message object: writes zarntool.log (one line per entry, opened and closed per
 // line, CP932 with CR LF) and shows every message box, logging its text after the user has
-// answered so that every message the user sees is in the log.
+// answered so that every message the user sees is in the log. Any thread may log (each line is
+// one append); message boxes are always shown by the application's thread.
 #include <QObject>
 #include <QPointer>
 #include <QString>

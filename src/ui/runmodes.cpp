@@ -7,6 +7,7 @@
 #include "platform/fileutil.h"
 #include "policy/policylistmanager.h"
 #include "ui/dialogex.h"
+#include "ui/progressdlg.h"
 #include "ui/waitcursor.h"
 #include "ui/zarnlicensedlg.h"
 
@@ -72,7 +73,11 @@ int ApplyPolicyTable(CZarntoolApp& app) {
             // A damaged file says nothing reliable about the table wanted: nothing is changed.
             wait.Restore();
             log.ShowMessageFormat({QString::number(rejected.first())}, 521, LOG_ERROR);
-        } else if (manager.RegisterPolicy(clPolicyConf) == 0) {
+        } else if (progress::RunWithProgress(nullptr, CProgressDlg::EKind::Register,
+                                             [&](CWorkerJob& job) {
+                                                 job.Attach(manager);
+                                                 return manager.RegisterPolicy(clPolicyConf);
+                                             }) == 0) {
             log.TraceValue(QStringLiteral("RegisterPolicy"), QStringLiteral("FALSE"));
         } else {
             applied = true;

@@ -11,6 +11,7 @@
 #include "app/zarntoolapp.h"
 #include "platform/fileutil.h"
 #include "ui/aboutdlg.h"
+#include "ui/progressdlg.h"
 #include "ui/waitcursor.h"
 
 namespace {
@@ -347,16 +348,27 @@ void CZarntoolDlg::OnBnClickedSave() {
 
     CPolicyList clAllPolicy;
     m_listPolicy.GetPolicyList(clAllPolicy);
-    if (!m_clManager.RegisterPolicy(clAllPolicy)) {
-        wait.Restore();
-        log.TraceValue(QStringLiteral("RegisterPolicy(&clAllPolicy)"), QStringLiteral("FALSE"));
-        EnableDlgItem(IDC_SAVE, true);
-        return;
-    }
     const QString path = m_pApp->m_szAppDir + QStringLiteral("conf/policytable.conf");
-    if (!m_clManager.WritePolicyFile(clAllPolicy, path)) {
+    // The commands and the file write run on a worker with a manager of its own; the window
+    // keeps painting behind the progress window.
+    CPolicyListManager clManager = m_clManager;
+    const auto work = [&](CWorkerJob& job) {
+        job.Attach(clManager);
+        if (!clManager.RegisterPolicy(clAllPolicy)) {
+            log.TraceValue(QStringLiteral("RegisterPolicy(&clAllPolicy)"), QStringLiteral("FALSE"));
+            return 0;
+        }
+        if (!clManager.WritePolicyFile(clAllPolicy, path)) {
+            log.TraceValue(QStringLiteral("WriteCurrentFile(&clAllPolicy)"),
+                           QStringLiteral("FALSE"));
+            return 0;
+        }
+        return 1;
+    };
+    const bool bSaved =
+        progress::RunWithProgress(this, CProgressDlg::EKind::Register, work) == 1;
+    if (!bSaved) {
         wait.Restore();
-        log.TraceValue(QStringLiteral("WriteCurrentFile(&clAllPolicy)"), QStringLiteral("FALSE"));
         EnableDlgItem(IDC_SAVE, true);
         return;
     }

@@ -8,6 +8,7 @@
 #include "platform/fileutil.h"
 #include "ui/aboutdlg.h"
 #include "ui/helpwindow.h"
+#include "ui/progressdlg.h"
 #include "ui/waitcursor.h"
 #include "ui/zarnpropdlg.h"
 #include "ui/zarntooldlg.h"
@@ -42,10 +43,16 @@ void CZarntoolDlg::OnFileGetNetwork() {
     CPolicyList clPolicy;
     bool bGet = false;
     m_clManager.m_pApp = m_pApp;
-    if (csProtocol.compare(QLatin1String("DHCP"), Qt::CaseInsensitive) == 0)
-        bGet = m_clManager.GetDhcp(clPolicy) != 0;
-    else if (csProtocol.compare(QLatin1String("HTTP"), Qt::CaseInsensitive) == 0)
-        bGet = m_clManager.GetHttp(clPolicy) != 0;
+    const bool bDhcp = csProtocol.compare(QLatin1String("DHCP"), Qt::CaseInsensitive) == 0;
+    const bool bHttp = csProtocol.compare(QLatin1String("HTTP"), Qt::CaseInsensitive) == 0;
+    if (bDhcp || bHttp) {
+        // The wait runs on a worker with a manager of its own; "中止" ends it at once.
+        CPolicyListManager clManager = m_clManager;
+        bGet = progress::RunWithProgress(this, CProgressDlg::EKind::Fetch, [&](CWorkerJob& job) {
+            job.Attach(clManager);
+            return bDhcp ? clManager.GetDhcp(clPolicy) : clManager.GetHttp(clPolicy);
+        }) != 0;
+    }
 
     if (bGet) {
         // The rows of this fetch replace those of the last one; a row whose address space is
