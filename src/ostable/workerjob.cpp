@@ -2,10 +2,15 @@
 
 #include <QThread>
 
+#include "app/applog.h"
 #include "policy/policylistmanager.h"
 
 CWorkerJob::CWorkerJob(Work work) : m_work(std::move(work)) {
-    m_pThread.reset(QThread::create([this] { RunWork(); }));
+    m_pThread.reset(QThread::create([this] {
+        // The starting thread keeps its event loop going: it shows the work's message boxes.
+        CAppLog::HandBoxesToApplicationThread(true);
+        RunWork();
+    }));
 }
 
 CWorkerJob::~CWorkerJob() {
