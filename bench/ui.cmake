@@ -10,5 +10,6 @@ endif()
 
 # The policy list and the main window on large tables; the whole program to the main window.
 corvane_add_benchmark(bench_ui ${CMAKE_CURRENT_SOURCE_DIR}/ui/policylist_bench.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/ui/mainwindow_bench.cpp)
+    ${CMAKE_CURRENT_SOURCE_DIR}/ui/mainwindow_bench.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/ui/progress_bench.cpp)
 target_link_libraries(bench_ui PRIVATE corvane_ui)

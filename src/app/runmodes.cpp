@@ -7,6 +7,7 @@
 #include "ui/dialog/dialogex.h"
 #include "ui/dialog/waitcursor.h"
 #include "ui/licensedialog.h"
+#include "ui/progressdialog.h"
 #include "ui/uisetup.h"
 #include "resids.h"
 
@@ -72,7 +73,11 @@ int ApplyPolicyTable(CZarntoolApp& app) {
             // A damaged file says nothing reliable about the table wanted: nothing is changed.
             wait.Restore();
             log.ShowMessageFormat({QString::number(rejected.first())}, strid::kPolicyFileLineInvalid, LOG_ERROR);
-        } else if (manager.RegisterPolicy(clPolicyConf) == 0) {
+        } else if (progress::RunWithProgress(app, nullptr, CProgressDlg::EKind::Register,
+                                             [&](CWorkerJob& job) {
+                                                 job.Attach(manager);
+                                                 return manager.RegisterPolicy(clPolicyConf);
+                                             }) == 0) {
             log.TraceValue(QStringLiteral("RegisterPolicy"), QStringLiteral("FALSE"));
         } else {
             applied = true;

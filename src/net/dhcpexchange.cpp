@@ -73,14 +73,16 @@ std::optional<CDhcpFailure> CDhcpExchange::Send(std::uint16_t policyCode, bool r
     return std::nullopt;
 }
 
-std::optional<CDhcpFailure> CDhcpExchange::WaitForReply(int waitMs) {
+std::optional<CDhcpFailure> CDhcpExchange::WaitForReply(int waitMs,
+                                                        const platform::CCancelEvent* cancel) {
     using platform::EIo;
     const platform::CDeadline deadline(waitMs);
     m_reply.resize(kReceiveBuffer);
     for (;;) {
         std::fill(m_reply.begin(), m_reply.end(), 0);
         const platform::CIoResult got =
-            m_socket.ReceiveBy(m_reply.data(), kReceiveBuffer - 1, deadline);
+            m_socket.ReceiveBy(m_reply.data(), kReceiveBuffer - 1, deadline, cancel);
+        if (got.status == EIo::Cancelled) return CDhcpFailure{QStringLiteral("bCancel"), 0, 0};
         if (got.status == EIo::WaitFailed) return Failure("poll", got.error, strid::kServerSilent);
         if (got.status == EIo::TimedOut) return Failure("recvfrom", EAGAIN, strid::kServerSilent);
         if (got.status == EIo::Failed) return Failure("recvfrom", got.error, strid::kServerSilent);

@@ -20,7 +20,7 @@ namespace net {
 struct CDhcpFailure {
     QString step;
     int error = 0;
-    int message = 0;
+    int message = 0;  // 0: the wait was cancelled, and nothing is shown
 };
 
 class CDhcpExchange {
@@ -35,7 +35,7 @@ public:
     std::optional<CDhcpFailure> Send(std::uint16_t policyCode, bool requestOption);
     // Waits up to waitMs after the send for the first datagram carrying the request's
     // transaction id; anything else is passed over, however many datagrams arrive meanwhile.
-    std::optional<CDhcpFailure> WaitForReply(int waitMs);
+    std::optional<CDhcpFailure> WaitForReply(int waitMs, const platform::CCancelEvent* cancel);
     // Gives the port back.
     void Close() { m_socket.Close(); }
 

@@ -17,6 +17,11 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
     net::CNetworkUse busy(*m_pApp);
 
     auto fail = [&log](const net::CDhcpFailure& failure) {
+        if (failure.message == 0) {
+            // Cancelled by the user: no rows and no box.
+            log.TraceValue(failure.step, QStringLiteral("TRUE"));
+            return 0;
+        }
         log.TraceValue(failure.step, QString::number(failure.error));
         log.ShowMessageId(failure.message, LOG_ERROR);
         return 0;
@@ -37,7 +42,7 @@ int CPolicyListManager::GetDhcp(CPolicyList& list) {
                    requestOption ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
 
     if (const auto failure = exchange.Send(policyCode, requestOption)) return fail(*failure);
-    if (const auto failure = exchange.WaitForReply(std::max(m_nNetworkWaitMs, 1)))
+    if (const auto failure = exchange.WaitForReply(std::max(m_nNetworkWaitMs, 1), m_pCancel))
         return fail(*failure);
     exchange.Close();
 

@@ -30,7 +30,7 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
 
     net::CHttpResponse response;
     const net::CHttpExchangeResult result =
-        net::ExchangeHttp(address, request, m_nNetworkWaitMs, response);
+        net::ExchangeHttp(address, request, m_nNetworkWaitMs, response, m_pCancel);
     const QString error = QString::number(result.error);
     switch (result.outcome) {
         case net::HttpOutcome::Complete:
@@ -70,6 +70,9 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
             log.TraceValue(QStringLiteral("nTotal"),
                            QStringLiteral(">") + QString::number(net::kMaxHttpResponseBytes));
             log.ShowMessageId(strid::kServerBadReply, LOG_ERROR);
+            return 0;
+        case net::HttpOutcome::Cancelled:
+            log.TraceValue(QStringLiteral("bCancel"), QStringLiteral("TRUE"));
             return 0;
         case net::HttpOutcome::BadFraming:
             log.TraceValue(QStringLiteral("csFraming"), response.FramingError().toString());

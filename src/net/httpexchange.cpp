@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/cancelevent.h"
 #include "platform/deadline.h"
 #include "platform/codepage.h"
 #include "platform/socket.h"
@@ -372,14 +373,17 @@ namespace {
 // equal part of the time left, so that one silent address cannot use it all. The last failure
 // is reported.
 CHttpExchangeResult ConnectToFirst(const std::vector<platform::CSocketAddress>& addresses,
-                                   const platform::CDeadline& deadline, platform::CSocket& socket) {
+                                   const platform::CDeadline& deadline, platform::CSocket& socket,
+                                   const platform::CCancelEvent* cancel) {
     CHttpExchangeResult failure{HttpOutcome::ConnectFailed, 0};
     int untried = int(addresses.size());
     for (const platform::CSocketAddress& address : addresses) {
         platform::CSocket candidate;
         if (const int openError = candidate.OpenFor(address)) {
             failure = {HttpOutcome::SocketFailed, openError};
-        } else if (const int error = candidate.ConnectBy(address, deadline.Share(untried))) {
+        } else if (const int error =
+                       candidate.ConnectBy(address, deadline.Share(untried), cancel)) {
+            if (error == ECANCELED) return {HttpOutcome::Cancelled, 0};
             failure = {HttpOutcome::ConnectFailed, error};
         } else {
             socket = std::move(candidate);
@@ -392,11 +396,13 @@ CHttpExchangeResult ConnectToFirst(const std::vector<platform::CSocketAddress>& 
 
 // Reads the response until it is complete, the server closes or the deadline passes.
 CHttpExchangeResult ReceiveResponse(platform::CSocket& socket, const platform::CDeadline& deadline,
-                                    CHttpResponse& response) {
+                                    CHttpResponse& response, const platform::CCancelEvent* cancel) {
     using platform::EIo;
     std::vector<char> buffer(static_cast<std::size_t>(kHttpChunkBytes));
     for (;;) {
-        const platform::CIoResult got = socket.ReceiveBy(buffer.data(), buffer.size(), deadline);
+        const platform::CIoResult got =
+            socket.ReceiveBy(buffer.data(), buffer.size(), deadline, cancel);
+        if (got.status == EIo::Cancelled) return {HttpOutcome::Cancelled, 0};
         if (got.status == EIo::WaitFailed) return {HttpOutcome::WaitFailed, got.error};
         if (got.status == EIo::TimedOut) return {HttpOutcome::TimedOut, 0};
         if (got.status == EIo::Failed) return {HttpOutcome::ReceiveFailed, got.error};
@@ -414,7 +420,7 @@ CHttpExchangeResult ReceiveResponse(platform::CSocket& socket, const platform::C
 }  // namespace
 
 CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request, int waitMs,
-                                 CHttpResponse& response) {
+                                 CHttpResponse& response, const platform::CCancelEvent* cancel) {
     using platform::EIo;
     // The clock starts before the name lookup; the lookup itself cannot be cut short.
     const platform::CDeadline deadline(waitMs);
@@ -427,18 +433,19 @@ CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request,
     if (error != 0 || addresses.empty()) return {HttpOutcome::ResolveFailed, error};
 
     platform::CSocket socket;
-    if (const CHttpExchangeResult connected = ConnectToFirst(addresses, deadline, socket);
+    if (const CHttpExchangeResult connected = ConnectToFirst(addresses, deadline, socket, cancel);
         connected.outcome != HttpOutcome::Complete)
         return connected;
 
     // One request, sent in full.
     const platform::CIoResult sent =
-        socket.SendBy(request.data(), std::size_t(request.size()), deadline);
+        socket.SendBy(request.data(), std::size_t(request.size()), deadline, cancel);
+    if (sent.status == EIo::Cancelled) return {HttpOutcome::Cancelled, 0};
     if (sent.status == EIo::WaitFailed) return {HttpOutcome::WaitFailed, sent.error};
     if (sent.status == EIo::TimedOut) return {HttpOutcome::TimedOut, 0};
     if (sent.status == EIo::Failed) return {HttpOutcome::SendFailed, sent.error};
 
-    return ReceiveResponse(socket, deadline, response);
+    return ReceiveResponse(socket, deadline, response, cancel);
 }
 
 }  // namespace net

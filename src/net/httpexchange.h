@@ -8,6 +8,10 @@
 #include <QStringList>
 #include <optional>
 
+namespace platform {
+class CCancelEvent;
+}
+
 namespace net {
 
 constexpr int kHttpPort = 49881;
@@ -127,6 +131,7 @@ enum class HttpOutcome {
     ClosedEarly,    // the server closed before the response was complete
     TooLarge,       // the response passed kMaxHttpResponseBytes
     BadFraming,     // the body's framing cannot be read (response.FramingError())
+    Cancelled,      // the cancel event was set during a wait
 };
 
 struct CHttpExchangeResult {
@@ -139,8 +144,9 @@ struct CHttpExchangeResult {
 // bytes: every wait (connect, send, each receive) is for the time left. When the name gives
 // several addresses, a failed connect goes on to the next within the same time; each attempt
 // gets an equal part of the time left, so that one silent address cannot use it all. The last
-// failure is reported.
+// failure is reported. Setting `cancel` (may be null) ends any wait at once.
 CHttpExchangeResult ExchangeHttp(QByteArrayView address, QByteArrayView request, int waitMs,
-                                 CHttpResponse& response);
+                                 CHttpResponse& response,
+                                 const platform::CCancelEvent* cancel = nullptr);
 
 }  // namespace net

@@ -4,6 +4,7 @@
 
 #include "services/appservices.h"
 #include "ostable/oscommands.h"
+#include "platform/cancelevent.h"
 #include "policy/policylistmanager.h"
 #include "resids.h"
 
@@ -99,6 +100,8 @@ int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
     return 1;
 }
 
+bool CPolicyListManager::CancelRequested() const { return m_pCancel && m_pCancel->IsSet(); }
+
 int CPolicyListManager::RegisterPolicy(const CPolicyList& rows, ERestore* restore) {
     if (restore) *restore = ERestore::NotNeeded;
     if (!m_pApp) return 0;
@@ -121,21 +124,29 @@ int CPolicyListManager::RegisterPolicy(const CPolicyList& rows, ERestore* restor
     }
     m_nProgressDone = 0;
     m_nProgressTotal = clSaved.size() + clPlan.size();
-    bool registered = false;
-    if (RunRowCommands(clSaved, true, EOnFailure::StopAndShow) != 0) {
-        log.TraceValue(QStringLiteral("RemoveAllPolicy"), QStringLiteral("FALSE"));
-    } else if (RunRowCommands(clPlan, false, EOnFailure::StopAndShow) != 0) {
-        log.TraceValue(QStringLiteral("AddPolicy"), QStringLiteral("FALSE"));
-    } else {
-        registered = true;
+    int failed = RunRowCommands(clSaved, true, EOnFailure::StopAndShow);
+    if (failed > 0) log.TraceValue(QStringLiteral("RemoveAllPolicy"), QStringLiteral("FALSE"));
+    if (failed == 0) {
+        failed = RunRowCommands(clPlan, false, EOnFailure::StopAndShow);
+        if (failed > 0) log.TraceValue(QStringLiteral("AddPolicy"), QStringLiteral("FALSE"));
     }
+    // A cancel that came during the last command still takes the table back.
+    if (failed == 0 && CancelRequested()) {
+        log.TraceValue(QStringLiteral("bCancel"), QStringLiteral("TRUE"));
+        failed = -1;
+    }
+    const bool changed = m_nProgressDone > 0;
     m_nProgressTotal = 0;
-    if (registered) {
+    if (failed == 0) {
         log.TraceEnd(kClass, QStringLiteral("RegisterPolicy"));
         return 1;
     }
-    const bool restored = RestorePolicy(clSaved) == 1;
-    if (restore) *restore = restored ? ERestore::Restored : ERestore::NotRestored;
+    // A cancel before the first change command leaves nothing to put back.
+    const bool needed = failed > 0 || changed;
+    const bool restored = !needed || RestorePolicy(clSaved) == 1;
+    if (restore)
+        *restore = !needed ? ERestore::NotNeeded
+                           : restored ? ERestore::Restored : ERestore::NotRestored;
     log.ShowMessageId(restored ? strid::kTableRestored : strid::kTableNotRestored, restored ? LOG_INFO : LOG_ERROR);
     return 0;
 }

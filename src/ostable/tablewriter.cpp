@@ -86,13 +86,21 @@ int CPolicyListManager::RunRowCommands(const CPolicyList& rows, bool isDelete, E
     const QString notFound = isDelete ? m_pApp->LoadString(strid::kFileNotFound).trimmed() : QString();
     int failures = 0;
     for (const CPolicy& row : rows) {
+        if (onFailure == EOnFailure::StopAndShow && CancelRequested()) {
+            log.TraceValue(QStringLiteral("bCancel"), QStringLiteral("TRUE"));
+            return -1;
+        }
         const QStringList words = isDelete ? QStringList{row.m_csAddress}
                                            : QStringList{row.m_csAddress, row.m_csPriority, row.m_csLabel};
         const QString command = m_csNetshPrefix + ostable::FillTemplate(commandTemplate, words.join(u' '));
         // A text that would not stay one word never reaches the command line.
         const bool wordsOk = std::all_of(words.begin(), words.end(), ostable::IsSingleWord);
+        if (m_command) m_command(command);
         const QString result = wordsOk ? ExecuteCommand(command) : QStringLiteral("NG");
-        if (m_progress && m_nProgressTotal > 0) m_progress(++m_nProgressDone, m_nProgressTotal);
+        if (m_nProgressTotal > 0) {
+            ++m_nProgressDone;
+            if (m_progress) m_progress(m_nProgressDone, m_nProgressTotal);
+        }
         log.AppendLog(LOG_INFO, command);
         if (isDelete) log.TraceValue(QStringLiteral("csResult"), result);
         if (isDelete && !notFound.isEmpty() && ostable::OutputIs(result, notFound)) {

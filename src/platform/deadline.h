@@ -6,6 +6,8 @@
 
 namespace platform {
 
+class CCancelEvent;
+
 class CDeadline {
 public:
     using Clock = std::chrono::steady_clock;
@@ -38,9 +40,13 @@ private:
 // What a descriptor is waited for.
 enum class EReady { Read, Write };
 
+// What WaitReady answers when the wait was ended by the cancel event.
+constexpr int kWaitCancelled = -2;
+
 // Waits until the descriptor is ready for `what` or the deadline has passed: 1 ready, 0 when the
-// time ran out, -1 on failure (errno set). An interrupted wait goes on for the time that is left.
+// time ran out, -1 on failure (errno set), kWaitCancelled as soon as `cancel` (when given) is
+// set, checked before the wait too. An interrupted wait goes on for the time that is left.
 // Every wait of the network exchanges and of the process runner comes through here.
-int WaitReady(int fd, EReady what, const CDeadline& deadline);
+int WaitReady(int fd, EReady what, const CDeadline& deadline, const CCancelEvent* cancel = nullptr);
 
 }  // namespace platform

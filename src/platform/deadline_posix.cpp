@@ -2,17 +2,36 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 
-namespace platform {
+#include "platform/cancelevent.h"
 
-int WaitReady(int fd, EReady what, const CDeadline& deadline) {
+namespace platform {
+namespace {
+// Without a descriptor to wake it, a cancellable wait looks at the flag this often.
+constexpr int kSliceMs = 20;
+}  // namespace
+
+int WaitReady(int fd, EReady what, const CDeadline& deadline, const CCancelEvent* cancel) {
     for (;;) {
-        pollfd pfd{};
-        pfd.fd = fd;
-        pfd.events = what == EReady::Read ? POLLIN : POLLOUT;
-        const int ready = ::poll(&pfd, 1, deadline.RemainingMs());
-        if (ready >= 0 || errno != EINTR) return ready > 0 ? 1 : ready;
+        if (cancel != nullptr && cancel->IsSet()) return kWaitCancelled;
+        // The cancel event's descriptor is waited on too; a negative one is ignored by poll.
+        pollfd pfd[2] = {};
+        pfd[0].fd = fd;
+        pfd[0].events = what == EReady::Read ? POLLIN : POLLOUT;
+        pfd[1].fd = cancel != nullptr ? cancel->Fd() : -1;
+        pfd[1].events = POLLIN;
+        const int remaining = deadline.RemainingMs();
+        const bool sliced = cancel != nullptr && cancel->Fd() < 0;
+        const int ready = ::poll(pfd, 2, sliced ? std::min(remaining, kSliceMs) : remaining);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (cancel != nullptr && cancel->IsSet()) return kWaitCancelled;
+        if (pfd[0].revents != 0) return 1;
+        if (ready == 0 && (!sliced || deadline.RemainingMs() == 0)) return 0;
     }
 }
 

@@ -37,6 +37,7 @@ enum class EIo {
     Done,        // `bytes` moved; a receive of 0 bytes on a stream is the peer's close
     TimedOut,    // the deadline passed first
     WaitFailed,  // the wait itself failed; error: errno
+    Cancelled,   // the cancel event was set during the wait
     Failed,      // the call failed; error: errno (0 for a send that moved nothing)
 };
 
@@ -69,16 +70,19 @@ public:
     // Connects by the deadline (ETIMEDOUT when it passes), so that an unreachable server is
     // reported within the exchange's wait instead of the kernel's much longer connect time-out.
     // The socket is left non-blocking: every later wait is against a deadline.
-    int ConnectBy(const CSocketAddress& address, const CDeadline& deadline);
+    int ConnectBy(const CSocketAddress& address, const CDeadline& deadline,
+                  const CCancelEvent* cancel = nullptr);
 
     // Sends all of `data` on a connection; a send that stops short is continued within the
     // deadline. A peer that has gone away gives an error, never a signal.
-    CIoResult SendBy(const void* data, std::size_t size, const CDeadline& deadline);
+    CIoResult SendBy(const void* data, std::size_t size, const CDeadline& deadline,
+                     const CCancelEvent* cancel = nullptr);
     // Sends one datagram to `to`.
     CIoResult SendTo(const CSocketAddress& to, const void* data, std::size_t size);
     // Waits by the deadline for something to read, then takes what is there (one datagram, or
     // up to `size` bytes of a stream) without blocking.
-    CIoResult ReceiveBy(void* buffer, std::size_t size, const CDeadline& deadline);
+    CIoResult ReceiveBy(void* buffer, std::size_t size, const CDeadline& deadline,
+                        const CCancelEvent* cancel = nullptr);
 
 private:
     CFd m_fd;

@@ -69,12 +69,14 @@ int CSocket::Bind(const CSocketAddress& address) {
     return ::bind(Get(), AddressOf(address), address.length) == 0 ? 0 : errno;
 }
 
-int CSocket::ConnectBy(const CSocketAddress& address, const CDeadline& deadline) {
+int CSocket::ConnectBy(const CSocketAddress& address, const CDeadline& deadline,
+                       const CCancelEvent* cancel) {
     const int flags = ::fcntl(Get(), F_GETFL);
     if (flags < 0 || ::fcntl(Get(), F_SETFL, flags | O_NONBLOCK) != 0) return errno;
     if (::connect(Get(), AddressOf(address), address.length) == 0) return 0;
     if (errno != EINPROGRESS) return errno;
-    const int ready = WaitReady(Get(), EReady::Write, deadline);
+    const int ready = WaitReady(Get(), EReady::Write, deadline, cancel);
+    if (ready == kWaitCancelled) return ECANCELED;
     if (ready < 0) return errno;
     if (ready == 0) return ETIMEDOUT;
     int error = 0;
@@ -83,7 +85,8 @@ int CSocket::ConnectBy(const CSocketAddress& address, const CDeadline& deadline)
     return error;
 }
 
-CIoResult CSocket::SendBy(const void* data, std::size_t size, const CDeadline& deadline) {
+CIoResult CSocket::SendBy(const void* data, std::size_t size, const CDeadline& deadline,
+                          const CCancelEvent* cancel) {
     const auto* bytes = static_cast<const char*>(data);
     std::size_t sent = 0;
     while (sent < size) {
@@ -94,7 +97,8 @@ CIoResult CSocket::SendBy(const void* data, std::size_t size, const CDeadline& d
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const int ready = WaitReady(Get(), EReady::Write, deadline);
+            const int ready = WaitReady(Get(), EReady::Write, deadline, cancel);
+            if (ready == kWaitCancelled) return {EIo::Cancelled, 0, sent};
             if (ready < 0) return {EIo::WaitFailed, errno, sent};
             if (ready == 0) return {EIo::TimedOut, 0, sent};
             continue;
@@ -110,9 +114,11 @@ CIoResult CSocket::SendTo(const CSocketAddress& to, const void* data, std::size_
     return {EIo::Done, 0, std::size_t(n)};
 }
 
-CIoResult CSocket::ReceiveBy(void* buffer, std::size_t size, const CDeadline& deadline) {
+CIoResult CSocket::ReceiveBy(void* buffer, std::size_t size, const CDeadline& deadline,
+                             const CCancelEvent* cancel) {
     for (;;) {
-        const int ready = WaitReady(Get(), EReady::Read, deadline);
+        const int ready = WaitReady(Get(), EReady::Read, deadline, cancel);
+        if (ready == kWaitCancelled) return {EIo::Cancelled, 0, 0};
         if (ready < 0) return {EIo::WaitFailed, errno, 0};
         if (ready == 0) return {EIo::TimedOut, 0, 0};
         const ssize_t n = ::recv(Get(), buffer, size, MSG_DONTWAIT);

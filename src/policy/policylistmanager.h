@@ -10,6 +10,9 @@
 #include "policy/policy.h"
 
 class CAppServices;
+namespace platform {
+class CCancelEvent;
+}
 
 class CPolicyListManager {
 public:
@@ -42,7 +45,8 @@ public:
     // read first, and when any command fails, that table is put back (RestorePolicy) and
     // the user is told whether that worked. 1 installed; 0 nothing changed or put back.
     // `restore`, when given, tells whether a failed registration had to put the table back and
-    // whether that worked.
+    // whether that worked. A cancel request (m_pCancel) ends it like a failure, without a
+    // failure message: the table is put back and the user told so.
     enum class ERestore { NotNeeded, Restored, NotRestored };
     int RegisterPolicy(const CPolicyList& rows, ERestore* restore = nullptr);
     // The add commands' rows for `rows`, all of which are installed: each row validated,
@@ -63,6 +67,12 @@ public:
     // Called after each command of a registration (not of its restore) with the commands run
     // and the commands planned.
     std::function<void(qsizetype done, qsizetype total)> m_progress;
+    // Called with each command line of a registration or of its restore before it runs.
+    std::function<void(const QString& command)> m_command;
+    // When set (from any thread), a registration stops after the command that is running and
+    // puts the previous table back; a fetch stops waiting at once and fetches nothing.
+    const platform::CCancelEvent* m_pCancel = nullptr;
+    bool CancelRequested() const;
     void SetNetworkWaitForTesting(int milliseconds) { m_nNetworkWaitMs = milliseconds; }
 
     CAppServices* m_pApp = nullptr;
@@ -71,7 +81,8 @@ public:
 private:
     enum class EOnFailure { StopAndShow, LogAndContinue };
     int ReadCurrent(CPolicyList& list, bool showFailure);
-    // Runs one delete or add command per row; returns the number of commands that failed.
+    // Runs one delete or add command per row; returns the number of commands that failed, or
+    // -1 when a registration's command was not run because a cancel was requested.
     int RunRowCommands(const CPolicyList& rows, bool isDelete, EOnFailure onFailure);
 
     int m_nNetworkWaitMs = kNetworkWaitMs;

@@ -1,6 +1,8 @@
 #include "services/applog.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QThread>
 
 #include <cstdio>
 
@@ -22,8 +24,12 @@ const char* LevelWord(int level) {
     }
 }
 
+// Set on the threads whose boxes the application's thread shows.
+thread_local bool t_bBoxesToApplicationThread = false;
+
 }  // namespace
 
+void CAppLog::HandBoxesToApplicationThread(bool on) { t_bBoxesToApplicationThread = on; }
 
 void DebugOutput(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
@@ -134,6 +140,15 @@ int CAppLog::TraceValue(const QString& name, const QString& value) {
 int CAppLog::ShowMessage(const QString& text, int kind) { return Show(text, kind, 0); }
 
 int CAppLog::Show(const QString& text, int kind, int id) {
+    // A box asked for by a worker thread is shown by the application's thread, which keeps its
+    // event loop running while the worker runs; the worker waits for the answer.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (t_bBoxesToApplicationThread && app && QThread::currentThread() != app->thread()) {
+        int answer = IDOK;
+        QMetaObject::invokeMethod(app, [&] { answer = Show(text, kind, id); },
+                                  Qt::BlockingQueuedConnection);
+        return answer;
+    }
     CMessageBoxRequest request;
     request.text = text;
     request.kind = kind;

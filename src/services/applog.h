@@ -1,7 +1,8 @@
 #pragma once
 // The log-and-message object: writes zarntool.log (one line per entry, opened and closed per
 // line, CP932 with CR LF) and shows every message box, logging its text after the user has
-// answered so that every message the user sees is in the log.
+// answered so that every message the user sees is in the log. Any thread may log (each line is
+// one append); a worker's message boxes can be handed to the application's thread.
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -52,6 +53,11 @@ public:
     // Where texts come from (the active resource set); without one, texts are empty.
     void SetResources(const CResourceSet* resources) { m_pResources = resources; }
     QString LoadString(int id) const;
+
+    // Message boxes asked for on the calling thread from now on are shown by the application's
+    // thread, which must keep handling its events until the calling thread is done (a worker
+    // behind the progress window).
+    static void HandBoxesToApplicationThread(bool on);
 
     // The box renderer; without one, boxes are written to standard error and answered with
     // the default button (OK, or No for a question).

@@ -13,6 +13,7 @@
 #include "ui/aboutdialog.h"
 #include "ui/dialog/waitcursor.h"
 #include "resids.h"
+#include "ui/progressdialog.h"
 
 namespace {
 
@@ -366,16 +367,27 @@ void CZarntoolDlg::OnBnClickedSave() {
 
     CPolicyList clAllPolicy;
     m_listPolicy.GetPolicyList(clAllPolicy);
-    if (!m_clManager.RegisterPolicy(clAllPolicy)) {
+    const QString path = m_services.Paths().PolicyTable();
+    // The commands and the file write run on a worker with a manager of its own; the window
+    // keeps painting behind the progress window.
+    CPolicyListManager clManager = m_clManager;
+    const auto work = [&](CWorkerJob& job) {
+        job.Attach(clManager);
+        if (!clManager.RegisterPolicy(clAllPolicy)) {
+            log.TraceValue(QStringLiteral("RegisterPolicy(&clAllPolicy)"), QStringLiteral("FALSE"));
+            return 0;
+        }
+        if (!clManager.WritePolicyFile(clAllPolicy, path)) {
+            log.TraceValue(QStringLiteral("WriteCurrentFile(&clAllPolicy)"),
+                           QStringLiteral("FALSE"));
+            return 0;
+        }
+        return 1;
+    };
+    const bool bSaved =
+        progress::RunWithProgress(m_services, this, CProgressDlg::EKind::Register, work) == 1;
+    if (!bSaved) {
         wait.Restore();
-        log.TraceValue(QStringLiteral("RegisterPolicy(&clAllPolicy)"), QStringLiteral("FALSE"));
-        EnableDlgItem(IDC_SAVE, true);
-        return;
-    }
-    const QString path = CInstallPaths(m_services.m_szAppDir).PolicyTable();
-    if (!m_clManager.WritePolicyFile(clAllPolicy, path)) {
-        wait.Restore();
-        log.TraceValue(QStringLiteral("WriteCurrentFile(&clAllPolicy)"), QStringLiteral("FALSE"));
         EnableDlgItem(IDC_SAVE, true);
         return;
     }

@@ -13,6 +13,7 @@
 #include "ui/mainwindow.h"
 #include "resids.h"
 #include "services/settingskeys.h"
+#include "ui/progressdialog.h"
 
 namespace {
 
@@ -42,10 +43,16 @@ void CZarntoolDlg::OnFileGetNetwork() {
 
     CPolicyList clPolicy;
     bool bGet = false;
-    if (csProtocol.compare(QLatin1String("DHCP"), Qt::CaseInsensitive) == 0)
-        bGet = m_clManager.GetDhcp(clPolicy) != 0;
-    else if (csProtocol.compare(QLatin1String("HTTP"), Qt::CaseInsensitive) == 0)
-        bGet = m_clManager.GetHttp(clPolicy) != 0;
+    const bool bDhcp = csProtocol.compare(QLatin1String("DHCP"), Qt::CaseInsensitive) == 0;
+    const bool bHttp = csProtocol.compare(QLatin1String("HTTP"), Qt::CaseInsensitive) == 0;
+    if (bDhcp || bHttp) {
+        // The wait runs on a worker with a manager of its own; "中止" ends it at once.
+        CPolicyListManager clManager = m_clManager;
+        bGet = progress::RunWithProgress(m_services, this, CProgressDlg::EKind::Fetch, [&](CWorkerJob& job) {
+            job.Attach(clManager);
+            return bDhcp ? clManager.GetDhcp(clPolicy) : clManager.GetHttp(clPolicy);
+        }) != 0;
+    }
 
     if (bGet) {
         // The rows of this fetch replace those of the last one; a row whose address space is

@@ -103,6 +103,11 @@ const CExpectedString kStrings[] = {
     {804, u"ネットワークからの取得は設定で無効になっています。"},
     {805, u"ファイルに書き込みが出来ません。（%1）"},
     {806, u"OSに設定しています… %1/%2"},
+    {807, u"OSに設定しています…"},
+    {808, u"%1 / %2"},
+    {809, u"ネットワークからポリシを取得しています…"},
+    {810, u"%1秒経過"},
+    {811, u"中止しています。登録前の状態に戻します…"},
 };
 const CExpectedControl kDialog103[] = {
     {1001, "button", {126, 6, 50, 19}, u"キャンセル", {"default"}},
@@ -147,6 +152,12 @@ const CExpectedControl kDialog100[] = {
     {1018, "static", {12, 29, 150, 26}, u"", {}},
     {1, "button", {114, 59, 50, 14}, u"OK", {"default"}},
 };
+const CExpectedControl kDialog140[] = {
+    {1024, "static", {7, 7, 206, 8}, u"", {}},
+    {1025, "static", {7, 19, 206, 8}, u"", {}},
+    {1026, "static", {7, 31, 206, 18}, u"", {}},
+    {2, "button", {163, 54, 50, 14}, u"中止", {}},
+};
 
 struct CExpectedDialog {
     int id;
@@ -172,6 +183,7 @@ const CExpectedDialog kDialogs[] = {
      kDialog103, Count(kDialog103)},
     {132, 284, 158, 8, "MS Shell Dlg", {"caption", "sysmenu"}, "fixed", 0, kDialog132, Count(kDialog132)},
     {139, 284, 217, 8, "MS Shell Dlg", {"caption", "sysmenu"}, "fixed", 0, kDialog139, Count(kDialog139)},
+    {140, 220, 74, 9, "MS UI Gothic", {"caption", "sysmenu"}, "fixed", 0, kDialog140, Count(kDialog140)},
 };
 
 // clang-format on
@@ -289,7 +301,7 @@ TEST(ProgramResourceSet, HoldsEveryStringWithItsExactText) {
     ExpectStrings(CResourceSet::ProgramSet());
 }
 
-TEST(ProgramResourceSet, HoldsTheFourDialogTemplatesWithEveryControl) {
+TEST(ProgramResourceSet, HoldsTheFiveDialogTemplatesWithEveryControl) {
     ExpectDialogs(CResourceSet::ProgramSet());
 }
 

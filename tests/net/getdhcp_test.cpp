@@ -16,6 +16,7 @@
 #include "dhcpresponder.h"
 #include "net/dhcp.h"
 #include "netns.h"
+#include "platform/cancelevent.h"
 #include "platform/hwaddr.h"
 #include "platform/socket.h"
 #include "policy/policylistmanager.h"
@@ -290,6 +291,28 @@ TEST_F(GetDhcpOnALink, NoAnswerTimesOut) {
     ExpectMessage(503);
     EXPECT_FALSE(app.App().m_bNetworkUse);
     EXPECT_FALSE(LogHas(QStringLiteral("CPolicyListManagerクラスのGetDhcpの処理を終了します。")));
+}
+
+// A cancel once the request is out ends the wait for the answer at once, long before the
+// 30-second wait: nothing is fetched and nothing is shown.
+TEST_F(GetDhcpOnALink, ACancelEndsTheWaitAtOnceWithoutAMessage) {
+    platform::CCancelEvent cancel;
+    responder.Start(link.ServerNamespace(), [&cancel](const QByteArray&) {
+        cancel.Set();
+        return QList<QByteArray>{};
+    });
+    int result = -1;
+    CVethLink::RunIn(link.ClientNamespace(), [&] {
+        CPolicyListManager manager;
+        manager.m_pCancel = &cancel;
+        result = manager.GetDhcp(rows);
+    });
+    responder.Join();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(rows.isEmpty());
+    EXPECT_TRUE(app.Boxes().shown.isEmpty());
+    EXPECT_TRUE(LogHas(QStringLiteral("bCancel=TRUE")));
+    EXPECT_FALSE(app.App().m_bNetworkUse);
 }
 
 TEST_F(GetDhcpOnALink, Port546AlreadyBound) {

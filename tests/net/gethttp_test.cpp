@@ -16,6 +16,7 @@
 
 #include "loopbackserver.h"
 #include "netns.h"
+#include "platform/cancelevent.h"
 #include "platform/codepage.h"
 #include "platform/socket.h"
 #include "policy/policylistmanager.h"
@@ -680,4 +681,23 @@ TEST_F(GetHttpTest, AConnectionThatIsNeverAcceptedEndsWithTheWait) {
     EXPECT_TRUE(LogHas(QStringLiteral("connect=110")));
     ExpectMessage(502);
     EXPECT_LT(elapsed, std::chrono::seconds(20));
+}
+
+// A cancel ends the wait for a silent server at once, long before the 30-second wait: nothing
+// is fetched and nothing is shown.
+TEST_F(GetHttpTest, ACancelEndsTheWaitAtOnceWithoutAMessage) {
+    platform::CCancelEvent cancel;
+    Serve([&cancel](int fd, CLoopbackServer& s) {
+        s.ReadRequest(fd);
+        cancel.Set();
+        s.WaitForStop(60000);
+    });
+    CPolicyListManager manager;
+    manager.m_pCancel = &cancel;
+    EXPECT_EQ(manager.GetHttp(rows), 0);
+    server.Stop();
+    EXPECT_TRUE(rows.isEmpty());
+    EXPECT_TRUE(app.Boxes().shown.isEmpty());
+    EXPECT_TRUE(LogHas(QStringLiteral("bCancel=TRUE")));
+    EXPECT_FALSE(app.App().m_bNetworkUse);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ostabletest.h"
+#include "platform/cancelevent.h"
 
 using ostabletest::COsTableTest;
 using ostabletest::Row;
@@ -130,6 +131,47 @@ TEST_F(Registration, AFailureAtAnyCommandPutsThePreviousTableBack) {
     EXPECT_EQ(manager.RegisterPolicy(withOff), 1);
     EXPECT_EQ(TableEntries(), QStringList({"45 3 2001:db8::/32", "45 3 2001:db9::/32", "40 1 ::/0"}));
     EXPECT_TRUE(Boxes().isEmpty());
+}
+
+// A cancel while the k-th change command runs: that command ends, no further one starts, the
+// table before is put back byte for byte, and the one box is the restore message. A cancel
+// before the first change leaves nothing to put back.
+TEST_F(Registration, ACancelAtAnyCommandPutsThePreviousTableBack) {
+    const QByteArray before =
+        "# netsh interface ipv6 prefix policies: precedence label prefix\n"
+        "50 0 ::1/128\n40 1 ::/0\n30 2 2002::/16\n";
+    const CPolicyList rows{On(QStringLiteral("2001:db8::/32"), QStringLiteral("45"), QStringLiteral("3")),
+                           On(QStringLiteral("::/0"), QStringLiteral("40"), QStringLiteral("1"))};
+    for (int k : {0, 1, 3, 5}) {  // before any change, first and last delete, last of 2 adds
+        SCOPED_TRACE(k);
+        WriteTable(before);
+        InstallStandInFailingAt({});
+        QFile::remove(t.Dir() + QStringLiteral("words.txt"));
+        t.Boxes().shown.clear();
+        platform::CCancelEvent cancel;
+        if (k == 0) cancel.Set();
+        int started = 0;
+        manager.m_pCancel = &cancel;
+        manager.m_command = [&](const QString&) {
+            if (++started == k) cancel.Set();
+        };
+        CPolicyListManager::ERestore restore{};
+        EXPECT_EQ(manager.RegisterPolicy(rows, &restore), 0);
+        EXPECT_EQ(ReadTable(), before);
+        EXPECT_EQ(Boxes(), QStringList{QStringLiteral("OSのポリシテーブルを登録前の状態に戻しました。")});
+        using ERestore = CPolicyListManager::ERestore;
+        EXPECT_EQ(restore, k == 0 ? ERestore::NotNeeded : ERestore::Restored);
+        // The reading show, the k changes, then the restore's own show.
+        const QList<QStringList> runs = NetshWords();
+        ASSERT_GE(runs.size(), k + 1);
+        if (k > 0) {
+            EXPECT_EQ(runs.value(k + 1).value(2), QStringLiteral("show"));
+        } else {
+            EXPECT_EQ(runs.size(), 1);
+        }
+    }
+    manager.m_pCancel = nullptr;
+    manager.m_command = nullptr;
 }
 
 // Rows read from a policy table file with words hidden in their fields never add a word to a

@@ -18,13 +18,15 @@
 // With TESTCMD_NETSH_FORWARD it runs that program (the real stand-in) with its arguments
 // instead, except for the change command numbered TESTCMD_NETSH_FAIL_AT (counted from 1 in
 // the file TESTCMD_NETSH_COUNTER), which fails without running it. TESTCMD_NETSH_WORDS names a
-// file that gets each run's arguments as one line, separated by tabs.
+// file that gets each run's arguments as one line, separated by tabs. TESTCMD_NETSH_DELAY_MS
+// makes every run wait that long first, like a slow system command.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ctime>
 #include <string>
 #include <unistd.h>
 
@@ -71,6 +73,12 @@ void AppendArguments(const char* name, const char* separator, int argc, char** a
 }
 
 int FakeNetsh(int argc, char** argv) {
+    if (const char* delay = std::getenv("TESTCMD_NETSH_DELAY_MS")) {
+        const long ms = std::strtol(delay, nullptr, 10);
+        timespec pause{ms / 1000, (ms % 1000) * 1000000};
+        while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+        }
+    }
     AppendArguments("TESTCMD_NETSH_ARGS", " ", argc, argv);
     AppendArguments("TESTCMD_NETSH_WORDS", "\t", argc, argv);
     if (const char* forward = std::getenv("TESTCMD_NETSH_FORWARD")) {

@@ -181,13 +181,18 @@ TEST(EndToEnd, AgreementThenApplyModeInstallsThePolicyTable) {
                      {QStringLiteral("Tab"), QStringLiteral("space"), QStringLiteral("Tab"),
                       QStringLiteral("space")}));
 
-    // Box 404.
-    const QString box = WaitForNewWindow(display.Name(), {agreement});
-    ASSERT_FALSE(box.isEmpty()) << "box 404 did not appear";
-    QThread::msleep(300);
-    ASSERT_TRUE(Keys(display.Name(), box, {QStringLiteral("Return")}));
-
-    ASSERT_TRUE(program.waitForFinished(60000));
+    // Box 404, perhaps after the progress window of the registration, which Return leaves
+    // alone: Return on each new window until the program ends.
+    QStringList known{agreement};
+    for (int waited = 0; waited < 60 && !program.waitForFinished(1); ++waited) {
+        const QString window = WaitForNewWindow(display.Name(), known, 1000);
+        if (window.isEmpty()) continue;
+        known << window;
+        QThread::msleep(300);
+        Keys(display.Name(), window, {QStringLiteral("Return")});
+    }
+    EXPECT_GE(known.size(), 2) << "box 404 did not appear";
+    ASSERT_TRUE(program.state() == QProcess::NotRunning || program.waitForFinished(60000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
 

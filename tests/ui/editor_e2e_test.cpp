@@ -87,17 +87,21 @@ TEST(EditorEndToEnd, TypedRowIsAddedAndRegisteredIntoTheTableAndTheFile) {
     // From "追加" on: "変更", then round to "キャンセル" and "登録".
     xdo.Key({"Tab", "Tab", "Tab", "space"});
 
-    // Box 404, then the program ends.
+    // Box 404, perhaps after the progress window, which Return leaves alone: Return on each new
+    // window until the program ends.
     clock.restart();
-    QString box;
-    while (box.isEmpty() && clock.elapsed() < 30000 && program.state() == QProcess::Running) {
-        for (const QString& id : xdo.WaitForWindows("Corvane", 1, 1000))
-            if (id != agreement[0] && id != main) box = id;
+    QStringList seen{agreement[0], main};
+    while (clock.elapsed() < 30000 && !program.waitForFinished(1)) {
+        for (const QString& id : xdo.WaitForWindows("Corvane", 1, 1000)) {
+            if (seen.contains(id)) continue;
+            seen << id;
+            xdo.Focus(id);
+            xdo.Key({"Return"});
+        }
     }
-    ASSERT_FALSE(box.isEmpty()) << program.readAll().toStdString();
-    xdo.Focus(box);
-    xdo.Key({"Return"});
-    ASSERT_TRUE(program.waitForFinished(30000)) << "the program did not end";
+    ASSERT_GE(seen.size(), 3) << "box 404 did not appear: " << program.readAll().toStdString();
+    ASSERT_TRUE(program.state() == QProcess::NotRunning || program.waitForFinished(30000))
+        << "the program did not end";
 
     // The stand-in's table holds the switched-on rows, the file every row in display order.
     QStringList entries;

@@ -163,11 +163,16 @@ TEST(MenusEndToEnd, SettingsFromTheMenuThenFetchTickAndRegister) {
     xdo.Key({QStringLiteral("ctrl+Home"), QStringLiteral("space")});
     // "登録", then box 404 and the end of the program.
     xdo.ClickAt(main, ControlPoint(103, 1002, menuBar));
+    // The progress window, which Return leaves alone, may come first.
     const QString box = NewWindow(xdo, known, program);
     ASSERT_FALSE(box.isEmpty()) << output();
-    xdo.Focus(box);
-    xdo.Key({QStringLiteral("Return")});
-    ASSERT_TRUE(program.waitForFinished(30000)) << "the program did not end";
+    for (QString window = box; !window.isEmpty(); window = NewWindow(xdo, known, program, 5000)) {
+        known << window;
+        xdo.Focus(window);
+        xdo.Key({QStringLiteral("Return")});
+    }
+    ASSERT_TRUE(program.state() == QProcess::NotRunning || program.waitForFinished(30000))
+        << "the program did not end";
     server.Stop();
 
     QStringList entries;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -16,6 +17,7 @@
 #include "support/testsupport.h"
 #include "ui/dialog/dialogex.h"
 #include "ui/helpwindow.h"
+#include "ui/progressdialog.h"
 #include "ui/licensedialog.h"
 #include "ui/settingsdialog.h"
 #include "ui/mainwindow.h"
@@ -113,6 +115,39 @@ int main(int argc, char** argv) {
             painter.drawPixmap(at, menu->grab());
             painter.end();
             ok &= SavePixmap(picture, out + QStringLiteral("/main-window-menu.png"));
+        }
+        // The progress window of a registration, drawn over the main window it belongs to.
+        {
+            CWorkerJob job{CWorkerJob::Work()};
+            CPolicyListManager reporter;
+            job.Attach(reporter);
+            reporter.m_command(QStringLiteral("netsh interface ipv6 add prefixpolicy 2001:db8:100::/40 35 12"));
+            reporter.m_progress(6, 8);
+            CProgressDlg progress(t.App(), CProgressDlg::EKind::Register, job, &dlg);
+            progress.Create();
+            progress.show();
+            // The main window as it is meanwhile: its controls and menu disabled.
+            dlg.ClientArea()->setEnabled(false);
+            if (dlg.GetMenu()) dlg.GetMenu()->setEnabled(false);
+            QApplication::processEvents();
+            QPixmap picture = dlg.grab();
+            const QPixmap window = progress.grab();
+            // The window with a plain frame and its caption, as a window manager would draw it.
+            const int caption = QFontMetrics(progress.font()).height() + 10;
+            const QRect frame((picture.width() - window.width()) / 2 - 1,
+                              (picture.height() - window.height() - caption) / 2 - 1,
+                              window.width() + 2, window.height() + caption + 2);
+            QPainter painter(&picture);
+            painter.fillRect(frame, progress.palette().color(QPalette::Highlight));
+            painter.setPen(progress.palette().color(QPalette::HighlightedText));
+            painter.drawText(frame.adjusted(8, 1, 0, -window.height() - 1),
+                             Qt::AlignLeft | Qt::AlignVCenter, progress.windowTitle());
+            painter.drawPixmap(frame.left() + 1, frame.top() + 1 + caption, window);
+            painter.end();
+            progress.hide();
+            dlg.ClientArea()->setEnabled(true);
+            if (dlg.GetMenu()) dlg.GetMenu()->setEnabled(true);
+            ok &= SavePixmap(picture, out + QStringLiteral("/progress-window.png"));
         }
         qunsetenv("NETSH_PREFIXPOLICY_FILE");
     }

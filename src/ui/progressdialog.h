@@ -1,0 +1,48 @@
+#pragma once
+// The progress window (template 140) of a registration or a network fetch that runs on a worker
+// thread: what is being done, "n / m" commands done (or the seconds a fetch has waited), the
+// command line running now, and "中止", which asks the work to stop.
+#include <QWidget>
+
+#include "ostable/workerjob.h"
+#include "ui/dialog/dialogex.h"
+
+class CAppServices;
+
+class CProgressDlg : public CDialogEx {
+    Q_OBJECT
+public:
+    enum class EKind { Register, Fetch };
+
+    CProgressDlg(CAppServices& services, EKind kind, CWorkerJob& job, QWidget* parent = nullptr);
+
+    // Shows the job's progress now (a timer calls it while the window is up).
+    void Refresh();
+
+protected:
+    bool OnInitDialog() override;
+    // "中止", Esc and the close box ask the work to stop; the window closes when it has.
+    void OnCancel() override;
+    // Enter does not close the window.
+    void OnOK() override {}
+
+private:
+    EKind m_eKind;
+    CWorkerJob& m_job;
+    CAppServices& m_services;
+};
+
+namespace progress {
+
+// The work is shown in the progress window only when it lasts longer than this.
+constexpr int kShowDelayMs = 300;
+
+// Runs `work` on a worker thread and returns its result; the calling (window) thread goes on
+// handling its events meanwhile, so windows repaint and timers fire. The controls and menu of
+// `owner` are disabled while the work runs. For the first kShowDelayMs user input waits; then
+// the progress window opens, modal to `owner` (a window of its own when `owner` is null).
+// Without a widget application the work runs on the calling thread.
+int RunWithProgress(CAppServices& services, QWidget* owner, CProgressDlg::EKind kind,
+                    CWorkerJob::Work work);
+
+}  // namespace progress
