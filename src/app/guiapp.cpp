@@ -7,9 +7,8 @@
 CZarntoolGuiApp::CZarntoolGuiApp() { m_clLog.SetPresenter(&m_presenter); }
 
 void CZarntoolGuiApp::Run(const CZarnCommandLineInfo& cmdInfo) {
-    runmodes::Run(*this, cmdInfo, [](CAppServices& services) {
-        return std::make_unique<CZarntoolDlg>(services);
-    });
+    runmodes::Run(*this, cmdInfo,
+                  [](CAppServices& services) { return std::make_unique<CZarntoolDlg>(services); });
 }
 
 std::unique_ptr<QCoreApplication> CZarntoolGuiApp::MakeQtApp(int& argc, char** argv) {

@@ -1,11 +1,71 @@
 // CPolicyListManager::GetHttp: rows from the HTTP policy server.
-#include "services/appservices.h"
 #include "net/httpexchange.h"
 #include "net/networkuse.h"
 #include "platform/codepage.h"
 #include "policy/policylistmanager.h"
 #include "resids.h"
+#include "services/appservices.h"
 #include "services/settingskeys.h"
+
+namespace {
+
+// A failed exchange in the log and in front of the user: the step's trace line and the message
+// (none when the user cancelled the fetch).
+void ReportFailure(CAppLog& log, const net::CHttpExchangeResult& result,
+                   const net::CHttpResponse& response) {
+    using net::HttpOutcome;
+    const QString error = QString::number(result.error);
+    struct CStep {
+        QString name, value;
+        int message;
+    };
+    CStep step;
+    switch (result.outcome) {
+        case HttpOutcome::Complete:
+            return;
+        case HttpOutcome::ResolveFailed:
+            step = {QStringLiteral("getaddrinfo"), error, strid::kServerUnreachable};
+            break;
+        case HttpOutcome::SocketFailed:
+            step = {QStringLiteral("socket"), error, strid::kServerUnreachable};
+            break;
+        case HttpOutcome::ConnectFailed:
+            step = {QStringLiteral("connect"), error, strid::kServerUnreachable};
+            break;
+        case HttpOutcome::SendFailed:
+            step = {QStringLiteral("send"), error, strid::kServerUnreachable};
+            break;
+        case HttpOutcome::TimedOut:
+            step = {QString(), QString(), strid::kServerSilent};
+            break;
+        case HttpOutcome::WaitFailed:
+            step = {QStringLiteral("poll"), error, strid::kServerSilent};
+            break;
+        case HttpOutcome::ReceiveFailed:
+            step = {QStringLiteral("recv"), error, strid::kServerBadReply};
+            break;
+        case HttpOutcome::ClosedEarly:
+            step = {QStringLiteral("nTotal"), QString::number(response.Total()),
+                    strid::kServerBadReply};
+            break;
+        case HttpOutcome::TooLarge:
+            step = {QStringLiteral("nTotal"),
+                    QStringLiteral(">") + QString::number(net::kMaxHttpResponseBytes),
+                    strid::kServerBadReply};
+            break;
+        case HttpOutcome::Cancelled:
+            step = {QStringLiteral("bCancel"), QStringLiteral("TRUE"), 0};
+            break;
+        case HttpOutcome::BadFraming:
+            step = {QStringLiteral("csFraming"), response.FramingError().toString(),
+                    strid::kServerBadReply};
+            break;
+    }
+    if (!step.name.isEmpty()) log.TraceValue(step.name, step.value);
+    if (step.message != 0) log.ShowMessageId(step.message, LOG_ERROR);
+}
+
+}  // namespace
 
 int CPolicyListManager::GetHttp(CPolicyList& list) {
     const QString kClass = QStringLiteral("CPolicyListManager");
@@ -15,8 +75,8 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
     if (net::FetchAlreadyRunning(*m_pApp, kClass, kMethod)) return 1;
     net::CNetworkUse busy(*m_pApp);
 
-    const QString csAddress = m_pApp->GetProfileString(settings::Application(),
-                                                       settings::Address(), QString());
+    const QString csAddress =
+        m_pApp->GetProfileString(settings::Application(), settings::Address(), QString());
     log.TraceValue(QStringLiteral("csAddress"), csAddress);
     const QByteArray address = platform::ToCp932(csAddress);
 
@@ -31,53 +91,9 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
     net::CHttpResponse response;
     const net::CHttpExchangeResult result =
         net::ExchangeHttp(address, request, m_nNetworkWaitMs, response, m_pCancel);
-    const QString error = QString::number(result.error);
-    switch (result.outcome) {
-        case net::HttpOutcome::Complete:
-            break;
-        case net::HttpOutcome::ResolveFailed:
-            log.TraceValue(QStringLiteral("getaddrinfo"), error);
-            log.ShowMessageId(strid::kServerUnreachable, LOG_ERROR);
-            return 0;
-        case net::HttpOutcome::SocketFailed:
-            log.TraceValue(QStringLiteral("socket"), error);
-            log.ShowMessageId(strid::kServerUnreachable, LOG_ERROR);
-            return 0;
-        case net::HttpOutcome::ConnectFailed:
-            log.TraceValue(QStringLiteral("connect"), error);
-            log.ShowMessageId(strid::kServerUnreachable, LOG_ERROR);
-            return 0;
-        case net::HttpOutcome::SendFailed:
-            log.TraceValue(QStringLiteral("send"), error);
-            log.ShowMessageId(strid::kServerUnreachable, LOG_ERROR);
-            return 0;
-        case net::HttpOutcome::TimedOut:
-            log.ShowMessageId(strid::kServerSilent, LOG_ERROR);
-            return 0;
-        case net::HttpOutcome::WaitFailed:
-            log.TraceValue(QStringLiteral("poll"), error);
-            log.ShowMessageId(strid::kServerSilent, LOG_ERROR);
-            return 0;
-        case net::HttpOutcome::ReceiveFailed:
-            log.TraceValue(QStringLiteral("recv"), error);
-            log.ShowMessageId(strid::kServerBadReply, LOG_ERROR);
-            return 0;
-        case net::HttpOutcome::ClosedEarly:
-            log.TraceValue(QStringLiteral("nTotal"), QString::number(response.Total()));
-            log.ShowMessageId(strid::kServerBadReply, LOG_ERROR);
-            return 0;
-        case net::HttpOutcome::TooLarge:
-            log.TraceValue(QStringLiteral("nTotal"),
-                           QStringLiteral(">") + QString::number(net::kMaxHttpResponseBytes));
-            log.ShowMessageId(strid::kServerBadReply, LOG_ERROR);
-            return 0;
-        case net::HttpOutcome::Cancelled:
-            log.TraceValue(QStringLiteral("bCancel"), QStringLiteral("TRUE"));
-            return 0;
-        case net::HttpOutcome::BadFraming:
-            log.TraceValue(QStringLiteral("csFraming"), response.FramingError().toString());
-            log.ShowMessageId(strid::kServerBadReply, LOG_ERROR);
-            return 0;
+    if (result.outcome != net::HttpOutcome::Complete) {
+        ReportFailure(log, result, response);
+        return 0;
     }
 
     const QString csStatus = response.Status();

@@ -9,6 +9,9 @@ public:
 
     const QString& AppDir() const { return m_appDir; }
     QString Log() const { return m_appDir + QStringLiteral("zarntool.log"); }
+    // The program file `exeName`, and the diagnostic file the editor exports.
+    QString Program(const QString& exeName) const { return m_appDir + exeName; }
+    QString Export() const { return m_appDir + QStringLiteral("export"); }
     QString Settings() const { return m_appDir + QStringLiteral("conf/zarntool.ini"); }
     QString PolicyTable() const { return m_appDir + QStringLiteral("conf/policytable.conf"); }
     QString FactoryTable() const {
@@ -23,7 +26,9 @@ public:
     QString License(const QString& lang) const {
         return LanguageDir(lang) + QStringLiteral("/license.rtf");
     }
-    QString Help(const QString& lang) const { return LanguageDir(lang) + QStringLiteral("/help.chm"); }
+    QString Help(const QString& lang) const {
+        return LanguageDir(lang) + QStringLiteral("/help.chm");
+    }
 
 private:
     QString m_appDir;

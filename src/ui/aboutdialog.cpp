@@ -39,7 +39,7 @@ bool CAboutDlg::OnInitDialog() {
     SetDlgItemText(IDC_STATIC_COPYRIGHT, csCopyRight);
 
     // The program file as it is on disk now: a renamed program shows its own file's version.
-    const QString program = m_services.m_szAppDir + m_services.m_pszExeName;
+    const QString program = m_services.Paths().Program(m_services.m_pszExeName);
     SetDlgItemText(IDC_STATIC_VERSION, FileVersionText(program));
 
     log.TraceEnd(QStringLiteral("CAboutDlg"), QStringLiteral("OnInitDialog"));

@@ -90,7 +90,7 @@ void CZarntoolDlg::OnFileExport() {
     log.TraceStart(kClass, QStringLiteral("OnFileExport"));
     CWaitCursor wait;
 
-    const QString csExportPath = m_services.m_szAppDir + QStringLiteral("export");
+    const QString csExportPath = m_services.Paths().Export();
     if (!QFileInfo::exists(csExportPath)) {
         log.TraceValue(QStringLiteral("FindFile(cs_ExportPath)"), QStringLiteral("FALSE"));
         if (!QDir().mkdir(csExportPath)) {

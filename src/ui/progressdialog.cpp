@@ -68,15 +68,16 @@ void CProgressDlg::Refresh() {
     if (m_eKind == EKind::Fetch) {
         const qint64 seconds = m_job.ElapsedMs() / 1000;
         SetDlgItemText(IDC_PROGRESS_COUNT,
-                       CAppLog::FormatMessage(m_services.LoadString(strid::kProgressSeconds), {QString::number(seconds)}));
+                       CAppLog::FormatMessage(m_services.LoadString(strid::kProgressSeconds),
+                                              {QString::number(seconds)}));
         return;
     }
     const CWorkerJob::CProgress progress = m_job.Progress();
     if (progress.total > 0)
-        SetDlgItemText(
-            IDC_PROGRESS_COUNT,
-            CAppLog::FormatMessage(m_services.LoadString(strid::kProgressCount),
-                                   {QString::number(progress.done), QString::number(progress.total)}));
+        SetDlgItemText(IDC_PROGRESS_COUNT,
+                       CAppLog::FormatMessage(
+                           m_services.LoadString(strid::kProgressCount),
+                           {QString::number(progress.done), QString::number(progress.total)}));
     SetDlgItemText(IDC_PROGRESS_COMMAND, progress.command);
 }
 

@@ -67,17 +67,21 @@ QString Declarations(const QJsonObject& set, const QString& kind, QStringList* p
     for (auto it = names.begin(); it != names.end(); ++it) {
         const QString name = it.value().toString();
         if (!(strings ? stringName : resourceName).match(name).hasMatch())
-            problems->append(QStringLiteral("%1 %2: \"%3\" is not a name").arg(kind, it.key(), name));
-        if (seen.contains(name)) problems->append(QStringLiteral("%1: %2 named twice").arg(kind, name));
+            problems->append(
+                QStringLiteral("%1 %2: \"%3\" is not a name").arg(kind, it.key(), name));
+        if (seen.contains(name))
+            problems->append(QStringLiteral("%1: %2 named twice").arg(kind, name));
         if (checked && !ids.contains(it.key()))
-            problems->append(QStringLiteral("%1 %2 (%3) is not in the set").arg(kind, it.key(), name));
+            problems->append(
+                QStringLiteral("%1 %2 (%3) is not in the set").arg(kind, it.key(), name));
         seen.insert(name);
         out += QStringLiteral("inline constexpr int %1%2 = %3;\n")
                    .arg(strings ? QStringLiteral("k") : QString(), name, it.key());
     }
     if (strings) {
         for (const QString& id : ids)
-            if (!names.contains(id)) problems->append(QStringLiteral("string %1 has no name").arg(id));
+            if (!names.contains(id))
+                problems->append(QStringLiteral("string %1 has no name").arg(id));
         out += QStringLiteral("}  // namespace strid\n");
     }
     return out + u'\n';
@@ -94,8 +98,9 @@ int main(int argc, char** argv) {
     }
     QFile in(args[1]);
     QJsonParseError error{};
-    const QJsonDocument doc =
-        in.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(in.readAll(), &error) : QJsonDocument();
+    const QJsonDocument doc = in.open(QIODevice::ReadOnly)
+                                  ? QJsonDocument::fromJson(in.readAll(), &error)
+                                  : QJsonDocument();
     if (!doc.isObject()) {
         std::fprintf(stderr, "mkids: %s is not a resource set\n", qPrintable(args[1]));
         return 1;
