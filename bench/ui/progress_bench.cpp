@@ -12,52 +12,16 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/application.h"
-#include "platform/codepage.h"
+#include "benchinstall.h"
 #include "ui/mainwindow.h"
 
 namespace {
 
-class CProgressBenchInstall {
-public:
-    explicit CProgressBenchInstall(int rows) {
-        const QString dir = Dir();
-        const QString stage = QStringLiteral(CORVANE_STAGE_DIR);
-        QDir().mkpath(dir + "conf/langs/Japanese");
-        QFile::copy(QStringLiteral(CORVANE_SOURCE_DIR "/conf/zarntool.ini"),
-                    dir + "conf/zarntool.ini");
-        QFile::copy(stage + "/conf/langs/Japanese/lang.json",
-                    dir + "conf/langs/Japanese/lang.json");
-        QFile::link(stage + "/netsh", dir + "netsh");
-        qputenv("NETSH_PREFIXPOLICY_FILE", QFile::encodeName(dir + "netsh.table"));
-        CZarntoolApp::Options options;
-        options.appDir = dir;
-        app = std::make_unique<CZarntoolApp>(options);
-        app->m_szAppDir = dir;
-        app->m_clLog.m_sLogPath = dir + "zarntool.log";
-        app->m_pszProfileName = dir + "conf/zarntool.ini";
-        CResourceSet set;
-        set.Load(dir + "conf/langs/Japanese/lang.json");
-        app->SetLanguageResources(set);
-        QByteArray bytes;
-        for (int i = 0; i < rows; ++i)
-            bytes += platform::ToCp932(QStringLiteral("1,0,Network %1,%2,%3,2001:db8:%4::/48\r\n")
-                                           .arg(i)
-                                           .arg(i % 100)
-                                           .arg(i % 1000)
-                                           .arg(i, 0, 16));
-        QFile f(dir + "conf/policytable.conf");
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
-    }
-    QString Dir() const { return m_dir.path() + u'/'; }
-    std::unique_ptr<CZarntoolApp> app;
-
-private:
-    QTemporaryDir m_dir;
-};
+using benchsupport::CBenchInstall;
 
 void BM_RegistrationTimerGap(benchmark::State& state) {
-    CProgressBenchInstall install(int(state.range(0)));
+    CBenchInstall install;
+    install.WriteTable(int(state.range(0)));
     const bool worker = state.range(1) != 0;
     for (auto _ : state) {
         state.PauseTiming();
