@@ -60,6 +60,43 @@ struct COptions {
     QString bad;         // the first word not understood; empty when all were
 };
 
+// The first word the command does not take (too many or too few words, an option that
+// belongs to another command, a bad option code), or an empty text.
+QString MisplacedWord(const COptions& o) {
+    // Words each command takes (at least, at most), and the options that belong to it.
+    const bool installs = o.command == u"apply" || o.command == u"default";
+    qsizetype maxArgs = -1;
+    qsizetype minArgs = 0;
+    if (o.command == u"show" || o.command == u"default")
+        maxArgs = 0;
+    if (o.command == u"check" || o.command == u"apply")
+        maxArgs = 1;
+    if (o.command == u"export" || o.command == u"fetch")
+        minArgs = maxArgs = 1;
+    const bool fetch = o.command == u"fetch";
+    const bool http = fetch && !o.args.isEmpty() && o.args.first() == u"http";
+    const bool dhcp = fetch && !o.args.isEmpty() && o.args.first() == u"dhcp";
+    bool codeOk = false;
+    const int code = o.optionCode.toInt(&codeOk);
+    if (maxArgs < 0)
+        return o.command;
+    if (o.args.size() > maxArgs)
+        return o.args[maxArgs];
+    if (o.args.size() < minArgs)
+        return o.command;
+    if (fetch && !http && !dhcp)
+        return o.args.first();
+    if (o.acceptTerms && !installs)
+        return QStringLiteral("--accept-terms");
+    if (!o.address.isEmpty() && !http)
+        return QStringLiteral("--address");
+    if (!o.optionCode.isEmpty() && (!dhcp || !codeOk || code < 1 || code > 65535))
+        return QStringLiteral("--option-code");
+    if (!o.output.isEmpty() && !fetch)
+        return QStringLiteral("-o");
+    return {};
+}
+
 COptions Parse(const QStringList& words) {
     COptions o;
     for (qsizetype i = 0; i < words.size(); ++i) {
@@ -91,38 +128,7 @@ COptions Parse(const QStringList& words) {
         else
             o.args << w;
     }
-    if (!o.bad.isEmpty() || o.help || o.version) return o;
-    // Words each command takes (at least, at most), and the options that belong to it.
-    const bool installs = o.command == u"apply" || o.command == u"default";
-    qsizetype maxArgs = -1;
-    qsizetype minArgs = 0;
-    if (o.command == u"show" || o.command == u"default")
-        maxArgs = 0;
-    else if (o.command == u"check" || o.command == u"apply")
-        maxArgs = 1;
-    else if (o.command == u"export" || o.command == u"fetch")
-        minArgs = maxArgs = 1;
-    const bool fetch = o.command == u"fetch";
-    const bool http = fetch && !o.args.isEmpty() && o.args.first() == u"http";
-    const bool dhcp = fetch && !o.args.isEmpty() && o.args.first() == u"dhcp";
-    bool codeOk = false;
-    const int code = o.optionCode.toInt(&codeOk);
-    if (maxArgs < 0)
-        o.bad = o.command;
-    else if (o.args.size() > maxArgs)
-        o.bad = o.args[maxArgs];
-    else if (o.args.size() < minArgs)
-        o.bad = o.command;
-    else if (fetch && !http && !dhcp)
-        o.bad = o.args.first();
-    else if (o.acceptTerms && !installs)
-        o.bad = QStringLiteral("--accept-terms");
-    else if (!o.address.isEmpty() && !http)
-        o.bad = QStringLiteral("--address");
-    else if (!o.optionCode.isEmpty() && (!dhcp || !codeOk || code < 1 || code > 65535))
-        o.bad = QStringLiteral("--option-code");
-    else if (!o.output.isEmpty() && !fetch)
-        o.bad = QStringLiteral("-o");
+    if (o.bad.isEmpty() && !o.help && !o.version) o.bad = MisplacedWord(o);
     return o;
 }
 

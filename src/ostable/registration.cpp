@@ -33,6 +33,27 @@ bool Beats(const CCandidate& challenger, const CCandidate& held) {
     return challenger.originalLength > held.originalLength;
 }
 
+// The winner of each prefix, then the winners in the order the rows gave them; the others are
+// traced as overlapped.
+void KeepWinners(CAppLog& log, const QList<CCandidate>& candidates, CPolicyList& plan) {
+    QHash<QByteArray, qsizetype> winner;
+    winner.reserve(candidates.size());
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        auto it = winner.find(candidates[i].key);
+        if (it == winner.end())
+            winner.insert(candidates[i].key, i);
+        else if (Beats(candidates[i], candidates[*it]))
+            *it = i;
+    }
+    plan.reserve(winner.size());
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        if (winner.value(candidates[i].key) == i)
+            plan.append(candidates[i].row);
+        else
+            log.TraceValue(QStringLiteral("csOverlapped"), candidates[i].row.m_csAddress);
+    }
+}
+
 }  // namespace
 
 int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
@@ -79,23 +100,7 @@ int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
         }
     }
 
-    // The winner of each prefix, then the winners in the order the rows gave them.
-    QHash<QByteArray, qsizetype> winner;
-    winner.reserve(candidates.size());
-    for (qsizetype i = 0; i < candidates.size(); ++i) {
-        auto it = winner.find(candidates[i].key);
-        if (it == winner.end())
-            winner.insert(candidates[i].key, i);
-        else if (Beats(candidates[i], candidates[*it]))
-            *it = i;
-    }
-    plan.reserve(winner.size());
-    for (qsizetype i = 0; i < candidates.size(); ++i) {
-        if (winner.value(candidates[i].key) == i)
-            plan.append(candidates[i].row);
-        else
-            log.TraceValue(QStringLiteral("csOverlapped"), candidates[i].row.m_csAddress);
-    }
+    KeepWinners(log, candidates, plan);
     log.TraceEnd(kClass, QStringLiteral("PlanPolicy"));
     return 1;
 }
