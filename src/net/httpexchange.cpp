@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/cancelevent.h"
-#include "platform/deadline.h"
 #include "platform/codepage.h"
+#include "platform/deadline.h"
 #include "platform/socket.h"
 #include "policy/policy.h"
 
@@ -123,98 +123,123 @@ void CHttpResponse::ExamineHeader() {
 void CHttpResponse::Decode(QByteArrayView raw) {
     const char* p = raw.data();
     const char* const end = p + raw.size();
-    while (p < end) {
-        const char c = *p;
+    // Each step reads one character or a run of them and gives the next position, or null once
+    // the body is refused or complete (what follows the last chunk is not part of the response).
+    while (p != nullptr && p < end) {
         switch (m_chunkState) {
             case ChunkState::Size:
-                if (const int digit = HexDigit(c); digit >= 0) {
-                    // Checked per digit, so the size stays far from overflowing.
-                    m_chunkLeft = m_chunkLeft * 16 + digit;
-                    m_sizeHasDigit = true;
-                    if (m_chunkLeft > kMaxHttpResponseBytes - m_decoded.size())
-                        return Refuse("chunk-too-large");
-                } else if (!m_sizeHasDigit) {
-                    return Refuse("chunk-size");
-                } else if (IsBlank(c)) {
-                    m_chunkState = ChunkState::SizeBlank;
-                } else if (c == ';') {
-                    m_chunkState = ChunkState::Extension;
-                } else if (c == '\r') {
-                    m_chunkState = ChunkState::SizeLf;
-                } else {
-                    return Refuse("chunk-size");
-                }
-                ++p;
-                break;
             case ChunkState::SizeBlank:
-                if (c == ';') {
-                    m_chunkState = ChunkState::Extension;
-                } else if (!IsBlank(c)) {
-                    return Refuse("chunk-size");
-                }
-                ++p;
-                break;
             case ChunkState::Extension:
-                while (p < end && *p != '\r' && *p != '\n') ++p;
-                if (p == end) break;
-                if (*p == '\n') return Refuse("chunk-size");
-                m_chunkState = ChunkState::SizeLf;
-                ++p;
-                break;
             case ChunkState::SizeLf:
-                if (c != '\n') return Refuse("chunk-size");
-                m_chunkState = m_chunkLeft == 0 ? ChunkState::LineStart : ChunkState::Data;
-                ++p;
+                p = DecodeSizeLine(p, end);
                 break;
-            case ChunkState::Data: {
-                const qsizetype n = qsizetype(std::min<qint64>(end - p, m_chunkLeft));
-                m_decoded.append(p, n);
-                p += n;
-                m_chunkLeft -= n;
-                if (m_chunkLeft == 0) m_chunkState = ChunkState::DataCr;
-                break;
-            }
+            case ChunkState::Data:
             case ChunkState::DataCr:
-                if (c != '\r') return Refuse("chunk-data");
-                m_chunkState = ChunkState::DataLf;
-                ++p;
-                break;
             case ChunkState::DataLf:
-                if (c != '\n') return Refuse("chunk-data");
-                m_chunkState = ChunkState::Size;
-                m_sizeHasDigit = false;
-                ++p;
+                p = DecodeData(p, end);
                 break;
             case ChunkState::LineStart:
-                if (c == '\r') {
-                    m_chunkState = ChunkState::FinalLf;
-                } else if (c == '\n' || c == ':' || IsBlank(c)) {
-                    return Refuse("trailer");  // a bare LF, no field name, or a folded line
-                } else {
-                    m_chunkState = ChunkState::Trailer;
-                    m_trailerHasColon = false;
-                }
-                ++p;
-                break;
             case ChunkState::Trailer:
-                while (p < end && *p != '\r' && *p != '\n') m_trailerHasColon |= *p++ == ':';
-                if (p == end) break;
-                if (*p == '\n' || !m_trailerHasColon) return Refuse("trailer");
-                m_chunkState = ChunkState::TrailerLf;
-                ++p;
-                break;
             case ChunkState::TrailerLf:
-                if (c != '\n') return Refuse("trailer");
-                m_chunkState = ChunkState::LineStart;
-                ++p;
-                break;
             case ChunkState::FinalLf:
-                if (c != '\n') return Refuse("trailer");
-                m_chunkState = ChunkState::Done;
-                return;  // what follows the last chunk is not part of the response
+                p = DecodeTrailer(p, end);
+                break;
             case ChunkState::Done:
                 return;
         }
+    }
+}
+
+const char* CHttpResponse::DecodeSizeLine(const char* p, const char* end) {
+    const char c = *p;
+    switch (m_chunkState) {
+        case ChunkState::Size:
+            if (const int digit = HexDigit(c); digit >= 0) {
+                // Checked per digit, so the size stays far from overflowing.
+                m_chunkLeft = m_chunkLeft * 16 + digit;
+                m_sizeHasDigit = true;
+                if (m_chunkLeft > kMaxHttpResponseBytes - m_decoded.size())
+                    return Refused("chunk-too-large");
+            } else if (!m_sizeHasDigit) {
+                return Refused("chunk-size");
+            } else if (IsBlank(c)) {
+                m_chunkState = ChunkState::SizeBlank;
+            } else if (c == ';') {
+                m_chunkState = ChunkState::Extension;
+            } else if (c == '\r') {
+                m_chunkState = ChunkState::SizeLf;
+            } else {
+                return Refused("chunk-size");
+            }
+            return p + 1;
+        case ChunkState::SizeBlank:
+            if (c == ';') {
+                m_chunkState = ChunkState::Extension;
+            } else if (!IsBlank(c)) {
+                return Refused("chunk-size");
+            }
+            return p + 1;
+        case ChunkState::Extension:
+            while (p < end && *p != '\r' && *p != '\n') ++p;
+            if (p == end) return p;
+            if (*p == '\n') return Refused("chunk-size");
+            m_chunkState = ChunkState::SizeLf;
+            return p + 1;
+        default:  // SizeLf
+            if (c != '\n') return Refused("chunk-size");
+            m_chunkState = m_chunkLeft == 0 ? ChunkState::LineStart : ChunkState::Data;
+            return p + 1;
+    }
+}
+
+const char* CHttpResponse::DecodeData(const char* p, const char* end) {
+    switch (m_chunkState) {
+        case ChunkState::Data: {
+            const qsizetype n = qsizetype(std::min<qint64>(end - p, m_chunkLeft));
+            m_decoded.append(p, n);
+            m_chunkLeft -= n;
+            if (m_chunkLeft == 0) m_chunkState = ChunkState::DataCr;
+            return p + n;
+        }
+        case ChunkState::DataCr:
+            if (*p != '\r') return Refused("chunk-data");
+            m_chunkState = ChunkState::DataLf;
+            return p + 1;
+        default:  // DataLf
+            if (*p != '\n') return Refused("chunk-data");
+            m_chunkState = ChunkState::Size;
+            m_sizeHasDigit = false;
+            return p + 1;
+    }
+}
+
+const char* CHttpResponse::DecodeTrailer(const char* p, const char* end) {
+    const char c = *p;
+    switch (m_chunkState) {
+        case ChunkState::LineStart:
+            if (c == '\r') {
+                m_chunkState = ChunkState::FinalLf;
+            } else if (c == '\n' || c == ':' || IsBlank(c)) {
+                return Refused("trailer");  // a bare LF, no field name, or a folded line
+            } else {
+                m_chunkState = ChunkState::Trailer;
+                m_trailerHasColon = false;
+            }
+            return p + 1;
+        case ChunkState::Trailer:
+            while (p < end && *p != '\r' && *p != '\n') m_trailerHasColon |= *p++ == ':';
+            if (p == end) return p;
+            if (*p == '\n' || !m_trailerHasColon) return Refused("trailer");
+            m_chunkState = ChunkState::TrailerLf;
+            return p + 1;
+        case ChunkState::TrailerLf:
+            if (c != '\n') return Refused("trailer");
+            m_chunkState = ChunkState::LineStart;
+            return p + 1;
+        default:  // FinalLf
+            if (c != '\n') return Refused("trailer");
+            m_chunkState = ChunkState::Done;
+            return nullptr;
     }
 }
 

@@ -102,7 +102,17 @@ private:
     };
     void ExamineHeader();
     void Decode(QByteArrayView raw);
+    // The steps of the chunked decoding: the size line, the data with its line end, and the
+    // trailer section. Each returns the next position to read, or null when it has stopped.
+    const char* DecodeSizeLine(const char* p, const char* end);
+    const char* DecodeData(const char* p, const char* end);
+    const char* DecodeTrailer(const char* p, const char* end);
     void Refuse(const char* why) { m_framingError = QLatin1StringView(why); }
+    // Refuses the body and stops the decoding.
+    const char* Refused(const char* why) {
+        Refuse(why);
+        return nullptr;
+    }
 
     QByteArray m_bytes;
     qsizetype m_headerLength = -1;
