@@ -91,13 +91,16 @@ TEST_F(Registration, PlanValidatesRefusesTypedDuplicatesAndResolvesDividedOverla
     }
 }
 
+// The stand-in's table before a registration, in the order its listing gives it, so that a
+// restore writes the same bytes.
+const QByteArray kTableBefore =
+    "# netsh interface ipv6 prefix policies: precedence label prefix\n"
+    "50 0 ::1/128\n40 1 ::/0\n30 2 2002::/16\n";
+
 // The stand-in fails the k-th change command, for every k: the table afterwards is the one
 // before, byte for byte, and the user is told of the failure and of the restore.
 TEST_F(Registration, AFailureAtAnyCommandPutsThePreviousTableBack) {
-    // In the order the listing gives it, so that the restore writes the same bytes.
-    const QByteArray before =
-        "# netsh interface ipv6 prefix policies: precedence label prefix\n"
-        "50 0 ::1/128\n40 1 ::/0\n30 2 2002::/16\n";
+    const QByteArray before = kTableBefore;
     const CPolicyList rows{On(QStringLiteral("2001:db8::/31"), QStringLiteral("45"), QStringLiteral("3")),
                            On(QStringLiteral("::/0"), QStringLiteral("40"), QStringLiteral("1"))};
     const int changes = 3 + 3;  // three deletes, then 2001:db8::/32, 2001:db9::/32 and ::/0
@@ -137,9 +140,7 @@ TEST_F(Registration, AFailureAtAnyCommandPutsThePreviousTableBack) {
 // table before is put back byte for byte, and the one box is the restore message. A cancel
 // before the first change leaves nothing to put back.
 TEST_F(Registration, ACancelAtAnyCommandPutsThePreviousTableBack) {
-    const QByteArray before =
-        "# netsh interface ipv6 prefix policies: precedence label prefix\n"
-        "50 0 ::1/128\n40 1 ::/0\n30 2 2002::/16\n";
+    const QByteArray before = kTableBefore;
     const CPolicyList rows{On(QStringLiteral("2001:db8::/32"), QStringLiteral("45"), QStringLiteral("3")),
                            On(QStringLiteral("::/0"), QStringLiteral("40"), QStringLiteral("1"))};
     for (int k : {0, 1, 3, 5}) {  // before any change, first and last delete, last of 2 adds
