@@ -215,16 +215,6 @@ int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
     }
     CPolicyListManager manager;
     manager.m_pApp = &app;
-    CPolicyList rows;
-    QList<qsizetype> rejected;
-    if (manager.GetPolicyFile(rows, path, &rejected) != 1) {
-        log.ShowMessageId(strid::kFileNotFound, LOG_ERROR);
-        return kExitFailed;
-    }
-    if (!rejected.isEmpty()) {
-        log.ShowMessageFormat({QString::number(rejected.first())}, strid::kPolicyFileLineInvalid, LOG_ERROR);
-        return kExitFailed;
-    }
     // A long registration shows how far it is, on a terminal only.
     if (!o.quiet && !o.json && platform::StandardErrorIsTerminal()) {
         const QString format = app.LoadString(strid::kCliProgress);
@@ -236,14 +226,20 @@ int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
             g_progressShown = true;
         };
     }
-    CPolicyListManager::ERestore restore = CPolicyListManager::ERestore::NotNeeded;
-    if (manager.RegisterPolicy(rows, &restore) == 0) {
-        log.TraceValue(QStringLiteral("RegisterPolicy"), QStringLiteral("FALSE"));
-        return restore == CPolicyListManager::ERestore::NotRestored ? kExitNotRestored
-                                                                    : kExitFailed;
+    using EInstall = CPolicyListManager::EInstall;
+    switch (manager.InstallPolicyFile(path)) {
+    case EInstall::Installed:
+        log.ShowMessageId(strid::kApplyDone, LOG_DEBUG);
+        return kExitOk;
+    case EInstall::FileNotFound:
+        log.ShowMessageId(strid::kFileNotFound, LOG_ERROR);
+        return kExitFailed;
+    case EInstall::NotRestored: return kExitNotRestored;
+    case EInstall::LineRefused:
+    case EInstall::NotChanged:
+    case EInstall::Restored: break;
     }
-    log.ShowMessageId(strid::kApplyDone, LOG_DEBUG);
-    return kExitOk;
+    return kExitFailed;
 }
 
 // Rows from the network as the editor's menu fetches them, in the policy table file format.

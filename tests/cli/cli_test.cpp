@@ -227,20 +227,26 @@ TEST_F(CCliTest, JsonOutputParses) {
 }
 
 TEST_F(CCliTest, AFailedRegistrationPutsTheTableBackOrEndsWithStatus3) {
+    // Status 3 only when a restore was needed and failed: a plan refused before any command
+    // ran (a prefix given twice) needed none, whatever fails afterwards.
+    ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("twice.conf"),
+                                       "1,0,A,0,50,::1/128\r\n1,0,B,1,40,::1/128\r\n"));
     const struct {
         QByteArray failAt;  // the change command that fails
+        const char* file;
         int exitCode;
         QString message;
     } kCases[] = {
-        {"1", 1, k519},   // the first delete
-        {"3", 1, k519},   // the first add
-        {"2+", 3, k520},  // a delete and everything after, the restore too
+        {"1", "conf/policytable.conf", 1, k519},   // the first delete
+        {"3", "conf/policytable.conf", 1, k519},   // the first add
+        {"2+", "conf/policytable.conf", 3, k520},  // a delete and everything after, the restore too
+        {"1+", "twice.conf", 1, QStringLiteral("::1/128は既に存在します。")},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.failAt.toStdString());
         ResetTable();
         FailAt(c.failAt);
-        const CRun r = Run({"apply", "--accept-terms"});
+        const CRun r = Run({"apply", QString::fromLatin1(c.file), "--accept-terms"});
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
         if (c.exitCode == 1) {
