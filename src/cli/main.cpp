@@ -46,6 +46,15 @@ QString Compact(const QJsonObject& object) {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
+// A precedence or label as a JSON number with its exact value (values reach 4294967295, past
+// an int). A text that is no decimal number a JSON reader takes exactly stays text, never 0.
+QJsonValue JsonNumber(const QString& text) {
+    constexpr qulonglong kExactInJson = 1ULL << 53;
+    bool ok = false;
+    const qulonglong value = text.toULongLong(&ok);
+    return ok && value <= kExactInJson ? QJsonValue(qint64(value)) : QJsonValue(text);
+}
+
 struct COptions {
     QString command;
     QStringList args;  // the command's own words
@@ -167,8 +176,8 @@ int Show(CZarntoolApp& app, const COptions& o) {
     QJsonArray array;
     for (const CPolicy& row : rows) {
         if (o.json)
-            array.append(QJsonObject{{QStringLiteral("precedence"), row.m_csPriority.toInt()},
-                                     {QStringLiteral("label"), row.m_csLabel.toInt()},
+            array.append(QJsonObject{{QStringLiteral("precedence"), JsonNumber(row.m_csPriority)},
+                                     {QStringLiteral("label"), JsonNumber(row.m_csLabel)},
                                      {QStringLiteral("prefix"), row.m_csAddress}});
         else
             Write(stdout, row.m_csPriority + u' ' + row.m_csLabel + u' ' + row.m_csAddress);
@@ -280,8 +289,8 @@ int Fetch(CZarntoolApp& app, const COptions& o) {
         for (const CPolicy& row : std::as_const(rows))
             array.append(QJsonObject{{QStringLiteral("enabled"), !row.m_bDisabled},
                                      {QStringLiteral("networkName"), row.m_csNetworkName},
-                                     {QStringLiteral("precedence"), row.m_csPriority.toInt()},
-                                     {QStringLiteral("label"), row.m_csLabel.toInt()},
+                                     {QStringLiteral("precedence"), JsonNumber(row.m_csPriority)},
+                                     {QStringLiteral("label"), JsonNumber(row.m_csLabel)},
                                      {QStringLiteral("prefix"), row.m_csAddress}});
         Write(stdout, Compact({{QStringLiteral("rows"), array}}));
     } else if (o.output.isEmpty()) {
