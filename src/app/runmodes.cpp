@@ -2,7 +2,6 @@
 
 #include "app/commandline.h"
 #include "app/application.h"
-#include "platform/fileutil.h"
 #include "policy/policylistmanager.h"
 #include "ui/dialog/dialogex.h"
 #include "ui/dialog/waitcursor.h"
@@ -56,34 +55,22 @@ void RunEditor(CZarntoolApp& app, const MainWindowFactory& mainWindow) {
 }
 
 int ApplyPolicyTable(CZarntoolApp& app) {
-    CAppLog& log = app.m_clLog;
     bool applied = false;
     {
         CWaitCursor wait;
         CPolicyListManager manager;
-        CPolicyList clPolicyConf;
-        QList<qsizetype> rejected;
-        const QString cs_PolicyTablePath = CInstallPaths(app.m_szAppDir).PolicyTable();
-        if (!platform::FileExists(cs_PolicyTablePath) &&
-            !platform::DirectoryExists(cs_PolicyTablePath)) {
-            log.TraceValue(QStringLiteral("FindFile(cs_PolicyTablePath)"), QStringLiteral("FALSE"));
-        } else if (manager.GetStandardPolicyFile(clPolicyConf, &rejected) != 1) {
-            log.TraceValue(QStringLiteral("GetCurrentFile(&clPolicyConf)"), QStringLiteral("FALSE"));
-        } else if (!rejected.isEmpty()) {
-            // A damaged file says nothing reliable about the table wanted: nothing is changed.
-            wait.Restore();
-            log.ShowMessageFormat({QString::number(rejected.first())}, strid::kPolicyFileLineInvalid, LOG_ERROR);
-        } else if (progress::RunWithProgress(app, nullptr, CProgressDlg::EKind::Register,
+        const auto registration = [&](const CPolicyList& rows,
+                                      CPolicyListManager::ERestore* restore) {
+            return progress::RunWithProgress(app, nullptr, CProgressDlg::EKind::Register,
                                              [&](CWorkerJob& job) {
                                                  job.Attach(manager);
-                                                 return manager.RegisterPolicy(clPolicyConf);
-                                             }) == 0) {
-            log.TraceValue(QStringLiteral("RegisterPolicy"), QStringLiteral("FALSE"));
-        } else {
-            applied = true;
-        }
+                                                 return manager.RegisterPolicy(rows, restore);
+                                             });
+        };
+        applied = manager.InstallPolicyFile({}, registration, [&] { wait.Restore(); }) ==
+                  CPolicyListManager::EInstall::Installed;
     }
-    if (applied) log.ShowMessageId(strid::kApplyDone, LOG_DEBUG);
+    if (applied) app.m_clLog.ShowMessageId(strid::kApplyDone, LOG_DEBUG);
     return applied ? 1 : 0;
 }
 

@@ -46,6 +46,15 @@ QString Compact(const QJsonObject& object) {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
+// A precedence or label as a JSON number with its exact value (values reach 4294967295, past
+// an int). A text that is no decimal number a JSON reader takes exactly stays text, never 0.
+QJsonValue JsonNumber(const QString& text) {
+    constexpr qulonglong kExactInJson = 1ULL << 53;
+    bool ok = false;
+    const qulonglong value = text.toULongLong(&ok);
+    return ok && value <= kExactInJson ? QJsonValue(qint64(value)) : QJsonValue(text);
+}
+
 struct COptions {
     QString command;
     QStringList args;  // the command's own words
@@ -167,8 +176,8 @@ int Show(CZarntoolApp& app, const COptions& o) {
     QJsonArray array;
     for (const CPolicy& row : rows) {
         if (o.json)
-            array.append(QJsonObject{{QStringLiteral("precedence"), row.m_csPriority.toInt()},
-                                     {QStringLiteral("label"), row.m_csLabel.toInt()},
+            array.append(QJsonObject{{QStringLiteral("precedence"), JsonNumber(row.m_csPriority)},
+                                     {QStringLiteral("label"), JsonNumber(row.m_csLabel)},
                                      {QStringLiteral("prefix"), row.m_csAddress}});
         else
             Write(stdout, row.m_csPriority + u' ' + row.m_csLabel + u' ' + row.m_csAddress);
@@ -215,16 +224,6 @@ int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
     }
     CPolicyListManager manager;
     manager.m_pApp = &app;
-    CPolicyList rows;
-    QList<qsizetype> rejected;
-    if (manager.GetPolicyFile(rows, path, &rejected) != 1) {
-        log.ShowMessageId(strid::kFileNotFound, LOG_ERROR);
-        return kExitFailed;
-    }
-    if (!rejected.isEmpty()) {
-        log.ShowMessageFormat({QString::number(rejected.first())}, strid::kPolicyFileLineInvalid, LOG_ERROR);
-        return kExitFailed;
-    }
     // A long registration shows how far it is, on a terminal only.
     if (!o.quiet && !o.json && platform::StandardErrorIsTerminal()) {
         const QString format = app.LoadString(strid::kCliProgress);
@@ -236,14 +235,20 @@ int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
             g_progressShown = true;
         };
     }
-    CPolicyListManager::ERestore restore = CPolicyListManager::ERestore::NotNeeded;
-    if (manager.RegisterPolicy(rows, &restore) == 0) {
-        log.TraceValue(QStringLiteral("RegisterPolicy"), QStringLiteral("FALSE"));
-        return restore == CPolicyListManager::ERestore::NotRestored ? kExitNotRestored
-                                                                    : kExitFailed;
+    using EInstall = CPolicyListManager::EInstall;
+    switch (manager.InstallPolicyFile(path)) {
+    case EInstall::Installed:
+        log.ShowMessageId(strid::kApplyDone, LOG_DEBUG);
+        return kExitOk;
+    case EInstall::FileNotFound:
+        log.ShowMessageId(strid::kFileNotFound, LOG_ERROR);
+        return kExitFailed;
+    case EInstall::NotRestored: return kExitNotRestored;
+    case EInstall::LineRefused:
+    case EInstall::NotChanged:
+    case EInstall::Restored: break;
     }
-    log.ShowMessageId(strid::kApplyDone, LOG_DEBUG);
-    return kExitOk;
+    return kExitFailed;
 }
 
 // Rows from the network as the editor's menu fetches them, in the policy table file format.
@@ -284,8 +289,8 @@ int Fetch(CZarntoolApp& app, const COptions& o) {
         for (const CPolicy& row : std::as_const(rows))
             array.append(QJsonObject{{QStringLiteral("enabled"), !row.m_bDisabled},
                                      {QStringLiteral("networkName"), row.m_csNetworkName},
-                                     {QStringLiteral("precedence"), row.m_csPriority.toInt()},
-                                     {QStringLiteral("label"), row.m_csLabel.toInt()},
+                                     {QStringLiteral("precedence"), JsonNumber(row.m_csPriority)},
+                                     {QStringLiteral("label"), JsonNumber(row.m_csLabel)},
                                      {QStringLiteral("prefix"), row.m_csAddress}});
         Write(stdout, Compact({{QStringLiteral("rows"), array}}));
     } else if (o.output.isEmpty()) {

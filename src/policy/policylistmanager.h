@@ -56,6 +56,24 @@ public:
     // Makes the system's table `saved` again: deletes what it lists now, adds `saved` in
     // order. Every command is logged; failures are logged, not shown. 1 when all succeeded.
     int RestorePolicy(const CPolicyList& saved);
+
+    // Installing a policy table file, the one way apply mode and corvane do it (ostable/):
+    // the file must be found and read; a file with any refused line changes nothing (message
+    // 521); its rows then go through `registration`, RegisterPolicy itself when not given
+    // (apply mode runs it behind its progress window). `path` empty: the installation's policy
+    // table file. `beforeBox` runs before the routine shows message 521 (apply mode ends its
+    // wait cursor there). Failures are traced; the caller shows the outcome as it presents it.
+    enum class EInstall {
+        Installed,
+        FileNotFound,  // missing, or found but not readable
+        LineRefused,   // message 521 shown; nothing changed
+        NotChanged,    // the registration failed before anything needed putting back
+        Restored,      // the registration failed; the previous table is back
+        NotRestored,   // the registration failed and the previous table could not be put back
+    };
+    using Registration = std::function<int(const CPolicyList& rows, ERestore* restore)>;
+    EInstall InstallPolicyFile(const QString& path = {}, const Registration& registration = {},
+                               const std::function<void()>& beforeBox = {});
     QString GetCurrentIpconfigString();
 
     // Network retrieval (net/).

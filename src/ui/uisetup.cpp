@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QStyleFactory>
 
+#include "platform/display.h"
 #include "services/applog.h"
 #include "services/resourceset.h"
 #include "services/appservices.h"
@@ -14,8 +15,11 @@
 namespace uisetup {
 
 bool DisplayAvailable() {
-    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return true;
+    // An X display that is named but does not answer counts as none: Qt would abort on it.
+    const QString display = qEnvironmentVariable("DISPLAY");
+    return !display.isEmpty() && platform::XDisplayReachable(display);
 }
 
 bool WidgetsAvailable() { return qobject_cast<QApplication*>(QCoreApplication::instance()); }

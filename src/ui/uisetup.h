@@ -9,8 +9,8 @@ class CAppServices;
 
 namespace uisetup {
 
-// True when a window can be shown: a platform plug-in is named (QT_QPA_PLATFORM) or an X or
-// Wayland display is given.
+// True when a window can be shown: a platform plug-in is named (QT_QPA_PLATFORM), a Wayland
+// display is given, or the X display given answers.
 bool DisplayAvailable();
 // True when the Qt application object can make widgets.
 bool WidgetsAvailable();

@@ -226,21 +226,69 @@ TEST_F(CCliTest, JsonOutputParses) {
     EXPECT_EQ(Table(), kTable);
 }
 
+// Precedences and labels up to 4294967295 come out of every command's JSON as the numbers they
+// are, not cut to an int: from the system's table (show) and from the network (fetch, where the
+// settings file gives both).
+TEST_F(CCliTest, JsonCarriesEveryValueAsItIs) {
+    nettest::CLoopbackServer server;
+    ASSERT_TRUE(server.Listen());
+    server.Start(nettest::SendChunks({"HTTP/1.0 200 OK\r\n\r\nfirst\r\nx,2001:db8:2925::/48\r\n"}));
+    const QString ini = Root() + QStringLiteral("conf/zarntool.ini");
+    const QByteArray settings = testsupport::ReadFile(ini);
+    const struct {
+        qint64 precedence;
+        qint64 label;
+    } kCases[] = {{4294967295, 7}, {2147483648, 4294967294}, {2147483647, 2147483647}, {1, 0}};
+    for (const auto& c : kCases) {
+        const QByteArray p = QByteArray::number(c.precedence);
+        const QByteArray l = QByteArray::number(c.label);
+        SCOPED_TRACE((p + ' ' + l).toStdString());
+        ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("netsh.table"),
+                                           p + ' ' + l + " 2001:db8:2925::/48\n"));
+        ASSERT_TRUE(testsupport::WriteFile(
+            ini, QByteArray(settings)
+                     .replace("LABEL=0", "LABEL=" + l)
+                     .replace("PRIORITY=0", "PRIORITY=" + p)));
+        for (const QStringList& args :
+             {QStringList{"--json", "show"},
+              QStringList{"--json", "fetch", "http", "--address", server.Address()}}) {
+            const CRun r = Run(args);
+            EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+            // The text itself: a reader that takes numbers as doubles still gets them exactly.
+            EXPECT_TRUE(r.out.contains(QStringLiteral("\"label\":") + QString::fromLatin1(l)))
+                << r.out.toStdString();
+            EXPECT_TRUE(r.out.contains(QStringLiteral("\"precedence\":") + QString::fromLatin1(p)))
+                << r.out.toStdString();
+            const QJsonObject row = QJsonDocument::fromJson(r.out.toUtf8())
+                                        .object()[u"rows"].toArray()[0].toObject();
+            EXPECT_EQ(row[u"precedence"].toInteger(-1), c.precedence) << r.out.toStdString();
+            EXPECT_EQ(row[u"label"].toInteger(-1), c.label);
+        }
+    }
+    server.Stop();
+}
+
 TEST_F(CCliTest, AFailedRegistrationPutsTheTableBackOrEndsWithStatus3) {
+    // Status 3 only when a restore was needed and failed: a plan refused before any command
+    // ran (a prefix given twice) needed none, whatever fails afterwards.
+    ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("twice.conf"),
+                                       "1,0,A,0,50,::1/128\r\n1,0,B,1,40,::1/128\r\n"));
     const struct {
         QByteArray failAt;  // the change command that fails
+        const char* file;
         int exitCode;
         QString message;
     } kCases[] = {
-        {"1", 1, k519},   // the first delete
-        {"3", 1, k519},   // the first add
-        {"2+", 3, k520},  // a delete and everything after, the restore too
+        {"1", "conf/policytable.conf", 1, k519},   // the first delete
+        {"3", "conf/policytable.conf", 1, k519},   // the first add
+        {"2+", "conf/policytable.conf", 3, k520},  // a delete and everything after, the restore too
+        {"1+", "twice.conf", 1, QStringLiteral("::1/128は既に存在します。")},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.failAt.toStdString());
         ResetTable();
         FailAt(c.failAt);
-        const CRun r = Run({"apply", "--accept-terms"});
+        const CRun r = Run({"apply", QString::fromLatin1(c.file), "--accept-terms"});
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
         if (c.exitCode == 1) {

@@ -175,6 +175,51 @@ TEST_F(Registration, ACancelAtAnyCommandPutsThePreviousTableBack) {
     manager.m_command = nullptr;
 }
 
+// Installing a file: each way it can end, and the table afterwards. Only a failed restore is
+// NotRestored: a plan refused or a cancel before the first change needed nothing put back.
+TEST_F(Registration, InstallingAFileEndsInOneOfItsOutcomes) {
+    using EInstall = CPolicyListManager::EInstall;
+    const QByteArray before = kTableBefore;
+    const struct {
+        const char* file;    // the policy table file; nullptr: none
+        QByteArray failAt;   // the change command that fails
+        bool cancelFirst;    // cancelled before the first command
+        EInstall outcome;
+        bool changed;        // the table afterwards is the new one
+    } cases[] = {
+        {"1,0,a,1,45,2001:db8::/32\r\n", {}, false, EInstall::Installed, true},
+        {nullptr, {}, false, EInstall::FileNotFound, false},
+        {"1,0,a,1,45,2001:db8::/32\r\n1,0,b,x,1,::/0\r\n", {}, false, EInstall::LineRefused, false},
+        {"1,0,a,1,45,2001:db8::/32\r\n1,0,b,1,46,2001:DB8::/32\r\n", {}, false,
+         EInstall::NotChanged, false},
+        {"1,0,a,1,45,2001:db8::/32\r\n", {}, true, EInstall::NotChanged, false},
+        {"1,0,a,1,45,2001:db8::/32\r\n", "1", false, EInstall::Restored, false},
+        {"1,0,a,1,45,2001:db8::/32\r\n", "4", false, EInstall::Restored, false},
+        {"1,0,a,1,45,2001:db8::/32\r\n", "2+", false, EInstall::NotRestored, false},
+    };
+    const QString path = t.Dir() + QStringLiteral("install.conf");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file ? c.file : "(none)");
+        SCOPED_TRACE(c.failAt.toStdString());
+        WriteTable(before);
+        InstallStandInFailingAt(c.failAt);
+        QFile::remove(path);
+        if (c.file) {
+            ASSERT_TRUE(testsupport::WriteFile(path, c.file));
+        }
+        platform::CCancelEvent cancel;
+        if (c.cancelFirst) cancel.Set();
+        manager.m_pCancel = &cancel;
+        EXPECT_EQ(manager.InstallPolicyFile(path), c.outcome);
+        manager.m_pCancel = nullptr;
+        if (c.changed) {
+            EXPECT_EQ(TableEntries(), QStringList{QStringLiteral("45 1 2001:db8::/32")});
+        } else if (c.outcome != EInstall::NotRestored) {
+            EXPECT_EQ(ReadTable(), before);
+        }
+    }
+}
+
 // Rows read from a policy table file with words hidden in their fields never add a word to a
 // command line: the lines are left out, and every run gets exactly its own words.
 TEST_F(Registration, TextFromAFileNeverBecomesAnExtraCommandWord) {

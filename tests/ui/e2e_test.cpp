@@ -241,12 +241,24 @@ struct Headless {
     QString errors;  // standard error
 };
 
-// Runs the copied program without any display to its end.
-Headless RunWithoutDisplay(const QString& root, const QStringList& args) {
+// An X display number no server has: no socket and no lock file.
+QString UnusedDisplay() {
+    for (int n = 6000; n < 7000; ++n)
+        if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) &&
+            !QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+            return QStringLiteral(":%1").arg(n);
+    return {};
+}
+
+// Runs the copied program without any display to its end; with `display`, DISPLAY names that
+// one.
+Headless RunWithoutDisplay(const QString& root, const QStringList& args,
+                           const QString& display = {}) {
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QLatin1String(name));
+    if (!display.isEmpty()) env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("NETSH_PREFIXPOLICY_FILE"), root + QStringLiteral("netsh.table"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("run"));
     // Leak reports of Qt's one-time allocations would change the exit status; our code's leaks
@@ -272,14 +284,20 @@ const QString k607 =
 }  // namespace
 
 TEST(EndToEnd, WithoutADisplayStartUpRunsItsChecksAndEndsWithTheReasonOnStandardError) {
+    // A display that is named but has no server behind it counts as none.
+    const QString unreachable = UnusedDisplay();
+    ASSERT_FALSE(unreachable.isEmpty());
     const struct {
         QStringList args;
         const char* removed;  // a file taken away before the start, or nullptr
         QString message;
+        QString display;      // DISPLAY, or empty for none
     } kCases[] = {
-        {{}, nullptr, k607},  // apply mode: the agreement cannot be shown, nothing is applied
-        {{QStringLiteral("/e")}, nullptr, k607},
-        {{}, "conf/zarntool.ini", QStringLiteral("設定ファイルが存在しません。起動できません。")},
+        {{}, nullptr, k607, {}},  // apply mode: the agreement cannot be shown, nothing is applied
+        {{QStringLiteral("/e")}, nullptr, k607, {}},
+        {{}, "conf/zarntool.ini", QStringLiteral("設定ファイルが存在しません。起動できません。"), {}},
+        {{}, nullptr, k607, unreachable},
+        {{QStringLiteral("/e")}, nullptr, k607, unreachable},
     };
     for (const auto& c : kCases) {
         QTemporaryDir dir;
@@ -292,8 +310,9 @@ TEST(EndToEnd, WithoutADisplayStartUpRunsItsChecksAndEndsWithTheReasonOnStandard
         const QByteArray conf = testsupport::ReadFile(root + QStringLiteral("conf/policytable.conf"));
         const QByteArray table = testsupport::ReadFile(root + QStringLiteral("netsh.table"));
 
-        const Headless run = RunWithoutDisplay(root, c.args);
-        EXPECT_EQ(run.exitCode, 1) << c.args.join(u' ').toStdString() << run.errors.toStdString();
+        const Headless run = RunWithoutDisplay(root, c.args, c.display);
+        EXPECT_EQ(run.exitCode, 1) << c.args.join(u' ').toStdString() << c.display.toStdString()
+                                   << run.errors.toStdString();
         EXPECT_TRUE(run.errors.contains(QStringLiteral("Corvane: ") + c.message))
             << run.errors.toStdString();
         const QStringList log = LogTexts(root + QStringLiteral("zarntool.log"));

@@ -1,45 +1,9 @@
 #include "ui/dialog/rtfreader.h"
 
-#include <QColor>
-#include <QHash>
-#include <QList>
-#include <QStringDecoder>
-#include <QTextBlockFormat>
-#include <QTextCharFormat>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <memory>
-#include <unordered_map>
+#include "ui/dialog/rtfreader_impl.h"
 
-#include "platform/codepage.h"
-
+namespace rtfreader {
 namespace {
-
-enum class Dest { Text, Skip, FontTable, ColorTable };
-
-// Paragraph formatting; distances in twips.
-struct Para {
-    Qt::Alignment align = Qt::AlignLeft;
-    int spaceBefore = 0;
-    int spaceAfter = 0;
-    int leftIndent = 0;
-    int rightIndent = 0;
-    int firstIndent = 0;
-    bool operator==(const Para&) const = default;
-};
-
-struct State {
-    Dest dest = Dest::Text;
-    bool bold = false;
-    bool italic = false;
-    bool underline = false;
-    bool strike = false;
-    int sizeHalfPoints = 0;  // 0: the view's own size
-    int color = 0;
-    int font = -1;
-    int uc = 1;
-    Para para;
-};
 
 // Control words whose group is a destination the view does not show.
 bool IsSkippedDestination(const QByteArray& word) {
@@ -60,9 +24,6 @@ bool IsSkippedDestination(const QByteArray& word) {
         if (word == w) return true;
     return false;
 }
-
-// Code page of the symbol character set: each byte names a glyph of the font itself.
-constexpr int kSymbolCodePage = 42;
 
 // The code page of an RTF character set, as the Windows rich edit control maps it. The default
 // character set (1) and unknown ones read in the document's code page.
@@ -89,82 +50,7 @@ int CodePageOfCharset(int charset, int documentCodePage) {
     }
 }
 
-class Reader {
-public:
-    Reader(QByteArrayView data, QTextDocument* doc) : m_data(data), m_cursor(doc) {
-        m_cursor.movePosition(QTextCursor::End);
-        m_blockFormat = m_cursor.blockFormat();
-        m_blockPara.align = m_blockFormat.alignment();
-    }
-
-    bool Run();
-
-private:
-    // Input.
-    bool AtEnd() const { return m_pos >= m_data.size(); }
-    unsigned char Peek() const { return static_cast<unsigned char>(m_data[m_pos]); }
-
-    // Output.
-    void AddByte(char byte);
-    void AddChar(QChar c);
-    void FlushBytes();
-    void FlushText();
-    void EndParagraph();
-    QTextCharFormat CharFormat() const;
-    QString Decode(const QByteArray& bytes, int codePage);
-    int CurrentCodePage() const;
-
-    void OpenGroup();
-    void CloseGroup();
-    // A backslash was read: a control symbol, or a control word with its parameter.
-    void Control();
-    void ControlWord(const QByteArray& word, bool hasParam, int param);
-    // Changes one formatting field; text so far keeps the old formatting.
-    template <class Field, class Value>
-    void SetFormat(Field& field, Value value) {
-        if (field != value) {
-            FlushText();
-            field = value;
-        }
-    }
-    // The kinds of control words; each returns true when it took the word.
-    bool EscapeWord(const QByteArray& word, bool hasParam, int param);  // \bin, \u
-    bool DestinationWord(const QByteArray& word);  // first word of a group
-    bool TableWord(const QByteArray& word, bool hasParam, int param);  // font and colour tables
-    bool DocumentWord(const QByteArray& word, bool hasParam, int param);
-    bool BreakWord(const QByteArray& word);  // breaks and special characters
-    bool CharacterWord(const QByteArray& word, bool hasParam, int param);
-    void ParagraphWord(const QByteArray& word, bool hasParam, int param);
-    void ControlSymbol(char symbol);
-    void HexByte();
-    bool SkippingForUnicode();
-
-    QByteArrayView m_data;
-    qsizetype m_pos = 0;
-    QTextCursor m_cursor;
-    QTextBlockFormat m_blockFormat;
-    Para m_blockPara;  // what the current block was given
-    void ApplyPara();
-
-    State m_state;
-    QList<State> m_stack;
-    bool m_groupStart = false;  // the last token opened a group
-    bool m_ignorable = false;   // \* seen at the start of this group
-    int m_ucSkip = 0;           // characters still to skip after \uN
-    bool m_error = false;
-    bool m_done = false;
-
-    QByteArray m_bytes;  // 8-bit text waiting to be decoded
-    QString m_text;      // decoded text waiting to be inserted
-
-    int m_docCodePage = 1252;
-    int m_defaultFont = -1;
-    QHash<int, int> m_fontCodePage;
-    int m_tableFont = -1;  // font being described in the font table
-    QList<QColor> m_colors;
-    int m_red = -1, m_green = -1, m_blue = -1;
-    std::unordered_map<int, std::unique_ptr<QStringDecoder>> m_decoders;
-};
+}  // namespace
 
 bool Reader::Run() {
     // Leading white space is tolerated; the document itself must open with "{\rtf".
@@ -470,117 +356,10 @@ void Reader::ParagraphWord(const QByteArray& word, bool hasParam, int param) {
     if (word == "fi") { SetFormat(m_state.para.firstIndent, twips); return; }
 }
 
-int Reader::CurrentCodePage() const {
-    const int font = m_state.font >= 0 ? m_state.font : m_defaultFont;
-    const int cp = m_fontCodePage.value(font, 0);
-    return cp > 0 ? cp : m_docCodePage;
-}
-
-QString Reader::Decode(const QByteArray& bytes, int codePage) {
-    if (codePage == 932) return platform::FromCp932(bytes);
-    if (codePage == 65001) return QString::fromUtf8(bytes);
-    if (codePage == kSymbolCodePage) {
-        // As Windows does for symbol fonts: a printable byte becomes the private-use character
-        // U+F0hh, which symbol fonts map to their glyphs.
-        QString text;
-        text.reserve(bytes.size());
-        for (const char b : bytes) {
-            const auto u = static_cast<unsigned char>(b);
-            text += QChar(u >= 0x20 ? char16_t(0xF000 + u) : char16_t(u));
-        }
-        return text;
-    }
-    auto& decoder = m_decoders[codePage];
-    if (!decoder) {
-        decoder = std::make_unique<QStringDecoder>(
-            QStringLiteral("windows-%1").arg(codePage).toLatin1().constData(),
-            QStringDecoder::Flag::Stateless);
-        if (!decoder->isValid())
-            decoder = std::make_unique<QStringDecoder>(
-                QStringLiteral("cp%1").arg(codePage).toLatin1().constData(),
-                QStringDecoder::Flag::Stateless);
-    }
-    if (!decoder->isValid()) return QString::fromLatin1(bytes);
-    return decoder->decode(bytes);
-}
-
-void Reader::AddByte(char byte) {
-    if (m_state.dest == Dest::ColorTable) {
-        if (byte == ';') {
-            m_colors.append(m_red < 0 && m_green < 0 && m_blue < 0
-                                ? QColor()
-                                : QColor(qMax(0, m_red), qMax(0, m_green), qMax(0, m_blue)));
-            m_red = m_green = m_blue = -1;
-        }
-        return;
-    }
-    if (m_state.dest != Dest::Text) return;
-    m_bytes += byte;
-}
-
-void Reader::AddChar(QChar c) {
-    if (m_state.dest != Dest::Text) return;
-    FlushBytes();
-    m_text += c;
-}
-
-void Reader::FlushBytes() {
-    if (m_bytes.isEmpty()) return;
-    m_text += Decode(m_bytes, CurrentCodePage());
-    m_bytes.clear();
-}
-
-QTextCharFormat Reader::CharFormat() const {
-    QTextCharFormat f;
-    f.setFontWeight(m_state.bold ? QFont::Bold : QFont::Normal);
-    f.setFontItalic(m_state.italic);
-    f.setFontUnderline(m_state.underline);
-    f.setFontStrikeOut(m_state.strike);
-    if (m_state.sizeHalfPoints > 0) f.setFontPointSize(m_state.sizeHalfPoints / 2.0);
-    if (m_state.color >= 0 && m_state.color < m_colors.size() && m_colors[m_state.color].isValid())
-        f.setForeground(m_colors[m_state.color]);
-    return f;
-}
-
-void Reader::ApplyPara() {
-    if (m_blockPara == m_state.para) return;
-    // Twips to pixels at 96 dots per inch: 1440 twips per inch.
-    const Para& p = m_state.para;
-    m_blockFormat.setAlignment(p.align);
-    m_blockFormat.setTopMargin(p.spaceBefore / 15.0);
-    m_blockFormat.setBottomMargin(p.spaceAfter / 15.0);
-    m_blockFormat.setLeftMargin(p.leftIndent / 15.0);
-    m_blockFormat.setRightMargin(p.rightIndent / 15.0);
-    m_blockFormat.setTextIndent(p.firstIndent / 15.0);
-    // A hanging first line (list items: "1." tab text) tabs to the left indent. Tab positions
-    // count from the start of the line, which the hanging indent moves left.
-    QList<QTextOption::Tab> tabs;
-    if (p.firstIndent < 0 && p.leftIndent > 0)
-        tabs.append(QTextOption::Tab(qMin(-p.firstIndent, p.leftIndent) / 15.0, QTextOption::LeftTab));
-    m_blockFormat.setTabPositions(tabs);
-    m_cursor.setBlockFormat(m_blockFormat);
-    m_blockPara = p;
-}
-
-void Reader::FlushText() {
-    FlushBytes();
-    if (m_text.isEmpty()) return;
-    ApplyPara();
-    m_cursor.insertText(m_text, CharFormat());
-    m_text.clear();
-}
-
-void Reader::EndParagraph() {
-    if (m_state.dest != Dest::Text) return;
-    FlushText();
-    ApplyPara();
-    m_cursor.insertBlock(m_blockFormat, CharFormat());
-}
-
-}  // namespace
+}  // namespace rtfreader
 
 bool CRtfReader::Read(QByteArrayView rtf, QTextDocument* document) {
     if (!document) return false;
-    Reader reader(rtf, document);
+    rtfreader::Reader reader(rtf, document);
     return reader.Run();
 }
