@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QString>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -197,20 +198,28 @@ int Change(CConsoleText& out, const CChange& change, bool addition, bool kernelL
     if (!addition || gaiconf::HasTableLines(file)) rows = gaiconf::EffectiveTable(file);
     // The "::/0" row glibc adds (40, 1) is not written out: it is neither in the way of an add
     // nor kept after a delete, and glibc adds it again.
+    // Deleting it changes nothing, so the file is left as it is (a file without table lines
+    // would otherwise gain glibc's other built-in rows).
     const auto implied = [](const gaiconf::CRow& r) { return !r.named && r.length == 0; };
     if (addition) rows.removeIf(implied);
+    const auto impliedBefore = std::count_if(rows.begin(), rows.end(), implied);
     if (const char16_t* refusal = change(rows)) {
         PrintMessage(out, refusal);
         return 1;
     }
+    const bool impliedDeleted = std::count_if(rows.begin(), rows.end(), implied) < impliedBefore;
     rows.removeIf(implied);
+    // Written in the order netsh lists them (highest precedence first, ties as they were), so
+    // that deleting the listed rows and adding them again in that order gives the same file.
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const gaiconf::CRow& a, const gaiconf::CRow& b) { return a.precedence > b.precedence; });
     for (const gaiconf::CRow& r : rows) {
         if (r.precedence > gaiconf::kMaxValue || r.label > gaiconf::kMaxValue) {
             PrintMessage(out, kBadParameter);
             return 1;
         }
     }
-    return Commit(out, path, file, gaiconf::Rewrite(file, rows), kernelLabels);
+    return Commit(out, path, file, impliedDeleted ? file : gaiconf::Rewrite(file, rows), kernelLabels);
 }
 
 int LoadKernelLabels(CConsoleText& out, bool kernelLabels) {
