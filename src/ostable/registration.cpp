@@ -3,6 +3,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <functional>
 
 #include "services/appservices.h"
 #include "ostable/oscommands.h"
@@ -94,6 +95,19 @@ QString ReadBackDifference(const CPolicyList& plan, const CPolicyList& read, ost
     return QString();
 }
 
+// Reads the table back after a registration's last command; false, with message 501 naming the
+// command whose effect is missing (the listing command when the table cannot be read), when it
+// is not the plan.
+bool ReadBackIsPlan(CAppLog& log, const CPolicyList& plan, ostable::EOsKind kind, const QString& netshPrefix,
+                    const std::function<bool(CPolicyList&)>& readCurrent) {
+    CPolicyList read;
+    const QString differs = readCurrent(read) ? ReadBackDifference(plan, read, kind, netshPrefix)
+                                              : netshPrefix + ostable::ShowSubcommand(kind);
+    if (differs.isEmpty()) return true;
+    log.ShowMessageFormat({differs}, strid::kCommandFailed, LOG_ERROR);
+    return false;
+}
+
 }  // namespace
 
 int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
@@ -177,16 +191,10 @@ int CPolicyListManager::RegisterPolicy(const CPolicyList& rows, ERestore* restor
     }
     // The table read back must be the plan: a command that said OK but did not take effect fails
     // the registration here (501) and the table is put back.
-    if (failed == 0 && !CancelRequested()) {
-        CPolicyList clRead;
-        const QString differs = ReadCurrent(clRead, false)
-                                    ? ReadBackDifference(clPlan, clRead, ostable::ClassifyOs(ostable::ReadOsSetting(m_pApp)), m_csNetshPrefix)
-                                    : m_csNetshPrefix + ostable::ShowSubcommand(ostable::ClassifyOs(ostable::ReadOsSetting(m_pApp)));
-        if (!differs.isEmpty()) {
-            log.ShowMessageFormat({differs}, strid::kCommandFailed, LOG_ERROR);
-            failed = 1;
-        }
-    }
+    if (failed == 0 && !CancelRequested() &&
+        !ReadBackIsPlan(log, clPlan, ostable::ClassifyOs(ostable::ReadOsSetting(m_pApp)), m_csNetshPrefix,
+                        [this](CPolicyList& read) { return ReadCurrent(read, false) == 1; }))
+        failed = 1;
     // A cancel that came during the last command still takes the table back.
     if (failed == 0 && CancelRequested()) {
         log.TraceValue(QStringLiteral("bCancel"), QStringLiteral("TRUE"));

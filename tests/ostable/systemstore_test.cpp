@@ -291,3 +291,12 @@ TEST_F(SystemStore, NetshConfGivesTheStoreAndWhetherKernelLabelsAreSet) {
         EXPECT_EQ(conf.kernelLabels, c.kernelLabels) << (c.conf ? c.conf : "-");
     }
 }
+
+// A file whose last line has no line feed: the table starts on a line of its own and every kept
+// line stays as it was (glibc's reading of such a file: LinuxStore.RegisteringTheListing...).
+TEST_F(SystemStore, ATableAfterALastLineWithoutLineFeedStartsOnALineOfItsOwn) {
+    ASSERT_TRUE(testsupport::WriteFile(Conf(), "# admin\nreload no"));
+    EXPECT_EQ(Netsh(QStringLiteral("add prefixpolicy ::ffff:0:0/96 100 4")), QStringLiteral("OK\r\n\r\n"));
+    EXPECT_EQ(testsupport::ReadFile(Conf()),
+              "# admin\nreload no\nprecedence ::ffff:0:0/96 100\nlabel ::ffff:0:0/96 4\n");
+}

@@ -520,8 +520,12 @@ int Run(COutput& out, const QStringList& args) {
     // At boot: the kernel's labels from the system store's file (a systemd unit runs it).
     if (args.size() == 1 && args[0] == u"--load-kernel-labels") {
         const platform::CNetshConf conf = platform::ReadNetshConf(platform::ProgramDirectory());
-        if (!conf.systemStore) std::fprintf(stderr, "netsh: the file store sets no kernel labels\n");
-        return systemstore::LoadKernelLabels(out, conf.systemStore && conf.kernelLabels);
+        if (!conf.systemStore) {
+            std::fprintf(stderr, "netsh: the file store sets no kernel labels; nothing to load\n");
+            PrintMessage(out, kOk);
+            return 0;
+        }
+        return systemstore::LoadKernelLabels(out, conf.kernelLabels);
     }
     if (args.isEmpty() || IsHelpWord(args.first())) {
         out.Lines(TopHelp());

@@ -224,7 +224,7 @@ int Change(CConsoleText& out, const CChange& change, bool addition, bool kernelL
 
 int LoadKernelLabels(CConsoleText& out, bool kernelLabels) {
     if (!kernelLabels) {
-        std::fprintf(stderr, "netsh: the kernel's address labels are not managed here (kernel_labels=no)\n");
+        std::fprintf(stderr, "netsh: the kernel's address labels are not managed here (kernel_labels=no); nothing to load\n");
         PrintMessage(out, kOk);
         return 0;
     }
