@@ -11,9 +11,13 @@ struct CNetshConf {
 };
 
 // The store from NETSH_STORE, else from the last "store=" line of "netsh.conf" in `programDir`
-// (a folder ending in "/"), else the file store; an unknown word is noted on standard error and
-// gives the file store. Kernel labels are off when NETSH_KERNEL_LABELS=0, or when netsh.conf's
-// last "kernel_labels=" line says "no" and the variable does not say otherwise.
+// (a folder ending in "/"), else the file store; a word other than "system" (any case) gives the
+// file store. Kernel labels are off when NETSH_KERNEL_LABELS says "0", "no", "off" or "false"
+// (any case), or, while the variable is unset, when netsh.conf's last "kernel_labels=" line does.
 CNetshConf ReadNetshConf(const QString& programDir);
+
+// The store's word as ReadNetshConf reads it, trimmed; empty when none is given. netsh notes a
+// word other than "file" or "system" on standard error.
+QString NetshStoreWord(const QString& programDir);
 
 }  // namespace platform

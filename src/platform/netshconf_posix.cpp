@@ -3,8 +3,6 @@
 #include <QByteArray>
 #include <QList>
 
-#include <cstdio>
-
 #include "platform/fileutil.h"
 
 namespace platform {
@@ -24,19 +22,25 @@ QByteArray LastSetting(const QByteArray& conf, const QByteArray& name) {
     return value;
 }
 
-}  // namespace
-
-CNetshConf ReadNetshConf(const QString& programDir) {
+QByteArray ReadConf(const QString& programDir) {
     QByteArray conf;
     if (!ReadWholeFile(programDir + QStringLiteral("netsh.conf"), &conf)) conf.clear();
-    CNetshConf result;
+    return conf;
+}
+
+}  // namespace
+
+QString NetshStoreWord(const QString& programDir) {
     QByteArray store = qgetenv("NETSH_STORE").trimmed();
-    if (store.isEmpty()) store = LastSetting(conf, "store");
-    result.systemStore = IsWord(store, "system");
-    if (!store.isEmpty() && !result.systemStore && !IsWord(store, "file"))
-        std::fprintf(stderr, "netsh: unknown store \"%s\", using the file store\n", store.constData());
+    if (store.isEmpty()) store = LastSetting(ReadConf(programDir), "store");
+    return QString::fromLocal8Bit(store);
+}
+
+CNetshConf ReadNetshConf(const QString& programDir) {
+    CNetshConf result;
+    result.systemStore = NetshStoreWord(programDir).compare(u"system", Qt::CaseInsensitive) == 0;
     QByteArray labels = qgetenv("NETSH_KERNEL_LABELS").trimmed();
-    if (labels.isEmpty()) labels = LastSetting(conf, "kernel_labels");
+    if (labels.isEmpty()) labels = LastSetting(ReadConf(programDir), "kernel_labels");
     result.kernelLabels = !(IsWord(labels, "0") || IsWord(labels, "no") || IsWord(labels, "off") ||
                             IsWord(labels, "false"));
     return result;

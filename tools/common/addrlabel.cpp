@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace addrlabel {
 namespace {
@@ -56,14 +57,18 @@ unsigned long NextStep() {
     const char* path = std::getenv("NETSH_TEST_NETLINK_STEPS");
     if (!path || !*path) return ++steps;
     char text[32] = {};
-    const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return ++steps;
-    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    const std::unique_ptr<int, void (*)(int*)> fd(new int(::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600)),
+                                                 [](int* owned) {
+                                                     if (*owned >= 0) ::close(*owned);
+                                                     delete owned;
+                                                 });
+    if (*fd < 0) return ++steps;
+    const ssize_t n = ::pread(*fd, text, sizeof text - 1, 0);
     const unsigned long step = std::strtoul(n > 0 ? text : "0", nullptr, 10) + 1;
     const int length = std::snprintf(text, sizeof text, "%lu\n", step);
-    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, text, std::size_t(length), 0) != length) steps = 0;
-    ::close(fd);
-    return step;
+    // A count that cannot be kept in the file falls back to this process's own.
+    const bool kept = ::ftruncate(*fd, 0) == 0 && ::pwrite(*fd, text, std::size_t(length), 0) == length;
+    return kept ? step : ++steps;
 }
 
 // True (with the failure in `error`) when the test hook makes this step fail.

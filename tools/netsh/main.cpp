@@ -315,6 +315,16 @@ QList<gaiconf::CRow> ToRows(const QList<CEntry>& table) {
     return rows;
 }
 
+// The settings (platform/netshconf.h); a store word that is neither "file" nor "system" is
+// noted, and the file store, which never touches the machine, is used.
+platform::CNetshConf NetshConf() {
+    const QString word = platform::NetshStoreWord(platform::ProgramDirectory());
+    if (!word.isEmpty() && word.compare(u"file", Qt::CaseInsensitive) != 0 &&
+        word.compare(u"system", Qt::CaseInsensitive) != 0)
+        std::fprintf(stderr, "netsh: unknown store \"%s\", using the file store\n", word.toLocal8Bit().constData());
+    return platform::ReadNetshConf(platform::ProgramDirectory());
+}
+
 // ---- parameters ----
 
 // Fills named parameters from positional and "name=value" words, Windows netsh style.
@@ -380,7 +390,7 @@ int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
     }
     QList<CEntry> table;
     ELoad loaded = ELoad::Ok;
-    if (platform::ReadNetshConf(platform::ProgramDirectory()).systemStore) {
+    if (NetshConf().systemStore) {
         // No lock: every change replaces the file at once.
         QList<gaiconf::CRow> rows;
         loaded = systemstore::Load(rows) ? ELoad::Ok : ELoad::Unreadable;
@@ -417,7 +427,7 @@ int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
 // transaction of the file and the kernel's labels (systemstore.h).
 template <typename Change>
 int ChangeTable(COutput& out, Change change, bool addition = false) {
-    const platform::CNetshConf conf = platform::ReadNetshConf(platform::ProgramDirectory());
+    const platform::CNetshConf conf = NetshConf();
     if (conf.systemStore) {
         const systemstore::CChange onRows = [&change](QList<gaiconf::CRow>& rows) {
             QList<CEntry> table = FromRows(rows);
@@ -519,7 +529,7 @@ bool Is(const QString& word, const char16_t* name) { return word.compare(QString
 int Run(COutput& out, const QStringList& args) {
     // At boot: the kernel's labels from the system store's file (a systemd unit runs it).
     if (args.size() == 1 && args[0] == u"--load-kernel-labels") {
-        const platform::CNetshConf conf = platform::ReadNetshConf(platform::ProgramDirectory());
+        const platform::CNetshConf conf = NetshConf();
         if (!conf.systemStore) {
             std::fprintf(stderr, "netsh: the file store sets no kernel labels; nothing to load\n");
             PrintMessage(out, kOk);
