@@ -2,6 +2,9 @@
 // RestorePolicy. The editor and apply mode both install a table through RegisterPolicy.
 #include <QHash>
 
+#include <algorithm>
+#include <functional>
+
 #include "services/appservices.h"
 #include "ostable/oscommands.h"
 #include "platform/cancelevent.h"
@@ -20,7 +23,11 @@ struct CCandidate {
     bool divided = false;
 };
 
-QByteArray PrefixKey(const IPv6Bytes& address, int length) {
+// With `masked` (Linux: glibc and the kernel clear the host bits) "2001:db8::1/32" and
+// "2001:db8::/32" are one prefix.
+QByteArray PrefixKey(IPv6Bytes address, int length, bool masked = false) {
+    for (int bit = masked ? std::max(length, 0) : 128; bit < 128; ++bit)
+        address[std::size_t(bit / 8)] &= std::uint8_t(~(0x80u >> (bit % 8)));
     QByteArray key(reinterpret_cast<const char*>(address.data()), qsizetype(address.size()));
     key.append(char(length));
     return key;
@@ -54,6 +61,53 @@ void KeepWinners(CAppLog& log, const QList<CCandidate>& candidates, CPolicyList&
     }
 }
 
+// The command whose effect is missing from the table read back: the first planned row that is
+// absent or has other values, else the first row that should not be there; empty when the table
+// is the plan. Prefixes compare as the system keys them (host bits cleared on Linux), values as
+// numbers, so the forms the system prints do not count. On Linux glibc adds "::/0" (40, 1) to a
+// table without it, and an empty plan leaves glibc's built-in table, which is not ours to check.
+QString ReadBackDifference(const CPolicyList& plan, const CPolicyList& read, ostable::EOsKind kind,
+                           const QString& netshPrefix) {
+    const bool linux = kind == ostable::EOsKind::Linux;
+    if (linux && plan.isEmpty()) return QString();
+    const auto key = [linux](const CPolicy& row) {
+        IPv6Bytes address{};
+        row.GetPrefix(address);
+        return PrefixKey(address, row.GetPrefixLen(), linux);
+    };
+    const auto values = [](const CPolicy& row) {
+        return std::make_pair(row.m_csPriority.trimmed().toULongLong(), row.m_csLabel.trimmed().toULongLong());
+    };
+    QHash<QByteArray, std::pair<qulonglong, qulonglong>> listed;
+    for (const CPolicy& row : read) listed.insert(key(row), values(row));
+    QHash<QByteArray, int> planned;
+    for (const CPolicy& row : plan) {
+        planned.insert(key(row), 0);
+        const auto found = listed.constFind(key(row));
+        if (found == listed.constEnd() || *found != values(row))
+            return netshPrefix + ostable::FillTemplate(ostable::AddTemplate(kind), row.m_csAddress + u' ' + row.m_csPriority + u' ' + row.m_csLabel);
+    }
+    for (const CPolicy& row : read) {
+        const bool impliedDefault = linux && row.GetPrefixLen() == 0 && values(row) == std::make_pair(40ull, 1ull);
+        if (!planned.contains(key(row)) && !impliedDefault)
+            return netshPrefix + ostable::FillTemplate(ostable::DeleteTemplate(kind), row.m_csAddress);
+    }
+    return QString();
+}
+
+// Reads the table back after a registration's last command; false, with message 501 naming the
+// command whose effect is missing (the listing command when the table cannot be read), when it
+// is not the plan.
+bool ReadBackIsPlan(CAppLog& log, const CPolicyList& plan, ostable::EOsKind kind, const QString& netshPrefix,
+                    const std::function<bool(CPolicyList&)>& readCurrent) {
+    CPolicyList read;
+    const QString differs = readCurrent(read) ? ReadBackDifference(plan, read, kind, netshPrefix)
+                                              : netshPrefix + ostable::ShowSubcommand(kind);
+    if (differs.isEmpty()) return true;
+    log.ShowMessageFormat({differs}, strid::kCommandFailed, LOG_ERROR);
+    return false;
+}
+
 }  // namespace
 
 int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
@@ -80,7 +134,7 @@ int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
         IPv6Bytes address{};
         row.GetPrefix(address);
         const int length = row.GetPrefixLen();
-        const QByteArray key = PrefixKey(address, length);
+        const QByteArray key = PrefixKey(address, length, kind == ostable::EOsKind::Linux);
         if (typed.contains(key)) {
             log.ShowMessageFormat({row.m_csAddress}, strid::kPrefixDuplicate, LOG_ERROR);
             return 0;
@@ -135,6 +189,12 @@ int CPolicyListManager::RegisterPolicy(const CPolicyList& rows, ERestore* restor
         failed = RunRowCommands(clPlan, false, EOnFailure::StopAndShow);
         if (failed > 0) log.TraceValue(QStringLiteral("AddPolicy"), QStringLiteral("FALSE"));
     }
+    // The table read back must be the plan: a command that said OK but did not take effect fails
+    // the registration here (501) and the table is put back.
+    if (failed == 0 && !CancelRequested() &&
+        !ReadBackIsPlan(log, clPlan, ostable::ClassifyOs(ostable::ReadOsSetting(m_pApp)), m_csNetshPrefix,
+                        [this](CPolicyList& read) { return ReadCurrent(read, false) == 1; }))
+        failed = 1;
     // A cancel that came during the last command still takes the table back.
     if (failed == 0 && CancelRequested()) {
         log.TraceValue(QStringLiteral("bCancel"), QStringLiteral("TRUE"));

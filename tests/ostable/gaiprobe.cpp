@@ -3,7 +3,9 @@
 // store, and reports the order getaddrinfo gives and the kernel's address labels.
 //
 //   gaiprobe DIR NETSH HOST [ARGS... [-- ARGS...]...]
-//   gaiprobe full|readonly NETSH ARGS...
+//   gaiprobe full|readonly|mountpoint NETSH ARGS...
+//   gaiprobe exec DIR PROGRAM ARGS...
+//   gaiprobe query [HOST]
 //
 // DIR/etc is seen as /etc: it must hold gai.conf and hosts; every other name of the real /etc is
 // a link into DIR/real, where the real /etc is bound. Each ARGS group is one netsh run. Prints
@@ -11,8 +13,12 @@
 // "label <prefix>/<length> <label>" per kernel entry; exits 2 with a reason when a step fails.
 //
 // The second form runs netsh once on a gai.conf in a private file system that is full or
-// read-only, and prints "netsh <exit code>", then "kept" or "changed" for the file and the names
-// of any other files left there.
+// read-only, or that is a mount point of its own (netsh's output then passes through), and prints
+// "netsh <exit code>", then "kept" or "changed" for the file and the names of any other files
+// left there.
+//
+// "exec" sets up the namespaces and DIR/etc as the first form does and runs PROGRAM in them;
+// "query" prints the addresses and the labels as the first form does, in the caller's namespaces.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -113,14 +119,15 @@ void LoopbackAddresses() {
     }
 }
 
-int RunNetsh(const char* netsh, const std::vector<char*>& words) {
+int RunNetsh(const char* netsh, const std::vector<char*>& words, bool showOutput = false) {
     std::vector<char*> argv{const_cast<char*>("netsh")};
     argv.insert(argv.end(), words.begin(), words.end());
     argv.push_back(nullptr);
     // Its text is not ours to print: only the exit code is reported.
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (!showOutput)
+        ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     const int spawned = ::posix_spawn(&pid, netsh, &actions, nullptr, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
@@ -143,7 +150,9 @@ std::string Slurp(const std::string& path) {
     return bytes;
 }
 
-int FailedWrite(bool full, char* netsh, int argc, char** argv) {
+enum class EFault { Full, ReadOnly, MountPoint };
+
+int FailedWrite(EFault fault, char* netsh, int argc, char** argv) {
     if (::unshare(CLONE_NEWNS) != 0) Fail("unshare");
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) Fail("mount / private");
     const std::string dir = "/mnt";  // any folder: the tmpfs exists only in this namespace
@@ -154,7 +163,15 @@ int FailedWrite(bool full, char* netsh, int argc, char** argv) {
         std::fwrite(before.data(), 1, before.size(), f);
         std::fclose(f);
     }
-    if (full) {
+    if (fault == EFault::MountPoint) {
+        // A file of the same content bound over it: the file cannot be renamed over.
+        const std::string other = dir + "/filler";
+        if (FILE* f = std::fopen(other.c_str(), "wb")) {
+            std::fwrite(before.data(), 1, before.size(), f);
+            std::fclose(f);
+        }
+        if (::mount(other.c_str(), conf.c_str(), nullptr, MS_BIND, nullptr) != 0) Fail("bind a file");
+    } else if (fault == EFault::Full) {
         FILE* filler = std::fopen((dir + "/filler").c_str(), "wb");
         if (!filler) Fail("filler");
         const std::string block(1024, 'x');
@@ -168,7 +185,9 @@ int FailedWrite(bool full, char* netsh, int argc, char** argv) {
     ::setenv("NETSH_STORE", "system", 1);
     ::setenv("NETSH_GAI_CONF", conf.c_str(), 1);
     ::setenv("NETSH_KERNEL_LABELS", "0", 1);
-    std::printf("netsh %d\n", RunNetsh(netsh, std::vector<char*>(argv, argv + argc)));
+    std::fflush(stdout);
+    const int code = RunNetsh(netsh, std::vector<char*>(argv, argv + argc), fault == EFault::MountPoint);
+    std::printf("netsh %d\n", code);
     std::printf("%s\n", Slurp(conf) == before ? "kept" : "changed");
     DIR* folder = ::opendir(dir.c_str());
     while (const dirent* e = folder ? ::readdir(folder) : nullptr) {
@@ -180,12 +199,61 @@ int FailedWrite(bool full, char* netsh, int argc, char** argv) {
     return 0;
 }
 
+
+// The addresses getaddrinfo gives for `host` (when given) and the kernel's labels.
+int Query(const char* host) {
+    if (host) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        if (const int rc = ::getaddrinfo(host, nullptr, &hints, &found); rc != 0) {
+            std::printf("failed getaddrinfo: %s\n", ::gai_strerror(rc));
+            return 2;
+        }
+        for (const addrinfo* a = found; a; a = a->ai_next) {
+            char text[INET6_ADDRSTRLEN] = {};
+            const void* address =
+                a->ai_family == AF_INET6
+                    ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr)
+                    : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr);
+            ::inet_ntop(a->ai_family, address, text, sizeof text);
+            std::printf("address %s\n", text);
+        }
+        ::freeaddrinfo(found);
+    }
+    std::vector<addrlabel::CLabel> labels;
+    std::string error;
+    if (!addrlabel::Dump(labels, &error)) {
+        std::printf("failed label dump: %s\n", error.c_str());
+        return 2;
+    }
+    for (const addrlabel::CLabel& l : labels) {
+        char text[INET6_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET6, l.prefix.data(), text, sizeof text);
+        std::printf("label %s/%d %u\n", text, l.length, l.label);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool full = argc > 2 && std::strcmp(argv[1], "full") == 0;
-    if (full || (argc > 2 && std::strcmp(argv[1], "readonly") == 0))
-        return FailedWrite(full, argv[2], argc - 3, argv + 3);
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (argc > 2 && (mode == "full" || mode == "readonly" || mode == "mountpoint")) {
+        const EFault fault = mode == "full"       ? EFault::Full
+                             : mode == "readonly" ? EFault::ReadOnly
+                                                  : EFault::MountPoint;
+        return FailedWrite(fault, argv[2], argc - 3, argv + 3);
+    }
+    if (mode == "query") return Query(argc > 2 ? argv[2] : nullptr);
+    if (mode == "exec" && argc > 3) {
+        OwnEtc(argv[2]);
+        LoopbackAddresses();
+        std::fflush(stdout);
+        ::execv(argv[3], argv + 3);
+        Fail("execv");
+    }
     if (argc < 4) {
         std::printf("usage: gaiprobe DIR NETSH HOST [ARGS... [-- ARGS...]...]\n");
         return 2;
@@ -208,34 +276,5 @@ int main(int argc, char** argv) {
         words.clear();
     }
     std::fflush(stdout);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (const int rc = ::getaddrinfo(argv[3], nullptr, &hints, &found); rc != 0) {
-        std::printf("failed getaddrinfo: %s\n", ::gai_strerror(rc));
-        return 2;
-    }
-    for (const addrinfo* a = found; a; a = a->ai_next) {
-        char text[INET6_ADDRSTRLEN] = {};
-        const void* address =
-            a->ai_family == AF_INET6
-                ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr)
-                : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr);
-        ::inet_ntop(a->ai_family, address, text, sizeof text);
-        std::printf("address %s\n", text);
-    }
-    ::freeaddrinfo(found);
-    std::vector<addrlabel::CLabel> labels;
-    std::string error;
-    if (!addrlabel::Dump(labels, &error)) {
-        std::printf("failed label dump: %s\n", error.c_str());
-        return 2;
-    }
-    for (const addrlabel::CLabel& l : labels) {
-        char text[INET6_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET6, l.prefix.data(), text, sizeof text);
-        std::printf("label %s/%d %u\n", text, l.length, l.label);
-    }
-    return 0;
+    return Query(argv[3]);
 }

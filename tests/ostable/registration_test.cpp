@@ -240,7 +240,7 @@ TEST_F(Registration, TextFromAFileNeverBecomesAnExtraCommandWord) {
     InstallStandInFailingAt({});
     ASSERT_EQ(manager.RegisterPolicy(rows), 1);
     const QList<QStringList> runs = NetshWords();
-    ASSERT_EQ(runs.size(), 2);  // show, then one add
+    ASSERT_EQ(runs.size(), 3);  // show, one add, and the show that reads the result back
     EXPECT_EQ(runs[1], QStringList({"interface", "ipv6", "add", "prefixpolicy", "2001:db8:4::/48", "40", "1"}));
     EXPECT_EQ(TableEntries(), QStringList({"40 1 2001:db8:4::/48"}));
 }

@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include "ostabletest.h"
 #include "platform/codepage.h"
+#include "platform/netshconf.h"
 #include "platform/process.h"
 
 namespace {
@@ -66,17 +68,22 @@ TEST_F(SystemStore, ListingIsTheTableGlibcFollows) {
         {"label zz::/8 3\nlabel 2001:db8::/129 3\nprecedence ::1/128 2147483648\nlabel ::1/128 "
          "x\nLabel ::/0 3\n",
          kGlibcDefaults},
-        // A table of one kind alone: the other kind's value is glibc's built-in one.
-        {"label 2001:db8::/32 13\n", {"40 13 2001:db8::/32"}},
-        {"precedence ::ffff:0:0/96 100\n", {"100 4 ::ffff:0:0/96"}},
+        // A table of one kind alone: every prefix of both tables glibc follows, the other kind's
+        // built-in one included, with the values glibc gives it, and the "::/0" glibc adds.
+        {"label 2001:db8::/32 13\n",
+         {"50 1 ::1/128", "40 13 2001:db8::/32", "40 1 ::/0", "30 1 2002::/16", "20 1 ::/96",
+          "10 1 ::ffff:0:0/96"}},
+        {"precedence ::ffff:0:0/96 100\n",
+         {"100 4 ::ffff:0:0/96", "40 1 ::/0", "40 0 ::1/128", "40 2 2002::/16", "40 3 ::/96",
+          "40 5 fec0::/10", "40 6 fc00::/7", "40 7 2001::/32"}},
         // Longest covering entry of the file's table, "::/0" given 40 and 1 when the file has none;
         // comments after "#", any blanks, a missing value is 0 (strtoul of nothing).
         {"precedence fc00::/7 45\n\tlabel  fd00::/8\t9 # ULA\nprecedence 2002::/16\n",
-         {"45 1 fc00::/7", "45 9 fd00::/8", "0 1 2002::/16"}},
+         {"45 1 fc00::/7", "45 9 fd00::/8", "40 1 ::/0", "0 1 2002::/16"}},
         // The first of two lines for one prefix wins, as in glibc's stable sort.
         {"precedence ::/0 7\nprecedence ::/0 8\nlabel ::/0 2\n", {"7 2 ::/0"}},
         {"precedence 2001:db8::/32 60\nlabel 2001:db8:1::/48 9\n",
-         {"60 1 2001:db8::/32", "60 9 2001:db8:1::/48"}},
+         {"60 1 2001:db8::/32", "60 9 2001:db8:1::/48", "40 1 ::/0"}},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(testsupport::WriteFile(Conf(), c.file));
@@ -138,7 +145,13 @@ TEST_F(SystemStore, ALinkIsWrittenThroughWithItsModeAndAnUnwritableFileStaysAsIt
                  QStringLiteral("ipv6"), QStringLiteral("add"), QStringLiteral("prefixpolicy"),
                  QStringLiteral("2001:db8::/32"), QStringLiteral("45"), QStringLiteral("13")})
                 .output);
-        EXPECT_EQ(out, QStringLiteral("netsh 1\nkept\n")) << mode;
+        // The reason goes to standard error, which the probe passes on.
+        QStringList lines = out.split(u'\n', Qt::SkipEmptyParts);
+        const QStringList reasons = lines.filter(QRegularExpression(QStringLiteral("^netsh: ")));
+        for (const QString& r : reasons) lines.removeOne(r);
+        EXPECT_EQ(lines, QStringList({"netsh 1", "kept"})) << mode;
+        ASSERT_EQ(reasons.size(), 1) << out.toStdString();
+        EXPECT_TRUE(reasons[0].contains(QStringLiteral("was not replaced"))) << reasons[0].toStdString();
     }
 }
 
@@ -245,4 +258,45 @@ TEST_F(SystemStore, StoreIsChosenByTheEnvironmentElseByNetshConfBesideTheProgram
         EXPECT_EQ(out.contains(QStringLiteral("fec0::/10")), c.system)
             << (c.env ? c.env : "-") << " " << (c.conf ? c.conf : "-");
     }
+}
+
+// The one reader of netsh.conf, which netsh and the program share: the variables first, then the
+// file's last line of each setting.
+TEST_F(SystemStore, NetshConfGivesTheStoreAndWhetherKernelLabelsAreSet) {
+    const QString dir = t.Dir() + QStringLiteral("conf/");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    const struct {
+        const char* store;   // NETSH_STORE, or nullptr for unset
+        const char* labels;  // NETSH_KERNEL_LABELS, or nullptr for unset
+        const char* conf;    // netsh.conf, or nullptr for none
+        bool system;
+        bool kernelLabels;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, false, true},
+        {nullptr, nullptr, "store=system\nkernel_labels=no\n", true, false},
+        {nullptr, nullptr, "kernel_labels=no\nstore=system\nkernel_labels=yes\n", true, true},
+        {nullptr, "0", "store=system\n", true, false},
+        {"file", "1", "store=system\nkernel_labels=no\n", false, true},
+        {"SYSTEM", nullptr, "  kernel_labels=No\n", true, false},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(dir + QStringLiteral("netsh.conf"));
+        if (c.conf) {
+            ASSERT_TRUE(testsupport::WriteFile(dir + QStringLiteral("netsh.conf"), c.conf));
+        }
+        c.store ? qputenv("NETSH_STORE", c.store) : qunsetenv("NETSH_STORE");
+        c.labels ? qputenv("NETSH_KERNEL_LABELS", c.labels) : qunsetenv("NETSH_KERNEL_LABELS");
+        const platform::CNetshConf conf = platform::ReadNetshConf(dir);
+        EXPECT_EQ(conf.systemStore, c.system) << (c.conf ? c.conf : "-");
+        EXPECT_EQ(conf.kernelLabels, c.kernelLabels) << (c.conf ? c.conf : "-");
+    }
+}
+
+// A file whose last line has no line feed: the table starts on a line of its own and every kept
+// line stays as it was (glibc's reading of such a file: LinuxStore.RegisteringTheListing...).
+TEST_F(SystemStore, ATableAfterALastLineWithoutLineFeedStartsOnALineOfItsOwn) {
+    ASSERT_TRUE(testsupport::WriteFile(Conf(), "# admin\nreload no"));
+    EXPECT_EQ(Netsh(QStringLiteral("add prefixpolicy ::ffff:0:0/96 100 4")), QStringLiteral("OK\r\n\r\n"));
+    EXPECT_EQ(testsupport::ReadFile(Conf()),
+              "# admin\nreload no\nprecedence ::ffff:0:0/96 100\nlabel ::ffff:0:0/96 4\n");
 }

@@ -18,7 +18,8 @@
 // With TESTCMD_NETSH_FORWARD it runs that program (the real stand-in) with its arguments
 // instead, except for the change command numbered TESTCMD_NETSH_FAIL_AT (counted from 1 in
 // the file TESTCMD_NETSH_COUNTER), which fails without running it. TESTCMD_NETSH_WORDS names a
-// file that gets each run's arguments as one line, separated by tabs. TESTCMD_NETSH_DELAY_MS
+// file that gets each run's arguments as one line, separated by tabs. "K~" as TESTCMD_NETSH_FAIL_AT
+// passes over the K-th change command and prints "OK", as a system that drops it would. TESTCMD_NETSH_DELAY_MS
 // makes every run wait that long first, like a slow system command.
 #include <cerrno>
 #include <cstdio>
@@ -94,6 +95,10 @@ int FakeNetsh(int argc, char** argv) {
             }
             // "K" fails the K-th change command, "K+" that one and every later one.
             const long k = std::strtol(failAt, nullptr, 10);
+            if (n == k && std::strchr(failAt, '~')) {
+                Write(1, "OK\r\n\r\n");
+                return 0;
+            }
             if (n == k || (n > k && std::strchr(failAt, '+'))) {
                 Write(1, "injected failure\r\n");
                 return 1;

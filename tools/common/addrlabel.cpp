@@ -6,8 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace addrlabel {
 namespace {
@@ -27,8 +33,53 @@ private:
     int m_fd;
 };
 
-std::string ErrorText(const char* step, int error) {
-    return std::string(step) + ": " + std::strerror(error);
+// The first failure of a call: its text and errno.
+struct CError {
+    std::string text;
+    int code = 0;
+};
+
+bool Failed(CError& error, const char* step, int code) {
+    error.text = std::string(step) + ": " + std::strerror(code);
+    error.code = code;
+    return false;
+}
+
+bool Report(bool ok, const CError& error, std::string* text, int* code) {
+    if (!ok && text) *text = error.text;
+    if (!ok && code) *code = error.code;
+    return ok;
+}
+
+// The steps counted so far, from NETSH_TEST_NETLINK_STEPS's file when set, else in this process.
+unsigned long NextStep() {
+    static unsigned long steps = 0;
+    const char* path = std::getenv("NETSH_TEST_NETLINK_STEPS");
+    if (!path || !*path) return ++steps;
+    char text[32] = {};
+    const std::unique_ptr<int, void (*)(int*)> fd(new int(::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600)),
+                                                 [](int* owned) {
+                                                     if (*owned >= 0) ::close(*owned);
+                                                     delete owned;
+                                                 });
+    if (*fd < 0) return ++steps;
+    const ssize_t n = ::pread(*fd, text, sizeof text - 1, 0);
+    const unsigned long step = std::strtoul(n > 0 ? text : "0", nullptr, 10) + 1;
+    const int length = std::snprintf(text, sizeof text, "%lu\n", step);
+    // A count that cannot be kept in the file falls back to this process's own.
+    const bool kept = ::ftruncate(*fd, 0) == 0 && ::pwrite(*fd, text, std::size_t(length), 0) == length;
+    return kept ? step : ++steps;
+}
+
+// True (with the failure in `error`) when the test hook makes this step fail.
+bool Injected(CError& error) {
+    const char* spec = std::getenv("NETSH_TEST_NETLINK_FAIL");
+    if (!spec || !*spec) return false;
+    char* end = nullptr;
+    const unsigned long at = std::strtoul(spec, &end, 10);
+    const int code = *end == ':' ? int(std::strtol(end + 1, nullptr, 10)) : EIO;
+    if (NextStep() != at) return false;
+    return !Failed(error, "netlink (injected)", code > 0 ? code : EIO);
 }
 
 struct CRequest {
@@ -47,31 +98,27 @@ void AddAttribute(CRequest& request, unsigned short type, const void* data, std:
         NLMSG_ALIGN(request.header.nlmsg_len) + RTA_ALIGN(attribute->rta_len);
 }
 
-bool Send(const CSocket& socket, const CRequest& request, std::string* error) {
+bool Send(const CSocket& socket, const CRequest& request, CError& error) {
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     for (;;) {
         const ssize_t n = ::sendto(socket.Fd(), &request, request.header.nlmsg_len, 0,
                                    reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
         if (n >= 0) return true;
-        if (errno != EINTR) {
-            *error = ErrorText("sendto", errno);
-            return false;
-        }
+        if (errno != EINTR) return Failed(error, "sendto", errno);
     }
 }
 
 // Reads answers to the request numbered `seq` until its acknowledgement, error or dump end;
 // each RTM_NEWADDRLABEL message goes to `labels` when given.
 bool Receive(const CSocket& socket, std::uint32_t seq, std::vector<CLabel>* labels,
-             std::string* error) {
+             CError& error) {
     alignas(nlmsghdr) char buffer[16384];
     for (;;) {
         const ssize_t n = ::recv(socket.Fd(), buffer, sizeof buffer, 0);
         if (n < 0) {
             if (errno == EINTR) continue;
-            *error = ErrorText("recv", errno);
-            return false;
+            return Failed(error, "recv", errno);
         }
         int left = static_cast<int>(n);  // bounded by the bytes received
         for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left);
@@ -79,15 +126,11 @@ bool Receive(const CSocket& socket, std::uint32_t seq, std::vector<CLabel>* labe
             if (h->nlmsg_seq != seq) continue;
             if (h->nlmsg_type == NLMSG_DONE) return true;
             if (h->nlmsg_type == NLMSG_ERROR) {
-                if (h->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr))) {
-                    *error = "netlink: short error message";
-                    return false;
-                }
+                if (h->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr)))
+                    return Failed(error, "netlink: short error message", EPROTO);
                 const int code = -static_cast<const nlmsgerr*>(NLMSG_DATA(h))->error;
                 if (code == 0) return true;
-                *error = ErrorText("netlink", code);
-                errno = code;
-                return false;
+                return Failed(error, "netlink", code);
             }
             if (h->nlmsg_type != RTM_NEWADDRLABEL || !labels ||
                 h->nlmsg_len < NLMSG_LENGTH(sizeof(ifaddrlblmsg)))
@@ -117,7 +160,8 @@ bool Receive(const CSocket& socket, std::uint32_t seq, std::vector<CLabel>* labe
 }
 
 bool Request(const CSocket& socket, std::uint16_t type, std::uint16_t flags, const CLabel& entry,
-             std::uint32_t seq, std::string* error) {
+             std::uint32_t seq, CError& error) {
+    if (Injected(error)) return false;
     CRequest request{};
     request.header.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrlblmsg));
     request.header.nlmsg_type = type;
@@ -142,15 +186,11 @@ CLabel Masked(CLabel entry) {
     return entry;
 }
 
-}  // namespace
-
-bool Dump(std::vector<CLabel>& labels, std::string* error) {
+bool DumpInto(std::vector<CLabel>& labels, CError& error) {
     labels.clear();
+    if (Injected(error)) return false;
     const CSocket socket;
-    if (socket.Fd() < 0) {
-        *error = ErrorText("socket(NETLINK_ROUTE)", errno);
-        return false;
-    }
+    if (socket.Fd() < 0) return Failed(error, "socket(NETLINK_ROUTE)", errno);
     struct {
         nlmsghdr header;
         ifaddrlblmsg body;
@@ -164,22 +204,16 @@ bool Dump(std::vector<CLabel>& labels, std::string* error) {
     kernel.nl_family = AF_NETLINK;
     while (::sendto(socket.Fd(), &request, request.header.nlmsg_len, 0,
                     reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) < 0) {
-        if (errno != EINTR) {
-            *error = ErrorText("sendto", errno);
-            return false;
-        }
+        if (errno != EINTR) return Failed(error, "sendto", errno);
     }
     return Receive(socket, 1, &labels, error);
 }
 
-bool Replace(const std::vector<CLabel>& wanted, std::string* error) {
+bool ReplaceAll(const std::vector<CLabel>& wanted, CError& error) {
     std::vector<CLabel> present;
-    if (!Dump(present, error)) return false;
+    if (!DumpInto(present, error)) return false;
     const CSocket socket;
-    if (socket.Fd() < 0) {
-        *error = ErrorText("socket(NETLINK_ROUTE)", errno);
-        return false;
-    }
+    if (socket.Fd() < 0) return Failed(error, "socket(NETLINK_ROUTE)", errno);
     // The kernel deletes by prefix alone and replaces only the first entry of a prefix it meets,
     // so a prefix whose entries differ from the wanted one loses all of them before it is added.
     std::uint32_t seq = 1;
@@ -213,6 +247,26 @@ bool Replace(const std::vector<CLabel>& wanted, std::string* error) {
         if (!wantedToo && !seen && !removeAll(present[i])) return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool Holds(const std::array<std::uint8_t, 16>& prefix, int length) {
+    if (length < 0 || length > 128) return false;
+    const bool mapped = std::all_of(prefix.begin(), prefix.begin() + 10,
+                                    [](std::uint8_t b) { return b == 0; }) &&
+                        prefix[10] == 0xFF && prefix[11] == 0xFF;
+    return !(mapped && length > 96);
+}
+
+bool Dump(std::vector<CLabel>& labels, std::string* error, int* code) {
+    CError failure;
+    return Report(DumpInto(labels, failure), failure, error, code);
+}
+
+bool Replace(const std::vector<CLabel>& wanted, std::string* error, int* code) {
+    CError failure;
+    return Report(ReplaceAll(wanted, failure), failure, error, code);
 }
 
 }  // namespace addrlabel

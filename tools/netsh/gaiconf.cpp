@@ -130,22 +130,36 @@ CPrefixValue BuiltIn(const char* text, std::uint32_t value) {
     return *ParseEntry(words);
 }
 
-// glibc's built-in tables (those its gai.conf documentation lists as the defaults).
+// glibc's built-in tables, in the order its gai.conf documentation lists them.
+const QList<CPrefixValue>& BuiltInPrecedences() {
+    static const QList<CPrefixValue> table = {BuiltIn("::1/128", 50), BuiltIn("::/0", 40),
+                                              BuiltIn("2002::/16", 30), BuiltIn("::/96", 20),
+                                              BuiltIn("::ffff:0:0/96", 10)};
+    return table;
+}
+
+const QList<CPrefixValue>& BuiltInLabels() {
+    static const QList<CPrefixValue> table = {
+        BuiltIn("::1/128", 0),       BuiltIn("::/0", 1),      BuiltIn("2002::/16", 2),
+        BuiltIn("::/96", 3),         BuiltIn("::ffff:0:0/96", 4), BuiltIn("fec0::/10", 5),
+        BuiltIn("fc00::/7", 6),      BuiltIn("2001::/32", 7)};
+    return table;
+}
+
 const QList<CPrefixValue>& DefaultPrecedences() {
-    static const QList<CPrefixValue> table =
-        Prepared({BuiltIn("::1/128", 50), BuiltIn("::/0", 40), BuiltIn("2002::/16", 30),
-                  BuiltIn("::/96", 20), BuiltIn("::ffff:0:0/96", 10)},
-                 40, {});
+    static const QList<CPrefixValue> table = Prepared(BuiltInPrecedences(), 40, {});
     return table;
 }
 
 const QList<CPrefixValue>& DefaultLabels() {
-    static const QList<CPrefixValue> table =
-        Prepared({BuiltIn("::1/128", 0), BuiltIn("::/0", 1), BuiltIn("2002::/16", 2),
-                  BuiltIn("::/96", 3), BuiltIn("::ffff:0:0/96", 4), BuiltIn("fec0::/10", 5),
-                  BuiltIn("fc00::/7", 6), BuiltIn("2001::/32", 7)},
-                 1, {});
+    static const QList<CPrefixValue> table = Prepared(BuiltInLabels(), 1, {});
     return table;
+}
+
+void AddNamed(QList<CPrefixValue>& named, const CPrefixValue& entry) {
+    if (std::none_of(named.begin(), named.end(),
+                     [&](const CPrefixValue& n) { return SamePrefix(n, entry); }))
+        named.append(entry);
 }
 
 QList<QByteArray> SplitLines(const QByteArray& file) {
@@ -166,6 +180,7 @@ QList<CRow> EffectiveTable(const QByteArray& file) {
     QList<CPrefixValue> precedences;
     QList<CPrefixValue> labels;
     QList<CPrefixValue> named;  // every prefix, in order of first mention
+    qsizetype fromFile = 0;
     for (const QByteArray& line : SplitLines(file)) {
         const QList<QByteArray> words = Words(line);
         const EKind kind = KindOf(words);
@@ -173,22 +188,25 @@ QList<CRow> EffectiveTable(const QByteArray& file) {
         const std::optional<CPrefixValue> entry = ParseEntry(words);
         if (!entry) continue;
         (kind == EKind::Precedence ? precedences : labels).append(*entry);
-        if (std::none_of(named.begin(), named.end(),
-                         [&](const CPrefixValue& n) { return SamePrefix(n, *entry); }))
-            named.append(*entry);
+        AddNamed(named, *entry);
     }
-    if (named.isEmpty()) {
-        for (const CPrefixValue& e : DefaultLabels()) named.append(e);
-        // The built-in rows in the order glibc's documentation lists them.
-        std::sort(named.begin(), named.end(),
-                  [](const CPrefixValue& a, const CPrefixValue& b) { return a.value < b.value; });
-    }
+    fromFile = named.size();
+    // Then the prefixes glibc adds: "::/0" to a table of the file's that has none, and the whole
+    // built-in table of a kind the file has no lines of.
+    CPrefixValue all;
+    all.text = "::/0";
+    if (!named.isEmpty()) AddNamed(named, all);
+    for (const CPrefixValue& e : precedences.isEmpty() ? BuiltInPrecedences() : QList<CPrefixValue>())
+        AddNamed(named, e);
+    for (const CPrefixValue& e : labels.isEmpty() ? BuiltInLabels() : QList<CPrefixValue>())
+        AddNamed(named, e);
     const QList<CPrefixValue> precedenceTable = Prepared(precedences, 40, DefaultPrecedences());
     const QList<CPrefixValue> labelTable = Prepared(labels, 1, DefaultLabels());
     QList<CRow> rows;
     rows.reserve(named.size());
     for (const CPrefixValue& n : named) {
         CRow row;
+        row.named = rows.size() < fromFile;
         row.prefix = n.text;
         row.address = n.address;
         row.length = n.length;

@@ -14,14 +14,16 @@ struct CRow {
     int length = 0;
     std::uint32_t precedence = 0;
     std::uint32_t label = 0;
+    bool named = true;  // a line of the file names the prefix (else glibc adds the row itself)
 };
 
 // Largest value glibc takes from a precedence or label line.
 constexpr std::uint32_t kMaxValue = 0x7FFFFFFF;
 
-// One row per prefix named by a valid precedence or label line, in the order of first mention,
-// each with the precedence and label glibc gives that prefix; glibc's built-in rows when the file
-// names none.
+// Every prefix of the two tables glibc follows by the file, each with the precedence and label
+// glibc gives it: the prefixes of the valid precedence and label lines in the order of first
+// mention, then "::/0" (which glibc adds to a table without it), then the built-in rows of a kind
+// the file has no lines of. Registering these rows leaves glibc's behaviour as it was.
 QList<CRow> EffectiveTable(const QByteArray& file);
 
 // True when the file has a precedence or label line that glibc takes.

@@ -20,9 +20,12 @@
 //
 // The system store is this machine's own table: the table glibc's getaddrinfo follows by
 // /etc/gai.conf (NETSH_GAI_CONF names another file), and the kernel's address labels, which
-// every change sets to the table's labels (not when NETSH_KERNEL_LABELS=0). Changes rewrite the
-// file atomically under a lock on its folder, keeping every line other than the precedence and
-// label lines.
+// every change sets to the table's rows the kernel can hold (not when NETSH_KERNEL_LABELS=0 or
+// netsh.conf says "kernel_labels=no"). Each change is one transaction of both (systemstore.h).
+//
+//   netsh --load-kernel-labels    sets the kernel's labels from the file, for a boot
+//
+// NETSH_STORE and netsh.conf are read by platform::ReadNetshConf, which the program uses too.
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
@@ -49,6 +52,9 @@
 #include "common/addrlabel.h"
 #include "common/consoletext.h"
 #include "gaiconf.h"
+#include "platform/netshconf.h"
+#include "systemstore.h"
+#include "texts.h"
 #include "platform/codepage.h"
 #include "platform/fd.h"
 #include "platform/fileutil.h"
@@ -56,16 +62,9 @@
 
 namespace {
 
-// ---- texts (what a Japanese-language Windows prints) ----
+using namespace netshtext;
 
-const char16_t kOk[] = u"OK";
-const char16_t kNotFound[] = u"指定されたファイルが見つかりません。";
-const char16_t kExists[] = u"オブジェクトは既に存在します。";
-const char16_t kAccessDenied[] = u"アクセスが拒否されました。";
-const char16_t kBadParameter[] = u"パラメーターが間違っています。";
-const char16_t kBadSyntax[] = u"指定されたコマンドの構文が正しくありません。";
-const char16_t kInvalidData[] = u"データが無効です。";
-const char16_t kUnknownCommand[] = u"次のコマンドが見つかりませんでした: ";
+// ---- texts (what a Japanese-language Windows prints) ----
 
 const char16_t kUsageAdd[] =
     u"使用法: add prefixpolicy [prefix=]<IPv6 アドレス>/<整数> [precedence=]<整数> [label=]<整数> "
@@ -149,8 +148,19 @@ struct CEntry {
     QString prefix;  // as given
     std::array<std::uint8_t, 16> address{};
     int length = 0;
+    bool named = true;  // the system store: a line of gai.conf names it (gaiconf::CRow)
 
-    bool SamePrefix(const CEntry& other) const { return address == other.address && length == other.length; }
+    // The file store tells prefixes apart as written, as the stand-in always has; glibc and the
+    // kernel (the system store) compare them with the host bits masked.
+    bool SamePrefix(const CEntry& other, bool masked) const {
+        if (length != other.length) return false;
+        if (!masked) return address == other.address;
+        for (int bit = 0; bit < length; ++bit) {
+            const unsigned mask = 0x80u >> (bit % 8);
+            if ((address[std::size_t(bit / 8)] & mask) != (other.address[std::size_t(bit / 8)] & mask)) return false;
+        }
+        return true;
+    }
 };
 
 // A decimal number of 1 to 10 ASCII digits, at most 4294967295.
@@ -273,101 +283,6 @@ private:
     platform::CFd m_fd;  // closing it releases the lock
 };
 
-// ---- the system store ----
-
-enum class EStore { File, System };
-
-// NETSH_STORE, else the last "store=" line of netsh.conf beside this program, else the file
-// store. An unknown word is reported and falls back to the file store, which never touches the
-// machine.
-EStore ChosenStore() {
-    QByteArray word = qgetenv("NETSH_STORE").trimmed();
-    if (word.isEmpty()) {
-        QByteArray conf;
-        if (platform::ReadWholeFile(platform::ProgramDirectory() + QStringLiteral("netsh.conf"), &conf)) {
-            for (const QByteArray& line : conf.split('\n')) {
-                const QByteArray setting = line.trimmed();
-                if (setting.startsWith("store=")) word = setting.mid(6).trimmed();
-            }
-        }
-    }
-    if (word.compare("system", Qt::CaseInsensitive) == 0) return EStore::System;
-    if (!word.isEmpty() && word.compare("file", Qt::CaseInsensitive) != 0)
-        std::fprintf(stderr, "netsh: unknown store \"%s\", using the file store\n", word.constData());
-    return EStore::File;
-}
-
-// The file a change replaces: a symbolic link's final target, so that the link is written
-// through; the path itself when nothing exists there yet.
-QByteArray GaiConfTarget() {
-    QByteArray path = qgetenv("NETSH_GAI_CONF");
-    if (path.isEmpty()) path = "/etc/gai.conf";
-    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.constData(), nullptr), &std::free);
-    if (resolved) return QByteArray(resolved.get());
-    const QFileInfo info(QFile::decodeName(path));
-    if (info.isSymLink()) return QFile::encodeName(info.symLinkTarget());
-    return path;
-}
-
-QByteArray FolderOf(const QByteArray& path) {
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0) return ".";
-    return slash == 0 ? QByteArray("/") : path.left(slash);
-}
-
-// A missing file is an empty one: glibc then uses its built-in tables.
-ELoad ReadGaiConf(const QByteArray& path, QByteArray& file) {
-    file.clear();
-    struct stat st {};
-    if (::stat(path.constData(), &st) != 0) return errno == ENOENT ? ELoad::Ok : ELoad::Unreadable;
-    return platform::ReadWholeFile(QFile::decodeName(path), &file) ? ELoad::Ok : ELoad::Unreadable;
-}
-
-// Replaces the file atomically: a temporary file in the same folder with the old file's mode and
-// owner, flushed to disk, renamed over it. On any failure the temporary file is removed and the
-// old file stays as it was.
-bool WriteGaiConf(const QByteArray& path, const QByteArray& bytes) {
-    struct stat old {};
-    const bool existed = ::stat(path.constData(), &old) == 0;
-    const qsizetype slash = path.lastIndexOf('/');
-    QByteArray temp = path.left(slash + 1) + '.' + path.mid(slash + 1) + ".XXXXXX";
-    platform::CFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.Get() < 0) return false;
-    bool ok = true;
-    for (qsizetype done = 0; ok && done < bytes.size();) {
-        const ssize_t n = ::write(fd.Get(), bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        done += ok ? n : 0;
-    }
-    ok = ok && ::fchmod(fd.Get(), existed ? (old.st_mode & 07777) : 0644) == 0;
-    if (ok && existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
-        ok = ::fchown(fd.Get(), old.st_uid, old.st_gid) == 0;
-    ok = ok && ::fsync(fd.Get()) == 0;
-    ok = fd.Close() && ok;
-    ok = ok && ::rename(temp.constData(), path.constData()) == 0;
-    if (!ok) ::unlink(temp.constData());
-    return ok;
-}
-
-// Holds an exclusive flock on the folder of the file for the lifetime of the change: the file
-// itself is replaced by every change, and the folder (/etc) should not gain a lock file.
-class CFolderLock {
-public:
-    explicit CFolderLock(const QByteArray& path) : m_fd(::open(FolderOf(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        while (m_fd.Get() >= 0 && ::flock(m_fd.Get(), LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                m_fd.Close();
-                return;
-            }
-        }
-    }
-    bool Held() const { return m_fd.IsValid(); }
-
-private:
-    platform::CFd m_fd;
-};
-
 QList<CEntry> FromRows(const QList<gaiconf::CRow>& rows) {
     QList<CEntry> table;
     table.reserve(rows.size());
@@ -378,6 +293,7 @@ QList<CEntry> FromRows(const QList<gaiconf::CRow>& rows) {
         e.prefix = QString::fromLatin1(r.prefix);
         e.address = r.address;
         e.length = r.length;
+        e.named = r.named;
         table.append(e);
     }
     return table;
@@ -393,34 +309,20 @@ QList<gaiconf::CRow> ToRows(const QList<CEntry>& table) {
         r.length = e.length;
         r.precedence = e.precedence;
         r.label = e.label;
+        r.named = e.named;
         rows.append(r);
     }
     return rows;
 }
 
-ELoad LoadSystemTable(QList<CEntry>& table) {
-    QByteArray file;
-    const ELoad loaded = ReadGaiConf(GaiConfTarget(), file);
-    table = loaded == ELoad::Ok ? FromRows(gaiconf::EffectiveTable(file)) : QList<CEntry>();
-    return loaded;
-}
-
-// Makes the kernel's label table hold the labels of the table glibc now follows: the rows as
-// written (each has its own lines), or glibc's built-in rows when there are none.
-bool SetKernelLabels(const QList<gaiconf::CRow>& rows) {
-    if (qgetenv("NETSH_KERNEL_LABELS") == "0") return true;
-    std::vector<addrlabel::CLabel> wanted;
-    for (const gaiconf::CRow& r : rows.isEmpty() ? gaiconf::EffectiveTable(QByteArray()) : rows) {
-        addrlabel::CLabel l;
-        l.prefix = r.address;
-        l.length = r.length;
-        l.label = r.label;
-        wanted.push_back(l);
-    }
-    std::string error;
-    if (addrlabel::Replace(wanted, &error)) return true;
-    std::fprintf(stderr, "netsh: the kernel's address labels were not set: %s\n", error.c_str());
-    return false;
+// The settings (platform/netshconf.h); a store word that is neither "file" nor "system" is
+// noted, and the file store, which never touches the machine, is used.
+platform::CNetshConf NetshConf() {
+    const QString word = platform::NetshStoreWord(platform::ProgramDirectory());
+    if (!word.isEmpty() && word.compare(u"file", Qt::CaseInsensitive) != 0 &&
+        word.compare(u"system", Qt::CaseInsensitive) != 0)
+        std::fprintf(stderr, "netsh: unknown store \"%s\", using the file store\n", word.toLocal8Bit().constData());
+    return platform::ReadNetshConf(platform::ProgramDirectory());
 }
 
 // ---- parameters ----
@@ -468,11 +370,6 @@ void PrintSyntaxError(COutput& out, const char16_t* usage) {
     out.Line();
 }
 
-void PrintMessage(COutput& out, const char16_t* text) {
-    out.Line(QString::fromUtf16(text));
-    out.Line();
-}
-
 // ---- commands ----
 
 int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
@@ -493,9 +390,11 @@ int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
     }
     QList<CEntry> table;
     ELoad loaded = ELoad::Ok;
-    if (ChosenStore() == EStore::System) {
+    if (NetshConf().systemStore) {
         // No lock: every change replaces the file at once.
-        loaded = LoadSystemTable(table);
+        QList<gaiconf::CRow> rows;
+        loaded = systemstore::Load(rows) ? ELoad::Ok : ELoad::Unreadable;
+        table = FromRows(rows);
     } else {
         const QString path = TablePath();
         CTableLock lock(path, false);
@@ -524,54 +423,20 @@ int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
 }
 
 // Runs a change under the exclusive lock: load, apply, save. The table file is left as it
-// was whenever the change is refused or cannot be written.
-// The same for the system store: the file is rewritten first, then the kernel's labels are set;
-// "OK" only when both succeeded. Values above glibc's limit are refused before anything changes.
-// A file without table lines lists glibc's built-in rows; a delete starts from them, but an add
-// starts an empty table, so that deleting every listed row and adding a new table (how a table
-// is registered) leaves exactly the new rows.
-template <typename Change>
-int ChangeSystemTable(COutput& out, Change change, bool addition) {
-    const QByteArray path = GaiConfTarget();
-    CFolderLock lock(path);
-    if (!lock.Held()) {
-        PrintMessage(out, kAccessDenied);
-        return 1;
-    }
-    QByteArray file;
-    if (ReadGaiConf(path, file) != ELoad::Ok) {
-        PrintMessage(out, kAccessDenied);
-        return 1;
-    }
-    QList<CEntry> table;
-    if (!addition || gaiconf::HasTableLines(file)) table = FromRows(gaiconf::EffectiveTable(file));
-    if (const char16_t* refusal = change(table)) {
-        PrintMessage(out, refusal);
-        return 1;
-    }
-    for (const CEntry& e : table) {
-        if (e.precedence > gaiconf::kMaxValue || e.label > gaiconf::kMaxValue) {
-            PrintMessage(out, kBadParameter);
-            return 1;
-        }
-    }
-    const QList<gaiconf::CRow> rows = ToRows(table);
-    const QByteArray rewritten = gaiconf::Rewrite(file, rows);
-    if (rewritten != file && !WriteGaiConf(path, rewritten)) {
-        PrintMessage(out, kAccessDenied);
-        return 1;
-    }
-    if (!SetKernelLabels(rows)) {
-        PrintMessage(out, kAccessDenied);
-        return 1;
-    }
-    PrintMessage(out, kOk);
-    return 0;
-}
-
+// was whenever the change is refused or cannot be written. The system store runs it as one
+// transaction of the file and the kernel's labels (systemstore.h).
 template <typename Change>
 int ChangeTable(COutput& out, Change change, bool addition = false) {
-    if (ChosenStore() == EStore::System) return ChangeSystemTable(out, change, addition);
+    const platform::CNetshConf conf = NetshConf();
+    if (conf.systemStore) {
+        const systemstore::CChange onRows = [&change](QList<gaiconf::CRow>& rows) {
+            QList<CEntry> table = FromRows(rows);
+            const char16_t* refusal = change(table, true);
+            if (!refusal) rows = ToRows(table);
+            return refusal;
+        };
+        return systemstore::Change(out, onRows, addition, conf.kernelLabels);
+    }
     const QString path = TablePath();
     CTableLock lock(path, true);
     if (!lock.Held()) {
@@ -584,7 +449,7 @@ int ChangeTable(COutput& out, Change change, bool addition = false) {
         case ELoad::Invalid: PrintMessage(out, kInvalidData); return 1;
         case ELoad::Unreadable: PrintMessage(out, kAccessDenied); return 1;
     }
-    if (const char16_t* refusal = change(table)) {
+    if (const char16_t* refusal = change(table, false)) {
         PrintMessage(out, refusal);
         return 1;
     }
@@ -617,9 +482,9 @@ int AddCommand(COutput& out, const QStringList& params) {
     }
     entry.precedence = *precedence;
     entry.label = *label;
-    return ChangeTable(out, [&entry](QList<CEntry>& table) -> const char16_t* {
+    return ChangeTable(out, [&entry](QList<CEntry>& table, bool masked) -> const char16_t* {
         for (const CEntry& e : table) {
-            if (e.SamePrefix(entry)) return kExists;
+            if (e.SamePrefix(entry, masked)) return kExists;
         }
         table.append(entry);
         return nullptr;
@@ -642,9 +507,9 @@ int DeleteCommand(COutput& out, const QStringList& params) {
         PrintMessage(out, kBadParameter);
         return 1;
     }
-    return ChangeTable(out, [&entry](QList<CEntry>& table) -> const char16_t* {
+    return ChangeTable(out, [&entry](QList<CEntry>& table, bool masked) -> const char16_t* {
         for (qsizetype i = 0; i < table.size(); ++i) {
-            if (table[i].SamePrefix(entry)) {
+            if (table[i].SamePrefix(entry, masked)) {
                 table.removeAt(i);
                 return nullptr;
             }
@@ -662,6 +527,16 @@ int UnknownCommand(COutput& out, const QStringList& args) {
 bool Is(const QString& word, const char16_t* name) { return word.compare(QStringView(name), Qt::CaseInsensitive) == 0; }
 
 int Run(COutput& out, const QStringList& args) {
+    // At boot: the kernel's labels from the system store's file (a systemd unit runs it).
+    if (args.size() == 1 && args[0] == u"--load-kernel-labels") {
+        const platform::CNetshConf conf = NetshConf();
+        if (!conf.systemStore) {
+            std::fprintf(stderr, "netsh: the file store sets no kernel labels; nothing to load\n");
+            PrintMessage(out, kOk);
+            return 0;
+        }
+        return systemstore::LoadKernelLabels(out, conf.kernelLabels);
+    }
     if (args.isEmpty() || IsHelpWord(args.first())) {
         out.Lines(TopHelp());
         return 0;
