@@ -59,13 +59,14 @@ bool CProgressDlg::OnInitDialog() {
     }
     SetDlgItemText(IDC_PROGRESS_TEXT,
                    m_services.LoadString(m_eKind == EKind::Register ? strid::kProgressRegistering
+                                         : m_eKind == EKind::Lookup ? strid::kProgressOrdering
                                                                     : strid::kProgressFetching));
     Refresh();
     return true;
 }
 
 void CProgressDlg::Refresh() {
-    if (m_eKind == EKind::Fetch) {
+    if (m_eKind != EKind::Register) {
         const qint64 seconds = m_job.ElapsedMs() / 1000;
         SetDlgItemText(IDC_PROGRESS_COUNT,
                        CAppLog::FormatMessage(m_services.LoadString(strid::kProgressSeconds),
