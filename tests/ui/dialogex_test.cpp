@@ -482,7 +482,7 @@ TEST(DialogModal, UpdateHandlersRunBeforeAPopupOpens) {
     QList<int> updated;
     dlg.MapUpdateCommand(32782, [&](CCmdUI* ui) {
         updated.append(ui->m_nID);
-        EXPECT_EQ(ui->m_nIndex, 2);
+        EXPECT_EQ(ui->m_nIndex, 3);
         ui->Enable(false);
     });
     dlg.MapUpdateCommand(32787, [&](CCmdUI* ui) { updated.append(ui->m_nID); });
