@@ -221,10 +221,10 @@ bool LookUpRoute(const NetAddress& address, bool ipv4, CNetRoute* route, std::st
     const bool ok = Exchange(fd, &request.header, [&](const nlmsghdr* h) {
         if (h->nlmsg_type != RTM_NEWROUTE || h->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg))) return;
         const auto* body = static_cast<const rtmsg*>(NLMSG_DATA(h));
-        // Types a connect() gets through; unreachable, prohibit and blackhole routes fail it.
+        // Types a datagram socket's connect() gets through: unreachable, prohibit and blackhole
+        // routes fail it, and so does a broadcast address without SO_BROADCAST (EACCES).
         const unsigned char t = body->rtm_type;
-        route->reachable = t == RTN_UNICAST || t == RTN_LOCAL || t == RTN_BROADCAST ||
-                           t == RTN_MULTICAST || t == RTN_ANYCAST;
+        route->reachable = t == RTN_UNICAST || t == RTN_LOCAL || t == RTN_MULTICAST || t == RTN_ANYCAST;
         ForEachAttribute(h, sizeof(rtmsg), [&](const rtattr* x) {
             if (x->rta_type == RTA_OIF && RTA_PAYLOAD(x) == sizeof(std::uint32_t)) {
                 std::uint32_t oif = 0;

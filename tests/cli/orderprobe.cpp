@@ -151,6 +151,7 @@ Address RandomDestination(Rng& rng) {
     const int kind = Pick(rng, 0, 5);
     if (kind == 0 && std::strncmp(base, "2001:db8:1", 10) == 0) return Parse("2001:db8:1::10");
     if (kind == 0 && v4 && base[0] == '1' && base[1] == '9') return Parse(base[2] == '2' ? "192.0.2.10" : "198.51.100.10");
+    if (kind == 1 && v4 && base[0] == '1' && base[1] == '9') return Parse(base[2] == '2' ? "192.0.2.255" : "198.51.100.127");
     // Random host bits: the last two bytes, and for IPv6 sometimes a whole random interface id.
     a[15] = std::uint8_t(Pick(rng, 1, 254));
     if (a[14] == 0) a[14] = std::uint8_t(Pick(rng, 0, 255));
