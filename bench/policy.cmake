@@ -3,3 +3,5 @@
 corvane_add_benchmark(bench_policy ${CMAKE_CURRENT_SOURCE_DIR}/policy_bench.cpp
     ${PROJECT_SOURCE_DIR}/tests/support/testsupport.cpp)
 add_dependencies(bench_policy corvane_conf)
+# Ordering 1,000 destinations under a 100-row table (the address-order preview).
+corvane_add_benchmark(bench_order ${CMAKE_CURRENT_SOURCE_DIR}/order_bench.cpp)

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/application.h"
+#include "cli/ordercommand.h"
 #include "ostable/exportfile.h"
 #include "platform/cancelevent.h"
 #include "platform/fileutil.h"
@@ -70,6 +71,7 @@ struct COptions {
     QString address;     // fetch http: the server, in place of the settings file's
     QString optionCode;  // fetch dhcp: the option code, in place of the settings file's
     QString output;      // fetch: the file to write; empty: standard output
+    QString table;       // order: the policy table file to preview; empty: the system's table
     QString bad;         // the first word not understood; empty when all were
 };
 
@@ -84,8 +86,12 @@ QString MisplacedWord(const COptions& o) {
         maxArgs = 0;
     if (o.command == u"check" || o.command == u"apply")
         maxArgs = 1;
-    if (o.command == u"export" || o.command == u"fetch")
+    if (o.command == u"export" || o.command == u"fetch" || o.command == u"table")
         minArgs = maxArgs = 1;
+    if (o.command == u"order") {
+        minArgs = 1;
+        maxArgs = o.args.size();
+    }
     const bool fetch = o.command == u"fetch";
     const bool http = fetch && !o.args.isEmpty() && o.args.first() == u"http";
     const bool dhcp = fetch && !o.args.isEmpty() && o.args.first() == u"dhcp";
@@ -107,6 +113,8 @@ QString MisplacedWord(const COptions& o) {
         return QStringLiteral("--option-code");
     if (!o.output.isEmpty() && !fetch)
         return QStringLiteral("-o");
+    if (!o.table.isEmpty() && o.command != u"order")
+        return QStringLiteral("--table");
     return {};
 }
 
@@ -117,6 +125,7 @@ COptions Parse(const QStringList& words) {
         QString* value = w == u"--address"       ? &o.address
                          : w == u"--option-code" ? &o.optionCode
                          : w == u"-o"            ? &o.output
+                         : w == u"--table"       ? &o.table
                                                  : nullptr;
         if (value) {
             if (i + 1 < words.size() && !words[i + 1].isEmpty()) {
@@ -344,6 +353,8 @@ int RunCommand(CZarntoolApp& app, const COptions& o) {
     if (o.command == u"show") return Show(app, o);
     if (o.command == u"check") return Check(app, o);
     if (o.command == u"export") return Export(app, o);
+    if (o.command == u"order") return cli::Order(app, o.args, o.table, o.json, Write);
+    if (o.command == u"table") return cli::Table(app, o.args.first(), o.json, Write);
     return Interruptible(app, [&](const platform::CCancelEvent* cancel) {
         if (o.command == u"fetch") return Fetch(app, o, cancel);
         if (o.command == u"apply")

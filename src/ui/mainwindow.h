@@ -45,6 +45,10 @@ public:
     void OnUpdateFileGetNetwork(CCmdUI* pCmdUI);
     void OnFileExport();
     void OnFileDefault();
+    // A well-known table (wellknown::Names()) in place of the rows, as "初期値に戻す" does.
+    void OnFileTable(const QString& name);
+    // The address-order preview of the switched-on rows.
+    void OnFileOrder();
     void OnFileProperty();
     void OnHelpAbout();
     void OnHelpVersion();

@@ -7,7 +7,9 @@
 #include "ostable/exportfile.h"
 #include "platform/fileutil.h"
 #include "ui/aboutdialog.h"
+#include "policy/wellknowntables.h"
 #include "ui/helpwindow.h"
+#include "ui/orderdialog.h"
 #include "ui/dialog/waitcursor.h"
 #include "ui/settingsdialog.h"
 #include "ui/mainwindow.h"
@@ -27,6 +29,10 @@ void CZarntoolDlg::MapMenuCommands() {
     MapUpdateCommand(ID_FILE_GETNETWORK, [this](CCmdUI* cmd) { OnUpdateFileGetNetwork(cmd); });
     MapCommand(ID_FILE_EXPORT, [this] { OnFileExport(); });
     MapCommand(ID_FILE_DEFAULT, [this] { OnFileDefault(); });
+    MapCommand(ID_FILE_TABLE_GLIBC, [this] { OnFileTable(QStringLiteral("glibc")); });
+    MapCommand(ID_FILE_TABLE_RFC6724, [this] { OnFileTable(QStringLiteral("rfc6724")); });
+    MapCommand(ID_FILE_TABLE_RFC6724_IPV4, [this] { OnFileTable(QStringLiteral("rfc6724-ipv4")); });
+    MapCommand(ID_FILE_ORDER, [this] { OnFileOrder(); });
     MapCommand(ID_FILE_PROPERTY, [this] { OnFileProperty(); });
     MapCommand(ID_HELP_ABOUT, [this] { OnHelpAbout(); });
     MapCommand(ID_HELP_VERSION, [this] { OnHelpVersion(); });
@@ -145,6 +151,24 @@ void CZarntoolDlg::OnFileDefault() {
         log.ShowMessageId(strid::kNoFactoryTable, LOG_ERROR);
     }
     log.TraceEnd(kClass, QStringLiteral("OnFileDefault"));
+}
+
+void CZarntoolDlg::OnFileTable(const QString& name) {
+    CAppLog& log = m_services.m_clLog;
+    log.TraceStart(kClass, QStringLiteral("OnFileTable"));
+    CPolicyList rows;
+    if (wellknown::Table(name, rows)) {
+        m_listPolicy.AddAll(rows);
+        m_listPolicy.Resort();
+    }
+    log.TraceEnd(kClass, QStringLiteral("OnFileTable"));
+}
+
+void CZarntoolDlg::OnFileOrder() {
+    CPolicyList rows;
+    m_listPolicy.GetPolicyList(rows);
+    COrderDlg dialog(m_services, rows, this);
+    dialog.DoModal();
 }
 
 void CZarntoolDlg::OnFileProperty() {

@@ -99,6 +99,7 @@ bool CProgressDlg::OnInitDialog() {
     }
     SetDlgItemText(IDC_PROGRESS_TEXT,
                    m_services.LoadString(m_eKind == EKind::Register ? strid::kProgressRegistering
+                                         : m_eKind == EKind::Lookup ? strid::kProgressOrdering
                                                                     : strid::kProgressFetching));
     Refresh();
     return true;
@@ -107,7 +108,7 @@ bool CProgressDlg::OnInitDialog() {
 void CProgressDlg::Refresh() {
     // A cancel that came from elsewhere (a signal) shows as "中止" does.
     if (m_job.IsCancelRequested() && IsDlgItemEnabled(IDCANCEL)) ShowStopping();
-    if (m_eKind == EKind::Fetch) {
+    if (m_eKind != EKind::Register) {
         const qint64 seconds = m_job.ElapsedMs() / 1000;
         SetDlgItemText(IDC_PROGRESS_COUNT,
                        CAppLog::FormatMessage(m_services.LoadString(strid::kProgressSeconds),

@@ -12,7 +12,8 @@ class CAppServices;
 class CProgressDlg : public CDialogEx {
     Q_OBJECT
 public:
-    enum class EKind { Register, Fetch };
+    // Lookup: the address-order preview's names and routes; shown like a fetch.
+    enum class EKind { Register, Fetch, Lookup };
 
     CProgressDlg(CAppServices& services, EKind kind, CWorkerJob& job, QWidget* parent = nullptr);
 

@@ -208,6 +208,14 @@ TEST_F(CCliTest, EachCommandItsOutputAndExitStatus) {
         {{"show", "extra"}, 2, {}, QStringLiteral("（extra）"), {}},
         {{"--bogus", "show"}, 2, {}, QStringLiteral("（--bogus）"), {}},
         {{"check", "--accept-terms"}, 2, {}, QStringLiteral("（--accept-terms）"), {}},
+        // The preview changes nothing; a well-known table in the policy table file format.
+        {{"order", "::1"}, 0, QStringLiteral("::1  送信元 ::1  優先順位 40 ラベル 1 送信元ラベル 1\n"), "-", {}},
+        {{"order", "--table", "bad.conf", "::1"}, 1, {}, QStringLiteral("2行目が不正な形式です。"), {}},
+        {{"order", "no.such.host.invalid"}, 1, {}, QStringLiteral("no.such.host.invalid の名前解決ができません。"), {}},
+        {{"order"}, 2, {}, QStringLiteral("（order）"), {}},
+        {{"show", "--table", "x"}, 2, {}, QStringLiteral("（--table）"), {}},
+        {{"table", "rfc6724-ipv4"}, 0, QStringLiteral("1,2,RFC 6724 10.3,4,100,::ffff:0:0/96\r\n"), "-", {}},
+        {{"table", "rfc3484"}, 1, {}, QStringLiteral("glibc, rfc6724, rfc6724-ipv4"), {}},
         {{"--version"}, 0, QStringLiteral("1.1.0.0\n"), "-", {}},
         {{"--help"}, 0, QStringLiteral("終了ステータス: 0 成功、1 失敗、2 指定の誤り、3"), "-", {}},
     };

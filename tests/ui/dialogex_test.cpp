@@ -212,10 +212,10 @@ TEST(DialogWindow, ResizableTemplateHasMenuBarAndCanGrow) {
     EXPECT_EQ(bar->actions()[1]->text(), QStringLiteral("ヘルプ(&H)"));
     QMenu* file = bar->actions()[0]->menu();
     ASSERT_NE(file, nullptr);
-    ASSERT_EQ(file->actions().size(), 5);
-    EXPECT_TRUE(file->actions()[1]->isSeparator());
+    ASSERT_EQ(file->actions().size(), 7);
+    EXPECT_TRUE(file->actions()[2]->isSeparator());
     EXPECT_EQ(file->actions()[0]->data().toInt(), 32779);
-    EXPECT_EQ(file->actions()[4]->text(), QStringLiteral("終了(&Q)\tCtrl+Q"));
+    EXPECT_EQ(file->actions()[6]->text(), QStringLiteral("終了(&Q)\tCtrl+Q"));
     ASSERT_NE(dlg.GetMenuItem(32783), nullptr);
     EXPECT_EQ(dlg.GetMenuItem(32783)->text(), QStringLiteral("バージョン情報"));
     EXPECT_EQ(dlg.GetMenuItem(4242), nullptr);
@@ -482,7 +482,7 @@ TEST(DialogModal, UpdateHandlersRunBeforeAPopupOpens) {
     QList<int> updated;
     dlg.MapUpdateCommand(32782, [&](CCmdUI* ui) {
         updated.append(ui->m_nID);
-        EXPECT_EQ(ui->m_nIndex, 2);
+        EXPECT_EQ(ui->m_nIndex, 3);
         ui->Enable(false);
     });
     dlg.MapUpdateCommand(32787, [&](CCmdUI* ui) { updated.append(ui->m_nID); });

@@ -77,8 +77,9 @@ TEST(HelpFile, StagedHelpHasDefaultTopicTitleAndContents) {
     ASSERT_EQ(toc.size(), 4);
     EXPECT_EQ(toc[0].name, QStringLiteral("はじめに"));
     EXPECT_EQ(toc[1].name, QStringLiteral("ポリシ設定画面の使い方"));
-    ASSERT_EQ(toc[1].children.size(), 3);
+    ASSERT_EQ(toc[1].children.size(), 4);
     EXPECT_EQ(toc[1].children[1].local, QStringLiteral("settings.html"));
+    EXPECT_EQ(toc[1].children[3].local, QStringLiteral("order.html"));
     // Every page of the contents is in the file.
     for (const CHelpTopic& t : toc) {
         EXPECT_TRUE(file.Contains(CChmFile::ObjectPath(t.local))) << t.local.toStdString();
@@ -94,7 +95,7 @@ TEST(HelpFile, StagedHelpDescribesEveryMenuCommandAndSetting) {
     ASSERT_TRUE(menu.has_value());
     const QString text = CChmFile::DecodeText(*menu);
     for (const char* word : {"エクスポート", "初期値に戻す", "終了", "ツールの使い方", "バージョン情報",
-                             "Ctrl+E", "Ctrl+Q"})
+                             "Ctrl+E", "Ctrl+Q", "アドレス順のプレビュー", "よく知られた表から始める"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(word))) << word;
     const auto settings = file.Read(QStringLiteral("/settings.html"));
     ASSERT_TRUE(settings.has_value());

@@ -118,7 +118,7 @@ TEST(LanguageLibraries, EveryLanguageHasItsTermsAndHelp) {
             const QList<CHelpTopic> children = topics[i].children;
             topics.append(children);
         }
-        EXPECT_EQ(topics.size(), 7) << language.toStdString();
+        EXPECT_EQ(topics.size(), 8) << language.toStdString();
         for (const CHelpTopic& topic : topics)
             EXPECT_TRUE(help.Contains(CChmFile::ObjectPath(topic.local)))
                 << language.toStdString() << " " << topic.local.toStdString();

@@ -21,6 +21,8 @@
 #include "ui/licensedialog.h"
 #include "ui/settingsdialog.h"
 #include "ui/mainwindow.h"
+#include "ui/orderdialog.h"
+#include "policy/wellknowntables.h"
 
 namespace {
 
@@ -34,6 +36,17 @@ bool Save(QWidget* widget, const QString& path) {
     widget->show();
     QApplication::processEvents();
     return SavePixmap(widget->grab(), path);
+}
+
+// The preview runs on this machine: its own addresses and routes decide the sources.
+bool SaveOrderWindow(CAppServices& services, const QString& path) {
+    CPolicyList rows;
+    wellknown::Table(QStringLiteral("rfc6724"), rows);
+    COrderDlg order(services, rows);
+    order.Create();
+    order.m_edHost.setText(QStringLiteral("::1 127.0.0.1 2001:db8::1 192.0.2.1 fd00::1 2002:c000:201::1"));
+    order.RunPreview();
+    return Save(&order, path);
 }
 
 QByteArray ConfLine(const char* line) { return platform::ToCp932(QString::fromUtf8(line)) + "\r\n"; }
@@ -152,6 +165,9 @@ int main(int argc, char** argv) {
         qunsetenv("NETSH_PREFIXPOLICY_FILE");
     }
 
+    // The address-order preview of RFC 6724's table for loopback and documentation addresses.
+    ok &= SaveOrderWindow(t.App(), out + QStringLiteral("/order-window.png"));
+
     // The agreement and the main window in English (LANG=English).
     {
         testsupport::CTestApp english;
@@ -175,6 +191,7 @@ int main(int argc, char** argv) {
         CZarntoolDlg dlg(english.App());
         dlg.Create();
         ok &= Save(&dlg, out + QStringLiteral("/main-window-english.png"));
+        ok &= SaveOrderWindow(english.App(), out + QStringLiteral("/order-window-english.png"));
     }
     return ok ? 0 : 1;
 }
