@@ -295,15 +295,20 @@ int CPolicy::GetPrefix(IPv6Bytes& out) const {
 QString CPolicy::FixAddress(const QString& address) const {
     TraceStart(m_pApp, QStringLiteral("FixAddress"));
     TraceValue(m_pApp, QStringLiteral("csAddress"), address);
+    // A "/length" after the last group is kept apart, so that the group before it is read as a
+    // group: "…:0000:0000/96" ends in two zero groups, not in one and a "/96".
+    const qsizetype slash = address.indexOf(u'/');
+    const QString suffix = slash >= 0 ? address.mid(slash) : QString();
+    const QString groups = slash >= 0 ? address.left(slash) : address;
     QString text;
-    if (!address.contains(u':')) {
-        text.reserve(address.size() + address.size() / 4);
-        for (qsizetype i = 0; i < address.size(); ++i) {
-            text += address[i];
-            if ((i + 1) % 4 == 0 && i + 1 < address.size()) text += u':';
+    if (!groups.contains(u':')) {
+        text.reserve(groups.size() + groups.size() / 4);
+        for (qsizetype i = 0; i < groups.size(); ++i) {
+            text += groups[i];
+            if ((i + 1) % 4 == 0 && i + 1 < groups.size()) text += u':';
         }
     } else {
-        text = address;
+        text = groups;
     }
     QStringList fields = SplitString(text, QStringLiteral(":"));
     while (fields.size() < 8) fields << QStringLiteral("0");
@@ -340,6 +345,7 @@ QString CPolicy::FixAddress(const QString& address) const {
         }
     }
     result.replace(QStringLiteral(":::"), QStringLiteral("::"));
+    result += suffix;
     TraceValue(m_pApp, QStringLiteral("csRetAddress"), result);
     TraceEnd(m_pApp, QStringLiteral("FixAddress"));
     return result;

@@ -1,6 +1,11 @@
 // The policy row: construction and copying, the four validators, the decimal-number rule,
 // the prefix helpers, the address normaliser and the shared splitter.
+#include <arpa/inet.h>
+
+#include <cstring>
 #include <gtest/gtest.h>
+
+#include <QRandomGenerator>
 
 #include "policy/policy.h"
 #include "support/testsupport.h"
@@ -340,6 +345,9 @@ TEST(PolicyFixAddress, CompressesToTheShortestGroupForm) {
         {"2001:0000:0db8:0000:0000:0001:0000:0000", "2001:0:db8::1:0:0"},
         {"2001:0db8:0001:0000:0001:0001:0001:0001", "2001:db8:1::1:1:1:1"},
         {"2001:0db8:0000:0000:0000:0000:0000:0000/32", "2001:db8::/32"},
+        // A zero last group before the length is a group of its own.
+        {"0000:0000:0000:0000:0000:fffe:0000:0000/96", "::fffe:0:0/96"},
+        {"2001:0000:0000:0000:0db8:0000:0000:0000/64", "2001::db8:0:0:0/64"},
         {"00000000000000000000000000000001", "::1"},
         {"2001:0DB8:00AB:0001:0002:0003:0004:0005", "2001:DB8:AB:1:2:3:4:5"},
         {"", "::"},
@@ -347,6 +355,34 @@ TEST(PolicyFixAddress, CompressesToTheShortestGroupForm) {
     for (const auto& c : cases)
         EXPECT_EQ(row.FixAddress(QString::fromLatin1(c.in)), QString::fromLatin1(c.out)) << c.in;
     EXPECT_TRUE(row.m_csAddress.isEmpty()) << "the row itself is not changed";
+}
+
+// Every long form (eight groups of four digits, "/length" on the last) reads back as the same
+// address and length, checked by the system's own parser; zero groups are drawn often, so every
+// run pattern, a zero last group included, comes up.
+TEST(PolicyFixAddress, EveryLongFormReadsBackAsTheSameAddress) {
+    testsupport::CTestApp t;
+    CPolicy row;
+    QRandomGenerator random(5952);
+    for (int n = 0; n < 2000; ++n) {
+        unsigned char bytes[16] = {};
+        QString longForm;
+        for (int g = 0; g < 8; ++g) {
+            const quint32 group = random.bounded(2) ? 0 : random.bounded(0x10000u);
+            bytes[2 * g] = static_cast<unsigned char>(group >> 8);
+            bytes[2 * g + 1] = static_cast<unsigned char>(group & 0xFF);
+            longForm += QStringLiteral("%1").arg(group, 4, 16, QLatin1Char('0')) + (g < 7 ? u":" : u"");
+        }
+        const int length = int(random.bounded(129));
+        const QString fixed = row.FixAddress(longForm + u'/' + QString::number(length));
+        const qsizetype slash = fixed.indexOf(u'/');
+        ASSERT_GT(slash, 0) << fixed.toStdString();
+        EXPECT_EQ(fixed.mid(slash + 1), QString::number(length)) << fixed.toStdString();
+        unsigned char parsed[16] = {};
+        ASSERT_EQ(::inet_pton(AF_INET6, fixed.left(slash).toLatin1().constData(), parsed), 1)
+            << longForm.toStdString() << " gave " << fixed.toStdString();
+        EXPECT_EQ(0, std::memcmp(parsed, bytes, sizeof bytes)) << fixed.toStdString();
+    }
 }
 
 TEST(PolicyFixAddress, TracesInputAndResult) {
