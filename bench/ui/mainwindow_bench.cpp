@@ -31,6 +31,8 @@ void BM_EditorOpensOnLargeTable(benchmark::State& state) {
     CBenchInstall install;
     install.WriteTable(static_cast<int>(state.range(0)));
     install.app->m_clLog.SetLogLevel(LevelWord(state.range(1)));
+    const QString log = install.Dir() + "zarntool.log";
+    QFile::remove(log);
     for (auto _ : state) {
         CZarntoolDlg dlg(*install.app);
         dlg.Create();
@@ -41,6 +43,10 @@ void BM_EditorOpensOnLargeTable(benchmark::State& state) {
         dlg.hide();
         state.ResumeTiming();
     }
+    QFile file(log);
+    qint64 lines = 0;
+    if (file.open(QIODevice::ReadOnly)) lines = file.readAll().count('\n');
+    state.counters["log_lines"] = benchmark::Counter(double(lines), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_EditorOpensOnLargeTable)
     ->Apply([](benchmark::internal::Benchmark* b) { LogLevels(b, 10000); })

@@ -26,6 +26,9 @@ const char* LevelWord(int level) {
 // Set on the threads whose boxes the application's thread shows.
 thread_local bool t_bBoxesToApplicationThread = false;
 
+// How many CQuietTrace live on this thread.
+thread_local int t_nQuietTrace = 0;
+
 // "yyyyMMdd-HHmmss" of the local time now, in CP932. The text is made again only when the
 // second changes: making it costs more than writing the line.
 QByteArray LocalStamp() {
@@ -140,15 +143,21 @@ int CAppLog::LogFormat(const QStringList& inserts, int id, int level) {
     return AppendLog(level, FormatMessage(LoadString(id), inserts));
 }
 
+CAppLog::CQuietTrace::CQuietTrace() { ++t_nQuietTrace; }
+CAppLog::CQuietTrace::~CQuietTrace() { --t_nQuietTrace; }
+
 int CAppLog::TraceStart(const QString& className, const QString& methodName) {
+    if (t_nQuietTrace > 0) return 1;
     return LogFormat({className, methodName}, strid::kTraceStart, LOG_DEBUG);
 }
 
 int CAppLog::TraceEnd(const QString& className, const QString& methodName) {
+    if (t_nQuietTrace > 0) return 1;
     return LogFormat({className, methodName}, strid::kTraceEnd, LOG_DEBUG);
 }
 
 int CAppLog::TraceValue(const QString& name, const QString& value) {
+    if (t_nQuietTrace > 0) return 1;
     return LogFormat({name, value}, strid::kTraceValue, LOG_DEBUG);
 }
 

@@ -44,6 +44,18 @@ public:
     int TraceStart(const QString& className, const QString& methodName);
     int TraceEnd(const QString& className, const QString& methodName);
     int TraceValue(const QString& name, const QString& value);
+
+    // Bulk work over rows (reading, validating or writing many) runs its steps for each row
+    // inside one: while it lives, the calling thread's method trace lines (TraceStart, TraceEnd,
+    // TraceValue) are left out, so that a row costs at most the one line the bulk work writes
+    // about it itself (a refused row). Every other line is written as always. They nest.
+    class CQuietTrace {
+    public:
+        CQuietTrace();
+        ~CQuietTrace();
+        CQuietTrace(const CQuietTrace&) = delete;
+        CQuietTrace& operator=(const CQuietTrace&) = delete;
+    };
     int ShowMessage(const QString& text, int kind);
     int ShowMessageId(int id, int kind);
     int ShowMessageFormat(const QStringList& inserts, int id, int kind);
