@@ -1,4 +1,5 @@
-// AppendLog throughput: every line opens the log, appends one CP932 line and closes it again.
+// AppendLog throughput: every line looks the log's path up again and appends one CP932 line to
+// the file kept open.
 #include <benchmark/benchmark.h>
 
 #include <QTemporaryDir>

@@ -214,6 +214,7 @@ void CDhcpOptionPrefixPolicy::AppendRow(CPolicyList& rows, const QString& networ
             digits += QLatin1Char(kHex[byte & 0x0F]);
         }
         if (prefix.size() % 2 != 0) digits += QStringLiteral("00");
+        const CAppLog::CQuietTrace quiet;  // no lines per row
         address = row.FixAddress(digits);
     }
     row.m_csNetworkName = networkName;

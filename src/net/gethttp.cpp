@@ -108,11 +108,14 @@ int CPolicyListManager::GetHttp(CPolicyList& list) {
     const QStringList elements = response.BodyElements();
     CPolicyList rows;
     rows.reserve(std::max<qsizetype>(0, elements.size() - 1));
-    for (qsizetype i = 1; i < elements.size(); ++i) {
-        if (elements[i].trimmed().isEmpty()) continue;
-        CPolicy row;
-        row.SetStringHttp(elements[i]);
-        rows.append(row);
+    {
+        const CAppLog::CQuietTrace quiet;  // a row left out gets its line below
+        for (qsizetype i = 1; i < elements.size(); ++i) {
+            if (elements[i].trimmed().isEmpty()) continue;
+            CPolicy row;
+            row.SetStringHttp(elements[i]);
+            rows.append(row);
+        }
     }
     const qsizetype nLeftOut = DropInvalidRows(rows);
     list.append(rows);

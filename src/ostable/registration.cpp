@@ -127,14 +127,22 @@ int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
     for (const CPolicy& original : rows) {
         CPolicy row(original);
         int field = 0;
-        if (!row.ValidateFields(&field)) {
+        bool valid = false;
+        IPv6Bytes address{};
+        int length = 0;
+        {
+            const CAppLog::CQuietTrace quiet;  // only a refused row gets lines
+            valid = row.ValidateFields(&field) != 0;
+            if (valid) {
+                row.GetPrefix(address);
+                length = row.GetPrefixLen();
+            }
+        }
+        if (!valid) {
             log.TraceValue(QStringLiteral("csAddress"), original.m_csAddress);
             log.ShowMessageFormat({m_pApp->LoadString(field)}, row.m_stError.nId, row.m_stError.nKind);
             return 0;
         }
-        IPv6Bytes address{};
-        row.GetPrefix(address);
-        const int length = row.GetPrefixLen();
         const QByteArray key = PrefixKey(address, length, kind == ostable::EOsKind::Linux);
         if (typed.contains(key)) {
             log.ShowMessageFormat({row.m_csAddress}, strid::kPrefixDuplicate, LOG_ERROR);
@@ -148,6 +156,7 @@ int CPolicyListManager::PlanPolicy(const CPolicyList& rows, CPolicyList& plan) {
         }
         CPolicyList parts;
         ostable::DivideRow(log, row, parts);
+        const CAppLog::CQuietTrace quiet;
         for (const CPolicy& part : parts) {
             IPv6Bytes partAddress{};
             part.GetPrefix(partAddress);

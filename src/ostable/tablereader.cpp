@@ -104,7 +104,12 @@ int CPolicyListManager::ConvertToPolicy(const QString& output, CPolicyList& list
         row.m_csPriority = columns[0];
         row.m_csLabel = columns[1];
         row.m_csAddress = columns[2];
-        if (!row.ValidateFields()) {
+        bool valid = false;
+        {
+            const CAppLog::CQuietTrace quiet;  // only a refused entry gets a line
+            valid = row.ValidateFields() != 0;
+        }
+        if (!valid) {
             log.LogFormat({QStringLiteral("csInvalidEntry"), line}, strid::kTraceValue, LOG_DEBUG);
             return 0;
         }

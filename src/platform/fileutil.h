@@ -45,6 +45,14 @@ bool RenameFileDurable(const QString& from, const QString& to);
 // (permission bits checked even for root); so does anything that is not a regular file.
 bool AppendToFile(const QString& path, const QByteArray& data);
 
+// The opening half of AppendToFile: the descriptor opened for appending (created when missing),
+// or an invalid one for every case AppendToFile refuses.
+CFd OpenForAppending(const QString& path);
+
+// The writing half of AppendToFile: the data with one write() on a descriptor opened for
+// appending; a write cut short is taken back. False when the data is not in the file whole.
+bool AppendWhole(const CFd& fd, const QByteArray& data);
+
 // Reads a whole regular file; false when it cannot be opened or read (a folder, a FIFO or a
 // device is refused at once, without blocking).
 bool ReadWholeFile(const QString& path, QByteArray* data);

@@ -36,26 +36,6 @@ bool WriteAll(int fd, const QByteArray& data) {
     return true;
 }
 
-// One write() for the whole piece, so that it never mixes with another writer's. When only a
-// part gets in (a full disk, a file size limit), the file is cut back to where the write began:
-// the next piece must not continue a broken one.
-bool AppendWhole(int fd, const QByteArray& data) {
-    if (data.isEmpty()) return true;
-    ssize_t n;
-    do {
-        n = ::write(fd, data.constData(), static_cast<size_t>(data.size()));
-    } while (n < 0 && errno == EINTR);
-    if (n == data.size()) return true;
-    if (n > 0) {
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && st.st_size >= n) {
-            while (::ftruncate(fd, st.st_size - n) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    return false;
-}
-
 // Reads to the end of the file; the buffer grows only by what read() delivered.
 bool ReadAll(int fd, QByteArray* data) {
     struct stat st {};
@@ -189,22 +169,46 @@ bool RenameFileDurable(const QString& from, const QString& to) {
     return SyncFolder(QFileInfo(to).absolutePath());
 }
 
-bool AppendToFile(const QString& path, const QByteArray& data) {
-    if (path.isEmpty()) return false;
+CFd OpenForAppending(const QString& path) {
+    if (path.isEmpty()) return CFd();
     const QByteArray native = QFile::encodeName(path);
     CFileStatus status;
     CFd fd = OpenRegularFile(native.constData(), O_WRONLY | O_APPEND, 0, &status);
     if (!fd.IsValid()) {
-        if (errno != ENOENT) return false;
+        if (errno != ENOENT) return CFd();
         // Missing: create it, unless its folder is read-only.
         const QString dir = QFileInfo(path).absolutePath();
-        if (!DirectoryExists(dir) || !ModeAllowsWrite(dir)) return false;
-        fd = OpenRegularFile(native.constData(), O_WRONLY | O_APPEND | O_CREAT, 0644);
-        if (!fd.IsValid()) return false;
-    } else if (::geteuid() == 0 && !PermissionsAllowWrite(status.permissions)) {
-        return false;
+        if (!DirectoryExists(dir) || !ModeAllowsWrite(dir)) return CFd();
+        return OpenRegularFile(native.constData(), O_WRONLY | O_APPEND | O_CREAT, 0644);
     }
-    return AppendWhole(fd.Get(), data) && fd.Close();
+    if (::geteuid() == 0 && !PermissionsAllowWrite(status.permissions)) return CFd();
+    return fd;
+}
+
+// One write() for the whole piece, so that it never mixes with another writer's. When only a
+// part gets in (a full disk, a file size limit), the file is cut back to where the write began:
+// the next piece must not continue a broken one.
+bool AppendWhole(const CFd& file, const QByteArray& data) {
+    const int fd = file.Get();
+    if (data.isEmpty()) return true;
+    ssize_t n;
+    do {
+        n = ::write(fd, data.constData(), static_cast<size_t>(data.size()));
+    } while (n < 0 && errno == EINTR);
+    if (n == data.size()) return true;
+    if (n > 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_size >= n) {
+            while (::ftruncate(fd, st.st_size - n) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    return false;
+}
+
+bool AppendToFile(const QString& path, const QByteArray& data) {
+    CFd fd = OpenForAppending(path);
+    return fd.IsValid() && AppendWhole(fd, data) && fd.Close();
 }
 
 bool ReadWholeFile(const QString& path, QByteArray* data) {

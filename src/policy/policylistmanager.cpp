@@ -65,9 +65,15 @@ int CPolicyListManager::GetPolicyFile(CPolicyList& list, const QString& path, QL
         start = next;
         if (line.isEmpty()) continue;
         CPolicy row;
-        const bool wellFormed = row.SetStringCsv(line) != 0;
         int field = 0;
-        if (wellFormed && row.ValidateFields(&field)) {
+        bool wellFormed = false;
+        bool valid = false;
+        {
+            const CAppLog::CQuietTrace quiet;  // only a refused row gets a line
+            wellFormed = row.SetStringCsv(line) != 0;
+            valid = wellFormed && row.ValidateFields(&field);
+        }
+        if (valid) {
             list.append(row);
             continue;
         }
@@ -90,7 +96,12 @@ qsizetype CPolicyListManager::DropInvalidRows(CPolicyList& list) {
     CPolicyList kept;
     kept.reserve(list.size());
     for (CPolicy& row : list) {
-        if (row.ValidateFields()) {
+        bool valid = false;
+        {
+            const CAppLog::CQuietTrace quiet;  // only a dropped row gets a line
+            valid = row.ValidateFields() != 0;
+        }
+        if (valid) {
             kept.append(row);
         } else if (log) {
             log->LogFormat({QStringLiteral("csRejectedAddress"), row.m_csAddress}, strid::kTraceValue, LOG_WARN);
@@ -111,6 +122,7 @@ int CPolicyListManager::GetStandardPolicyFile(CPolicyList& list, QList<qsizetype
 }
 
 QByteArray CPolicyListManager::PolicyFileBytes(const CPolicyList& list) {
+    const CAppLog::CQuietTrace quiet;  // no line per row written
     QString text;
     for (const CPolicy& row : list) {
         text += row.GetStringCsv();

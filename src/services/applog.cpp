@@ -8,7 +8,6 @@
 
 #include "services/resourceset.h"
 #include "platform/codepage.h"
-#include "platform/fileutil.h"
 #include "resids.h"
 
 namespace {
@@ -26,6 +25,23 @@ const char* LevelWord(int level) {
 
 // Set on the threads whose boxes the application's thread shows.
 thread_local bool t_bBoxesToApplicationThread = false;
+
+// How many CQuietTrace live on this thread.
+thread_local int t_nQuietTrace = 0;
+
+// "yyyyMMdd-HHmmss" of the local time now, in CP932. The text is made again only when the
+// second changes: making it costs more than writing the line.
+QByteArray LocalStamp() {
+    thread_local qint64 s_second = -1;
+    thread_local QByteArray s_stamp;
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != s_second) {
+        s_stamp = platform::ToCp932(QDateTime::fromSecsSinceEpoch(second).toString(
+            QStringLiteral("yyyyMMdd-HHmmss")));
+        s_second = second;
+    }
+    return s_stamp;
+}
 
 }  // namespace
 
@@ -69,16 +85,18 @@ int CAppLog::AppendLog(int level, const QString& text) {
             escaped += c;
         }
     }
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QByteArray line = platform::ToCp932(stamp);
+    const QByteArray message = platform::ToCp932(escaped);
+    QByteArray line;
+    line.reserve(24 + message.size());
+    line += LocalStamp();
     line += ',';
     line += LevelWord(level);
     line += ',';
-    line += platform::ToCp932(escaped);
+    line += message;
     line += "\r\n";
     // One write per line on a descriptor opened for appending: lines of two processes sharing
     // the log never interleave. A read-only log (or folder, when the log is missing) refuses.
-    if (!platform::AppendToFile(m_sLogPath, line)) {
+    if (!m_clFile.Append(m_sLogPath, line)) {
         DebugOutput(QStringLiteral("ログファイルが開けませんでした。"));
         return 0;
     }
@@ -125,15 +143,21 @@ int CAppLog::LogFormat(const QStringList& inserts, int id, int level) {
     return AppendLog(level, FormatMessage(LoadString(id), inserts));
 }
 
+CAppLog::CQuietTrace::CQuietTrace() { ++t_nQuietTrace; }
+CAppLog::CQuietTrace::~CQuietTrace() { --t_nQuietTrace; }
+
 int CAppLog::TraceStart(const QString& className, const QString& methodName) {
+    if (t_nQuietTrace > 0) return 1;
     return LogFormat({className, methodName}, strid::kTraceStart, LOG_DEBUG);
 }
 
 int CAppLog::TraceEnd(const QString& className, const QString& methodName) {
+    if (t_nQuietTrace > 0) return 1;
     return LogFormat({className, methodName}, strid::kTraceEnd, LOG_DEBUG);
 }
 
 int CAppLog::TraceValue(const QString& name, const QString& value) {
+    if (t_nQuietTrace > 0) return 1;
     return LogFormat({name, value}, strid::kTraceValue, LOG_DEBUG);
 }
 

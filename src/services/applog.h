@@ -1,13 +1,15 @@
 #pragma once
-// The log-and-message object: writes zarntool.log (one line per entry, opened and closed per
-// line, CP932 with CR LF) and shows every message box, logging its text after the user has
-// answered so that every message the user sees is in the log. Any thread may log (each line is
-// one append); a worker's message boxes can be handed to the application's thread.
+// The log-and-message object: writes zarntool.log (one line per entry, CP932 with CR LF, each
+// line one append on a file kept open that follows the path; see platform::CLogFile) and shows
+// every message box, logging its text after the user has answered so that every message the user
+// sees is in the log. Any thread may log; a worker's message boxes can be handed to the
+// application's thread.
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 
+#include "platform/logfile.h"
 #include "services/results.h"
 
 class CResourceSet;
@@ -42,6 +44,18 @@ public:
     int TraceStart(const QString& className, const QString& methodName);
     int TraceEnd(const QString& className, const QString& methodName);
     int TraceValue(const QString& name, const QString& value);
+
+    // Bulk work over rows (reading, validating or writing many) runs its steps for each row
+    // inside one: while it lives, the calling thread's method trace lines (TraceStart, TraceEnd,
+    // TraceValue) are left out, so that a row costs at most the one line the bulk work writes
+    // about it itself (a refused row). Every other line is written as always. They nest.
+    class CQuietTrace {
+    public:
+        CQuietTrace();
+        ~CQuietTrace();
+        CQuietTrace(const CQuietTrace&) = delete;
+        CQuietTrace& operator=(const CQuietTrace&) = delete;
+    };
     int ShowMessage(const QString& text, int kind);
     int ShowMessageId(int id, int kind);
     int ShowMessageFormat(const QStringList& inserts, int id, int kind);
@@ -73,6 +87,7 @@ private:
 
     const CResourceSet* m_pResources = nullptr;
     IMessagePresenter* m_pPresenter = nullptr;
+    platform::CLogFile m_clFile;  // the log at m_sLogPath, kept open between lines
 };
 
 // Text sent where Windows would use the debugger output: standard error.

@@ -193,7 +193,14 @@ void CPolicyListCtrl::AddAll(const CPolicyList& rows) {
     Trace("AddAll", false);
     SetRedraw(false);
     m_pModel->DeleteAll();
-    for (const CPolicy& row : rows) UpdateItem(GetItemCount(), row);
+    for (const CPolicy& row : rows) {
+        bool added = false;
+        {
+            const CAppLog::CQuietTrace quiet;  // only a row left out gets a line
+            added = UpdateItem(GetItemCount(), row);
+        }
+        if (!added) m_services.m_clLog.TraceValue(QStringLiteral("iItemIndex"), QStringLiteral("!-1"));
+    }
     SetRedraw(true);
     Trace("AddAll", true);
 }

@@ -1,11 +1,21 @@
 // The log and message-box object: line format, levels and threshold, escaping, code page, the
-// read-only log, formatting with inserts, and message boxes logged after they are answered.
+// read-only log, the log followed through a rotation or a removal and shared by two processes,
+// formatting with inserts, and message boxes logged after they are answered.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
 
 #include "logtestutil.h"
 #include "support/testsupport.h"
@@ -179,14 +189,102 @@ TEST_F(AppLog, LinesOfTheSameSecondKeepTheOrderOfTheCalls) {
     FAIL() << "could not write 20 lines within one second";
 }
 
-TEST_F(AppLog, FileIsClosedBetweenLines) {
-    ASSERT_EQ(Log().AppendLog(LOG_INFO, QStringLiteral("first")), 1);
-    // Moved away between two lines: the next line starts a new file under the name.
-    ASSERT_TRUE(QFile::rename(LogPath(), LogPath() + QStringLiteral(".old")));
-    ASSERT_EQ(Log().AppendLog(LOG_INFO, QStringLiteral("second")), 1);
-    EXPECT_EQ(WordsAndTexts(ReadLog(LogPath() + QStringLiteral(".old"))),
-              QStringList{"INFO,first"});
-    EXPECT_EQ(Texts(), QStringList{"INFO,second"});
+TEST_F(AppLog, EachLineGoesToTheFileThePathNamesWhenItIsWritten) {
+    // The log is kept open between lines; what an administrator does to it between two lines
+    // decides where the next one goes. `moved` is where the first line must be afterwards.
+    const QString path = LogPath();
+    const QString old = path + QStringLiteral(".1");
+    const struct {
+        const char* name;
+        std::function<bool()> act;
+        QStringList atPath;  // the whole file at the path after the second line
+        QStringList moved;   // the whole renamed file, if any
+    } kCases[] = {
+        {"rotated by a rename", [&] { return QFile::rename(path, old); }, {"INFO,second"},
+         {"INFO,first"}},
+        {"removed", [&] { return QFile::remove(path); }, {"INFO,second"}, {}},
+        {"replaced by a rename over it",
+         [&] {
+             return testsupport::WriteFile(old, "20260101-000000,INFO,kept\r\n") &&
+                    ::rename(QFile::encodeName(old).constData(), QFile::encodeName(path).constData()) == 0;
+         },
+         {"INFO,kept", "INFO,second"}, {}},
+        {"emptied in place", [&] { return QFile::resize(path, 0); }, {"INFO,second"}, {}},
+        {"made read-only and writable again",
+         [&] { return ::chmod(QFile::encodeName(path).constData(), 0444) == 0 &&
+                      Log().AppendLog(LOG_INFO, QStringLiteral("refused")) == 0 &&
+                      ::chmod(QFile::encodeName(path).constData(), 0644) == 0; },
+         {"INFO,first", "INFO,second"}, {}},
+    };
+    for (const auto& c : kCases) {
+        QFile::remove(path);
+        QFile::remove(old);
+        ASSERT_EQ(Log().AppendLog(LOG_INFO, QStringLiteral("first")), 1) << c.name;
+        ASSERT_TRUE(c.act()) << c.name;
+        ASSERT_EQ(Log().AppendLog(LOG_INFO, QStringLiteral("second")), 1) << c.name;
+        EXPECT_EQ(Texts(), c.atPath) << c.name;
+        EXPECT_EQ(WordsAndTexts(ReadLog(old)), c.moved) << c.name;
+    }
+    // The descriptor kept open is not inherited by the commands the program runs.
+    const QString target = QFileInfo(path).canonicalFilePath();
+    int held = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (fd.symLinkTarget() != target) continue;
+        ++held;
+        const QByteArray info = ReadFile(QStringLiteral("/proc/self/fdinfo/") + fd.fileName());
+        const QByteArray flags = info.mid(info.indexOf("flags:") + 6).trimmed().split('\n')[0];
+        EXPECT_NE(flags.toUInt(nullptr, 8) & O_CLOEXEC, 0u) << flags.constData();
+    }
+    EXPECT_EQ(held, 1);
+}
+
+TEST_F(AppLog, LinesOfTwoProcessesMixOnlyAsWholeLinesAcrossARotation) {
+    // This process and a child write lines of many lengths into one log at the same time; this
+    // one renames the log away half-way. Every line of both must then be in one of the two
+    // files, whole, once, in the order each process wrote them.
+    constexpr int kLines = 1500;
+    const QString path = LogPath();
+    const QString old = path + QStringLiteral(".1");
+    const auto text = [](char who, int i) {
+        return QStringLiteral("%1 %2 ").arg(QLatin1Char(who)).arg(i) + QString((i * 37) % 3000, u'x');
+    };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CAppLog log;
+        log.m_sLogPath = path;
+        int failed = 0;
+        for (int i = 0; i < kLines; ++i) failed += log.AppendLog(LOG_INFO, text('c', i)) != 1;
+        ::_exit(failed == 0 ? 0 : 1);
+    }
+    int failed = 0;
+    for (int i = 0; i < kLines; ++i) {
+        if (i == kLines / 2) {
+            EXPECT_TRUE(QFile::rename(path, old));
+        }
+        failed += Log().AppendLog(LOG_INFO, text('p', i)) != 1;
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(failed, 0);
+    QHash<QChar, int> next;  // per process, the next line expected
+    for (const QString& file : {old, path}) {
+        for (const CLogLine& line : ReadLog(file)) {
+            ASSERT_EQ(line.word, QStringLiteral("INFO"));
+            ASSERT_FALSE(line.text.isEmpty());
+            const QChar who = line.text[0];
+            ASSERT_EQ(line.text, text(who.toLatin1(), next[who])) << qPrintable(file);
+            ++next[who];
+        }
+    }
+    EXPECT_EQ(next.value(u'p'), kLines);
+    EXPECT_EQ(next.value(u'c'), kLines);
+    // This process wrote its second half after the rename: all of it is in the new file.
+    const QList<CLogLine> after = ReadLog(path);
+    EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const CLogLine& l) { return l.text[0] == u'p'; }),
+              kLines - kLines / 2);
 }
 
 TEST_F(AppLog, LogStringTakesTheTextFromTheActiveSetAtDebug) {
