@@ -11,7 +11,10 @@
 #include <memory>
 
 #include "app/application.h"
+#include "net/policywatcher.h"
 #include "ostable/exportfile.h"
+#include "platform/cancelevent.h"
+#include "platform/stopsignals.h"
 #include "platform/fileutil.h"
 #include "policy/policylistmanager.h"
 #include "resids.h"
@@ -54,6 +57,7 @@ struct COptions {
     bool help = false;
     bool version = false;
     bool acceptTerms = false;
+    bool once = false;   // watch: one exchange per link, then exit
     QString address;     // fetch http: the server, in place of the settings file's
     QString optionCode;  // fetch dhcp: the option code, in place of the settings file's
     QString output;      // fetch: the file to write; empty: standard output
@@ -64,10 +68,10 @@ struct COptions {
 // belongs to another command, a bad option code), or an empty text.
 QString MisplacedWord(const COptions& o) {
     // Words each command takes (at least, at most), and the options that belong to it.
-    const bool installs = o.command == u"apply" || o.command == u"default";
+    const bool installs = o.command == u"apply" || o.command == u"default" || o.command == u"watch";
     qsizetype maxArgs = -1;
     qsizetype minArgs = 0;
-    if (o.command == u"show" || o.command == u"default")
+    if (o.command == u"show" || o.command == u"default" || o.command == u"watch")
         maxArgs = 0;
     if (o.command == u"check" || o.command == u"apply")
         maxArgs = 1;
@@ -88,9 +92,12 @@ QString MisplacedWord(const COptions& o) {
         return o.args.first();
     if (o.acceptTerms && !installs)
         return QStringLiteral("--accept-terms");
+    if (o.once && o.command != u"watch")
+        return QStringLiteral("--once");
     if (!o.address.isEmpty() && !http)
         return QStringLiteral("--address");
-    if (!o.optionCode.isEmpty() && (!dhcp || !codeOk || code < 1 || code > 65535))
+    const bool watch = o.command == u"watch";
+    if (!o.optionCode.isEmpty() && (!(dhcp || watch) || !codeOk || code < 1 || code > 65535))
         return QStringLiteral("--option-code");
     if (!o.output.isEmpty() && !fetch)
         return QStringLiteral("-o");
@@ -121,6 +128,8 @@ COptions Parse(const QStringList& words) {
             o.version = true;
         else if (w == u"--accept-terms")
             o.acceptTerms = true;
+        else if (w == u"--once")
+            o.once = true;
         else if (w.startsWith(u'-') && w.size() > 1) {
             if (o.bad.isEmpty()) o.bad = w;
         } else if (o.command.isEmpty())
@@ -312,7 +321,28 @@ int Export(CZarntoolApp& app, const COptions& o) {
     return kExitOk;
 }
 
+// Follows the network's policy: with --once one exchange per link and at most one
+// registration, with apply's exit statuses; else until SIGTERM, SIGINT or SIGHUP.
+int Watch(CZarntoolApp& app, const COptions& o) {
+    if (!o.acceptTerms) {
+        app.m_clLog.ShowMessageFormat({app.m_csLicensePath}, strid::kCliAcceptTerms, LOG_WARN);
+        return kExitUsage;
+    }
+    if (app.GetProfileString(settings::Application(), settings::UseNetwork(), QStringLiteral("0"))
+            .compare(QLatin1String("0"), Qt::CaseInsensitive) == 0) {
+        app.m_clLog.ShowMessageId(strid::kCliNetworkDisabled, LOG_ERROR);
+        return kExitFailed;
+    }
+    if (!o.optionCode.isEmpty())
+        app.OverrideProfileString(settings::DhcpOption(), settings::OptionCode(), o.optionCode);
+    platform::CCancelEvent stop;
+    const platform::CStopSignals stopSignals(stop);
+    net::CPolicyWatcher watcher(app, stop, net::CPolicyWatcher::ReadSettings(app));
+    return o.once ? watcher.RunOnce() : watcher.Run();
+}
+
 int RunCommand(CZarntoolApp& app, const COptions& o) {
+    if (o.command == u"watch") return Watch(app, o);
     if (o.command == u"show") return Show(app, o);
     if (o.command == u"check") return Check(app, o);
     if (o.command == u"fetch") return Fetch(app, o);
