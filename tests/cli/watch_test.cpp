@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <thread>
 
@@ -290,4 +291,17 @@ TEST_F(WatchTest, FollowsChangesLinkEventsAndFloodsAndStopsCleanly) {
                   0);
     EXPECT_TRUE(WaitFor([&] { return server.m_requests > seen; }, 10));
     EXPECT_EQ(TableLines().join(u'|'), linesB.join(u'|'));
+
+    // SIGTERM ends the wait at once: a clean stop, status 0.
+    const auto stopAt = Clock::now();
+    watcher.terminate();
+    EXPECT_TRUE(watcher.waitForFinished(10000));
+    EXPECT_LT(Clock::now() - stopAt, std::chrono::seconds(3));
+    EXPECT_EQ(watcher.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(watcher.exitCode(), 0);
+    const QString log = QString::fromUtf8(watcher.readAllStandardError());
+    EXPECT_TRUE(log.contains(QStringLiteral("アドレス選択ポリシを含まない応答"))) << log.toStdString();
+    if (HasFailure())
+        std::cerr << log.toStdString() << testsupport::ReadFile(Root() + QStringLiteral("zarntool.log")).right(6000).constData();
+    server.Join();
 }

@@ -45,12 +45,13 @@ void CResponder::Start(const QString& netns, Script script) {
                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n < 0) continue;
             ++m_requests;
-            if (!m_repeat) m_request = QByteArray(buffer, n);
+            const QByteArray request(buffer, int(n));
+            if (!m_repeat) m_request = request;
             m_sourcePort = ntohs(from.sin6_port);
             char text[INET6_ADDRSTRLEN] = {};
             ::inet_ntop(AF_INET6, &from.sin6_addr, text, sizeof(text));
             m_source = QString::fromLatin1(text);
-            for (const QByteArray& answer : script(m_request)) {
+            for (const QByteArray& answer : script(request)) {
                 if (m_stop) break;
                 ::sendto(s.Get(), answer.constData(), std::size_t(answer.size()), 0,
                          reinterpret_cast<sockaddr*>(&from), fromLength);
