@@ -163,20 +163,24 @@ void CPolicyWatcher::SendDue(Clock::time_point now) {
 // Takes the datagrams waiting. Only a Reply with the transaction id of the exchange under way
 // on the link it came in on is read; anything else costs the 4-byte look and is passed over.
 void CPolicyWatcher::ReceiveWaiting() {
+    int passed = 0;
     for (int i = 0; i < kDatagramsPerWake; ++i) {
         int index = 0;
         const platform::CIoResult got = m_socket.ReceiveNow(m_buffer.data(), m_buffer.size(), &index);
-        if (got.status != platform::EIo::Done) return;
-        if (got.bytes < 4 || got.bytes > m_buffer.size()) continue;
+        if (got.status != platform::EIo::Done) break;
         const auto it = m_links.find(index);
-        if (it == m_links.end() || !it->second.exchanging ||
+        if (got.bytes < 4 || got.bytes > m_buffer.size() || it == m_links.end() ||
+            !it->second.exchanging ||
             !std::equal(it->second.transactionId.begin(), it->second.transactionId.end(),
                         m_buffer.begin() + 1)) {
-            m_app.m_clLog.TraceValue(QStringLiteral("bTransactionId"), QStringLiteral("FALSE"));
+            ++passed;
             continue;
         }
         TakeReply(index, it->second, std::span<const std::uint8_t>(m_buffer.data(), got.bytes));
     }
+    // One line for all that was passed over, so that a flood cannot fill the log.
+    if (passed > 0)
+        m_app.m_clLog.TraceValue(QStringLiteral("bTransactionId=FALSE"), QString::number(passed));
 }
 
 void CPolicyWatcher::TakeReply(int index, CLink& link, std::span<const std::uint8_t> bytes) {
