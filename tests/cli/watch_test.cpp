@@ -62,8 +62,9 @@ QByteArray Reply(const QByteArray& request, const QByteArray& options, char type
 }
 
 const QByteArray kDb8 = QByteArray::fromHex("20010db8000100000000000000000000");
-const QList<CRow> kPolicyA = {{10, 40, 48, kDb8}, {1, 2, 0, {}}};
-const QList<CRow> kPolicyB = {{20, 50, 48, kDb8}, {1, 3, 0, {}}, {5, 6, 7, QByteArray::fromHex("fc")}};
+// A puts IPv4 first, B the unique local addresses: glibc's order tells which one it follows.
+const QList<CRow> kPolicyA = {{10, 40, 48, kDb8}, {1, 2, 0, {}}, {4, 100, 96, QByteArray::fromHex("00000000000000000000ffff")}};
+const QList<CRow> kPolicyB = {{20, 50, 48, kDb8}, {1, 3, 0, {}}, {5, 60, 7, QByteArray::fromHex("fc")}};
 
 class WatchTest : public ::testing::Test {
 protected:
@@ -119,6 +120,23 @@ protected:
             if (const auto m = line.match(l); m.hasMatch()) labels << m.captured(1) + u' ' + m.captured(2);
         labels.sort();
         return labels;
+    }
+
+    // The order glibc gives peer.test's addresses with the table's gai.conf seen as /etc's, in a
+    // namespace whose loopback holds 2001:db8:1::1, fd00:1::1 and 192.0.2.1.
+    QStringList GlibcOrder() const {
+        const QString etc = Root() + QStringLiteral("probe/etc/");
+        QDir().mkpath(etc);
+        testsupport::WriteFile(etc + QStringLiteral("gai.conf"), testsupport::ReadFile(Conf()));
+        testsupport::WriteFile(etc + QStringLiteral("hosts"),
+                               "192.0.2.2 peer.test\n2001:db8:1::2 peer.test\nfd00:1::2 peer.test\n");
+        QString out;
+        nettest::RunProgram(QStringLiteral(CLI_GAIPROBE),
+                            {Root() + QStringLiteral("probe"), Root() + QStringLiteral("netsh"), "peer.test"}, &out);
+        QStringList order;
+        for (const QString& line : out.split(u'\n'))
+            if (line.startsWith(QStringLiteral("address ")) && !order.contains(line.mid(8))) order << line.mid(8);
+        return order;
     }
 
     void Prepare(QProcess& program, const QStringList& args) const {
@@ -257,11 +275,12 @@ TEST_F(WatchTest, FollowsChangesLinkEventsAndFloodsAndStopsCleanly) {
         std::lock_guard guard(lock);
         options = next;
     };
-    const QStringList linesA = {"label 2001:db8:1::/48 10", "label ::/0 1",
-                                "precedence 2001:db8:1::/48 40", "precedence ::/0 2"};
+    const QStringList linesA = {"label 2001:db8:1::/48 10", "label ::/0 1", "label ::ffff:0:0/96 4",
+                                "precedence 2001:db8:1::/48 40", "precedence ::/0 2",
+                                "precedence ::ffff:0:0/96 100"};
     const QStringList linesB = Sorted({"label 2001:db8:1::/48 20", "label ::/0 1", "label fc00::/7 5",
                                        "precedence 2001:db8:1::/48 50", "precedence ::/0 3",
-                                       "precedence fc00::/7 6"});
+                                       "precedence fc00::/7 60"});
     QProcess watcher;
     Prepare(watcher, {"watch", "--accept-terms"});
     const auto restart = [&] {
@@ -274,9 +293,12 @@ TEST_F(WatchTest, FollowsChangesLinkEventsAndFloodsAndStopsCleanly) {
     EXPECT_TRUE(KernelLabels().contains(QStringLiteral("2001:db8:1::/48 10")))
         << KernelLabels().join(u'|').toStdString();
 
+    EXPECT_EQ(GlibcOrder(), QStringList({"192.0.2.2", "2001:db8:1::2", "fd00:1::2"}));
+
     // The policy changes: the next refresh brings it.
     serve(Policy(kPolicyB) + RefreshTime(1));
     EXPECT_TRUE(WaitFor(table(linesB), 10)) << TableLines().join(u'|').toStdString();
+    EXPECT_EQ(GlibcOrder(), QStringList({"fd00:1::2", "2001:db8:1::2", "192.0.2.2"}));
 
     // The option is gone: the table stays through two more exchanges.
     serve(RefreshTime(1));
