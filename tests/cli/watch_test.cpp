@@ -384,3 +384,37 @@ TEST_F(WatchTest, FollowsChangesLinkEventsAndFloodsAndStopsCleanly) {
         std::cerr << log.toStdString() << testsupport::ReadFile(Root() + QStringLiteral("zarntool.log")).right(6000).constData();
     server.Join();
 }
+
+// At most one registration per link a minute: a change that follows within that time is
+// refused and logged, and the table stays.
+TEST_F(WatchTest, ALinkRegistersAtMostOnceAMinute) {
+    QByteArray ini = testsupport::ReadFile(Root() + QStringLiteral("conf/zarntool.ini"));
+    ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("conf/zarntool.ini"),
+                                       ini.replace("RATE_LIMIT=1", "RATE_LIMIT=60")));
+    std::mutex lock;
+    QByteArray options = Policy(kPolicyA) + RefreshTime(1);
+    nettest::CResponder server;
+    server.m_repeat = true;
+    server.Start(m_link.ServerNamespace(), [&](const QByteArray& request) {
+        std::lock_guard guard(lock);
+        return QList<QByteArray>{Reply(request, options)};
+    });
+    ASSERT_TRUE(server.m_ready);
+    QProcess watcher;
+    Prepare(watcher, {"watch", "--accept-terms"});
+    ASSERT_TRUE(watcher.waitForStarted(10000));
+    EXPECT_TRUE(WaitFor([&] { return TableLines().contains(QStringLiteral("precedence ::ffff:0:0/96 100")); }, 10));
+    const QStringList installed = TableLines();
+    {
+        std::lock_guard guard(lock);
+        options = Policy(kPolicyB) + RefreshTime(1);
+    }
+    const int seen = server.m_requests;
+    EXPECT_TRUE(WaitFor([&] { return server.m_requests >= seen + 2; }, 10));
+    EXPECT_EQ(TableLines(), installed);
+    watcher.terminate();
+    EXPECT_TRUE(watcher.waitForFinished(10000));
+    const QString log = QString::fromUtf8(watcher.readAllStandardError());
+    EXPECT_TRUE(log.contains(QStringLiteral("前回の登録から 60 秒たっていません"))) << log.toStdString();
+    server.Join();
+}
