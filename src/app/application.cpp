@@ -119,7 +119,7 @@ bool CZarntoolApp::StartSockets() {
 bool CZarntoolApp::RunStartup(const QStringList& arguments) {
     ReadSettingsAndLanguage();
     m_clLog.LogString(strid::kStarted);
-    if (!TakeInstanceLock()) {
+    if (m_options.lockAtStart && !TakeInstanceLock()) {
         Stop();
         return false;
     }

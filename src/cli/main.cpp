@@ -387,6 +387,8 @@ int main(int argc, char** argv) {
         return std::make_unique<QCoreApplication>(qtArgc, qtArgv);
     };
     appOptions.presenter = &presenter;
+    // The watcher takes the guard around each registration only.
+    appOptions.lockAtStart = options.command != u"watch";
     appOptions.run = [&](CZarntoolApp& app, const CZarnCommandLineInfo&) {
         status = RunCommand(app, options);
     };

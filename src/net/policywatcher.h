@@ -90,7 +90,7 @@ private:
     void ReadLinkEvents();
 
     // Deciding and installing (watchdecision.cpp).
-    enum class EDecision { Kept, Installed, Refused, Failed, NotRestored };
+    enum class EDecision { Kept, Installed, Refused, Busy, Failed, NotRestored };
     EDecision Decide(int trigger, bool rateLimited);
     bool Agreed(CPolicyList& rows, QString& names);
     EDecision Install(const CPolicyList& rows, const QString& names);

@@ -10,6 +10,7 @@
 
 #include "net/policywatcher.h"
 #include "platform/cancelevent.h"
+#include "platform/instancelock.h"
 #include "policy/policylistmanager.h"
 #include "resids.h"
 #include "services/appservices.h"
@@ -85,9 +86,13 @@ CPolicyWatcher::EDecision CPolicyWatcher::Decide(int trigger, bool rateLimited) 
             link.retryAt = *link.lastRegistration + window;
             return EDecision::Refused;
         }
-        link.lastRegistration = now;
     }
-    return Install(rows, names);
+    const EDecision result = Install(rows, names);
+    if (trigger >= 0 && result == EDecision::Busy)
+        m_links[trigger].retryAt = now + std::chrono::seconds(m_settings.rateLimitS);
+    else if (trigger >= 0 && rateLimited)
+        m_links[trigger].lastRegistration = now;
+    return result;
 }
 
 CPolicyWatcher::EDecision CPolicyWatcher::Install(const CPolicyList& rows, const QString& names) {
@@ -96,6 +101,13 @@ CPolicyWatcher::EDecision CPolicyWatcher::Install(const CPolicyList& rows, const
     // A stop signal during the registration ends it after the command under way and puts the
     // previous table back: the table is the old one or the new one, never a mix.
     manager.m_pCancel = &m_cancel;
+    // The single-instance guard of the editor and of the other commands, held for the
+    // registration alone: while one of them runs, the table is left to it.
+    platform::CInstanceLock guard;
+    if (guard.Acquire(QStringLiteral("zarntool")) != platform::CInstanceLock::Result::Acquired) {
+        Log(strid::kWatchBusy, {names}, LOG_WARN);
+        return EDecision::Busy;
+    }
     CPolicyListManager::ERestore restore = CPolicyListManager::ERestore::NotNeeded;
     if (manager.RegisterPolicy(rows, &restore) == 0) {
         m_app.m_clLog.TraceValue(QStringLiteral("RegisterPolicy"), QStringLiteral("FALSE"));
