@@ -127,7 +127,7 @@ void CZarntoolApp::FinishInterruptedRegistration() {
 bool CZarntoolApp::RunStartup(const QStringList& arguments) {
     ReadSettingsAndLanguage();
     m_clLog.LogString(strid::kStarted);
-    if (!TakeInstanceLock()) {
+    if (m_options.lockAtStart && !TakeInstanceLock()) {
         Stop();
         return false;
     }

@@ -23,6 +23,9 @@ public:
         QString exeName;
         // Folder of the single-instance lock file; empty means the user's runtime folder.
         QString lockDir;
+        // False: start-up does not take the lock; the run takes it around each change of the
+        // table (the long-running watcher, which must not keep the editor out).
+        bool lockAtStart = true;
         // Makes the Qt application object (a QApplication for the real program).
         std::function<std::unique_ptr<QCoreApplication>(int& argc, char** argv)> makeQtApp;
         // Renders message boxes; may be null (boxes go to standard error).

@@ -13,6 +13,7 @@
 
 #include "app/application.h"
 #include "cli/ordercommand.h"
+#include "net/policywatcher.h"
 #include "ostable/exportfile.h"
 #include "platform/cancelevent.h"
 #include "platform/fileutil.h"
@@ -68,6 +69,7 @@ struct COptions {
     bool help = false;
     bool version = false;
     bool acceptTerms = false;
+    bool once = false;   // watch: one exchange per link, then exit
     QString address;     // fetch http: the server, in place of the settings file's
     QString optionCode;  // fetch dhcp: the option code, in place of the settings file's
     QString output;      // fetch: the file to write; empty: standard output
@@ -79,10 +81,10 @@ struct COptions {
 // belongs to another command, a bad option code), or an empty text.
 QString MisplacedWord(const COptions& o) {
     // Words each command takes (at least, at most), and the options that belong to it.
-    const bool installs = o.command == u"apply" || o.command == u"default";
+    const bool installs = o.command == u"apply" || o.command == u"default" || o.command == u"watch";
     qsizetype maxArgs = -1;
     qsizetype minArgs = 0;
-    if (o.command == u"show" || o.command == u"default")
+    if (o.command == u"show" || o.command == u"default" || o.command == u"watch")
         maxArgs = 0;
     if (o.command == u"check" || o.command == u"apply")
         maxArgs = 1;
@@ -107,9 +109,12 @@ QString MisplacedWord(const COptions& o) {
         return o.args.first();
     if (o.acceptTerms && !installs)
         return QStringLiteral("--accept-terms");
+    if (o.once && o.command != u"watch")
+        return QStringLiteral("--once");
     if (!o.address.isEmpty() && !http)
         return QStringLiteral("--address");
-    if (!o.optionCode.isEmpty() && (!dhcp || !codeOk || code < 1 || code > 65535))
+    const bool watch = o.command == u"watch";
+    if (!o.optionCode.isEmpty() && (!(dhcp || watch) || !codeOk || code < 1 || code > 65535))
         return QStringLiteral("--option-code");
     if (!o.output.isEmpty() && !fetch)
         return QStringLiteral("-o");
@@ -143,6 +148,8 @@ COptions Parse(const QStringList& words) {
             o.version = true;
         else if (w == u"--accept-terms")
             o.acceptTerms = true;
+        else if (w == u"--once")
+            o.once = true;
         else if (w.startsWith(u'-') && w.size() > 1) {
             if (o.bad.isEmpty()) o.bad = w;
         } else if (o.command.isEmpty())
@@ -333,23 +340,49 @@ int Export(CZarntoolApp& app, const COptions& o) {
     return kExitOk;
 }
 
+// Logs which stop signal came.
+platform::CSignalWatch::Notify SignalLogger(CZarntoolApp& app) {
+    return [&app](int signal) {
+        app.m_clLog.LogFormat({QString::number(signal), platform::CSignalWatch::Name(signal)},
+                              strid::kSignalReceived, LOG_WARN);
+    };
+}
+
 // Runs a command that changes the table or waits on the network with SIGINT, SIGTERM and SIGHUP
 // turned into its cancel: a registration puts the previous table back, a fetch stops waiting.
 // Stopped that way, the status is 128 plus the signal's number, unless the command had already
 // completed (0) or the table could not be put back (3).
 int Interruptible(CZarntoolApp& app, const std::function<int(const platform::CCancelEvent*)>& command) {
     platform::CCancelEvent cancel;
-    const platform::CSignalWatch watch(cancel, [&app](int signal) {
-        app.m_clLog.LogFormat({QString::number(signal), platform::CSignalWatch::Name(signal)},
-                              strid::kSignalReceived, LOG_WARN);
-    });
+    const platform::CSignalWatch watch(cancel, SignalLogger(app));
     const int status = command(&cancel);
     const int signal = watch.Signal();
     if (signal == 0 || status == kExitOk || status == kExitNotRestored) return status;
     return kExitSignal + signal;
 }
 
+// Follows the network's policy: with --once one exchange per link and at most one
+// registration, with apply's exit statuses; else until SIGTERM, SIGINT or SIGHUP.
+int Watch(CZarntoolApp& app, const COptions& o) {
+    if (!o.acceptTerms) {
+        app.m_clLog.ShowMessageFormat({app.m_csLicensePath}, strid::kCliAcceptTerms, LOG_WARN);
+        return kExitUsage;
+    }
+    if (app.GetProfileString(settings::Application(), settings::UseNetwork(), QStringLiteral("0"))
+            .compare(QLatin1String("0"), Qt::CaseInsensitive) == 0) {
+        app.m_clLog.ShowMessageId(strid::kCliNetworkDisabled, LOG_ERROR);
+        return kExitFailed;
+    }
+    if (!o.optionCode.isEmpty())
+        app.OverrideProfileString(settings::DhcpOption(), settings::OptionCode(), o.optionCode);
+    platform::CCancelEvent stop;
+    const platform::CSignalWatch watch(stop, SignalLogger(app));
+    net::CPolicyWatcher watcher(app, stop, net::CPolicyWatcher::ReadSettings(app));
+    return o.once ? watcher.RunOnce() : watcher.Run();
+}
+
 int RunCommand(CZarntoolApp& app, const COptions& o) {
+    if (o.command == u"watch") return Watch(app, o);
     if (o.command == u"show") return Show(app, o);
     if (o.command == u"check") return Check(app, o);
     if (o.command == u"export") return Export(app, o);
@@ -398,6 +431,8 @@ int main(int argc, char** argv) {
         return std::make_unique<QCoreApplication>(qtArgc, qtArgv);
     };
     appOptions.presenter = &presenter;
+    // The watcher takes the guard around each registration only.
+    appOptions.lockAtStart = options.command != u"watch";
     appOptions.run = [&](CZarntoolApp& app, const CZarnCommandLineInfo&) {
         status = RunCommand(app, options);
     };

@@ -257,6 +257,24 @@ void CDhcpOptionPrefixPolicy::ParsePolicy(const CDhcpOption& option, CPolicyList
     TraceOp(m_pApp, kClassPrefixPolicy, "ParsePolicy", false);
 }
 
+bool CDhcpOptionPrefixPolicy::AddrSelWhole(const CDhcpOption& option) {
+    const QByteArray& raw = option.Packet();
+    const auto* p = reinterpret_cast<const std::uint8_t*>(raw.constData());
+    const qsizetype end = std::min<qsizetype>(option.m_nTotalLength, raw.size());
+    if (end < 5 || end != option.m_nTotalLength) return false;
+    for (qsizetype offset = 5; offset < end;) {
+        if (end - offset < 4) return false;
+        const std::uint16_t code = Get16(p + offset);
+        const qsizetype length = Get16(p + offset + 2);
+        if (end - offset - 4 < length) return false;
+        if (code == kAddrSelTableCode &&
+            (length < 3 || p[offset + 6] > 128 || length - 3 < AddrSelPrefixBytes(p[offset + 6])))
+            return false;
+        offset += 4 + length;
+    }
+    return true;
+}
+
 void CDhcpOptionPrefixPolicy::ParseAddrSel(const CDhcpOption& option, CPolicyList& rows) {
     TraceOp(m_pApp, kClassPrefixPolicy, "ParseAddrSel", true);
     const QByteArray& raw = option.Packet();

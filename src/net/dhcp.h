@@ -114,6 +114,11 @@ public:
     // stay. Options of other codes inside are skipped.
     void ParseAddrSel(const CDhcpOption& option, CPolicyList& rows);
 
+    // True when the address-selection option holds its flags byte and nothing but whole table
+    // options after it, each with P at most 128 and its prefix bytes: the rows it gives are
+    // all the rows it carries.
+    static bool AddrSelWhole(const CDhcpOption& option);
+
     // Number of prefix bytes a private-layout entry with prefix length p carries.
     static int PrefixBytes(int p) { return (p + 15) / 16 * 2; }
     // Number of prefix bytes an address-selection table entry with prefix length p carries.

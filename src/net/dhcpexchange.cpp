@@ -15,6 +15,7 @@ constexpr std::uint8_t kReply = 7;
 constexpr std::size_t kReceiveBuffer = 65536;
 constexpr std::uint16_t kClientPort = 546;
 constexpr std::uint16_t kServerPort = 547;
+constexpr std::uint16_t kRefreshTimeCode = 32;
 
 CDhcpFailure Failure(const char* step, int error, int message) {
     return {QString::fromLatin1(step), error, message};
@@ -45,29 +46,67 @@ std::optional<CDhcpFailure> CDhcpExchange::Open() {
     return std::nullopt;
 }
 
-std::optional<CDhcpFailure> CDhcpExchange::Send(std::uint16_t policyCode, bool requestOption) {
+QByteArray InformationRequest(const std::array<std::uint8_t, 3>& transactionId,
+                              const QList<std::uint16_t>& requested, std::uint16_t elapsed) {
     CDhcp request;
     request.m_byMessageType = kInformationRequest;
-    request.GenerateTransactionId();
-    m_transactionId = request.m_byTransactionId;
+    request.m_byTransactionId = transactionId;
     CDhcpOptionClientId clientId;
     clientId.GenerateTime();
     clientId.GenerateLinkLayerAddress();
     clientId.GeneratePacket();
     request.AddOption(clientId);
-    CDhcpOptionElapsedTime elapsed;
-    elapsed.GeneratePacket();
-    request.AddOption(elapsed);
-    if (requestOption) {
+    CDhcpOptionElapsedTime elapsedTime;
+    elapsedTime.m_sElapsedTime = elapsed;
+    elapsedTime.GeneratePacket();
+    request.AddOption(elapsedTime);
+    if (!requested.isEmpty()) {
         CDhcpOptionRequest oro;
-        oro.m_clCode = {policyCode};
+        oro.m_clCode = requested;
         oro.GeneratePacket();
         request.AddOption(oro);
     }
     const std::uint8_t* packet = request.GetPacket();
-    const int length = request.GetPacketLength();
-    const platform::CIoResult sent = m_socket.SendTo(m_server, packet, std::size_t(length));
+    QByteArray bytes(reinterpret_cast<const char*>(packet), request.GetPacketLength());
     request.Release();
+    return bytes;
+}
+
+CPolicyReply ReadPolicyReply(std::span<const std::uint8_t> received, std::uint16_t policyCode) {
+    CPolicyReply out;
+    CDhcp reply;
+    reply.ParsePacket(int(received.size()), received.data());
+    out.reply = reply.m_byMessageType == kReply;
+    for (const CDhcpOption& option : std::as_const(reply.m_clOption)) {
+        if (!out.reply) break;
+        const QByteArray& raw = option.Packet();
+        const auto* p = reinterpret_cast<const std::uint8_t*>(raw.constData());
+        if (option.m_sCode == kRefreshTimeCode && option.m_sLength == 4 && raw.size() >= 8)
+            out.refreshTime = std::uint32_t(p[4]) << 24 | std::uint32_t(p[5]) << 16 |
+                              std::uint32_t(p[6]) << 8 | p[7];
+        if (option.m_sCode != policyCode) continue;
+        out.found = true;
+        CDhcpOptionPrefixPolicy policy;
+        if (policyCode != CDhcpOptionPrefixPolicy::kAddrSelCode) {
+            policy.ParsePolicy(option, out.rows);
+            continue;
+        }
+        if (raw.size() >= 5) out.flags = p[4];
+        out.wellFormed = out.wellFormed && CDhcpOptionPrefixPolicy::AddrSelWhole(option);
+        policy.ParseAddrSel(option, out.rows);
+    }
+    reply.Release();
+    return out;
+}
+
+std::optional<CDhcpFailure> CDhcpExchange::Send(std::uint16_t policyCode, bool requestOption) {
+    CDhcp draw;
+    draw.GenerateTransactionId();
+    m_transactionId = draw.m_byTransactionId;
+    const QByteArray packet = InformationRequest(
+        m_transactionId, requestOption ? QList<std::uint16_t>{policyCode} : QList<std::uint16_t>{}, 0);
+    const platform::CIoResult sent =
+        m_socket.SendTo(m_server, packet.constData(), std::size_t(packet.size()));
     if (sent.status != platform::EIo::Done || sent.bytes == 0)
         return Failure("sendto", sent.error, strid::kDhcpNotSent);
     return std::nullopt;

@@ -2,10 +2,13 @@
 // The DHCPv6 policy exchange on the local link: the client port taken for this exchange alone,
 // one Information-request to All_DHCP_Relay_Agents_and_Servers, the wait for the Reply that
 // carries its transaction id, and the policy rows read from that Reply.
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "platform/socket.h"
@@ -22,6 +25,23 @@ struct CDhcpFailure {
     int error = 0;
     int message = 0;  // 0: the wait was cancelled, and nothing is shown
 };
+
+// The Information-request with transaction id `transactionId`: Client Identifier, Elapsed Time
+// (hundredths of a second since the exchange's first send) and, when `requested` is not empty,
+// an Option Request naming those codes.
+QByteArray InformationRequest(const std::array<std::uint8_t, 3>& transactionId,
+                              const QList<std::uint16_t>& requested, std::uint16_t elapsed);
+
+// What a Reply says about the policy, read with the fetch's own readers.
+struct CPolicyReply {
+    bool reply = false;      // the message is a Reply
+    bool found = false;      // it carries an option of the policy's code
+    bool wellFormed = true;  // every row of that option was whole (address-selection layout)
+    int flags = -1;          // the address-selection option's flags byte; -1: none
+    std::optional<std::uint32_t> refreshTime;  // Information Refresh Time (option 32), seconds
+    CPolicyList rows;
+};
+CPolicyReply ReadPolicyReply(std::span<const std::uint8_t> received, std::uint16_t policyCode);
 
 class CDhcpExchange {
 public:

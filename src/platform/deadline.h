@@ -49,4 +49,9 @@ constexpr int kWaitCancelled = -2;
 // Every wait of the network exchanges and of the process runner comes through here.
 int WaitReady(int fd, EReady what, const CDeadline& deadline, const CCancelEvent* cancel = nullptr);
 
+// The same wait for reading on up to four descriptors at once (a negative one is ignored):
+// the bits of the ready ones (bit i for fds[i]), 0, -1 or kWaitCancelled as WaitReady.
+int WaitReadable(const int* fds, int count, const CDeadline& deadline,
+                 const CCancelEvent* cancel = nullptr);
+
 }  // namespace platform

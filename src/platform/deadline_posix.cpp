@@ -35,4 +35,34 @@ int WaitReady(int fd, EReady what, const CDeadline& deadline, const CCancelEvent
     }
 }
 
+int WaitReadable(const int* fds, int count, const CDeadline& deadline,
+                 const CCancelEvent* cancel) {
+    constexpr int kMax = 4;
+    count = std::clamp(count, 0, kMax);
+    for (;;) {
+        if (cancel != nullptr && cancel->IsSet()) return kWaitCancelled;
+        pollfd pfd[kMax + 1] = {};
+        for (int i = 0; i < count; ++i) {
+            pfd[i].fd = fds[i];
+            pfd[i].events = POLLIN;
+        }
+        pfd[count].fd = cancel != nullptr ? cancel->Fd() : -1;
+        pfd[count].events = POLLIN;
+        const int remaining = deadline.RemainingMs();
+        const bool sliced = cancel != nullptr && cancel->Fd() < 0;
+        const int ready =
+            ::poll(pfd, nfds_t(count + 1), sliced ? std::min(remaining, kSliceMs) : remaining);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (cancel != nullptr && cancel->IsSet()) return kWaitCancelled;
+        int bits = 0;
+        for (int i = 0; i < count; ++i)
+            if (pfd[i].revents != 0) bits |= 1 << i;
+        if (bits != 0) return bits;
+        if (ready == 0 && (!sliced || deadline.RemainingMs() == 0)) return 0;
+    }
+}
+
 }  // namespace platform

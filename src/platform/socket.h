@@ -84,6 +84,12 @@ public:
     CIoResult ReceiveBy(void* buffer, std::size_t size, const CDeadline& deadline,
                         const CCancelEvent* cancel = nullptr);
 
+    // Asks the system to tell, with each datagram received, the interface it came in on.
+    int SetReceiveInterface();
+    // Takes one datagram that is waiting, without blocking (TimedOut when none is), and the
+    // index of the interface it came in on (0 when the system did not say).
+    CIoResult ReceiveNow(void* buffer, std::size_t size, int* interfaceIndex);
+
 private:
     CFd m_fd;
 };

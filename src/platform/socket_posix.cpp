@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -126,6 +127,40 @@ CIoResult CSocket::ReceiveBy(void* buffer, std::size_t size, const CDeadline& de
         if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
             return {EIo::Failed, errno, 0};
     }
+}
+
+int CSocket::SetReceiveInterface() {
+    const int on = 1;
+    return ::setsockopt(Get(), IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) == 0 ? 0 : errno;
+}
+
+CIoResult CSocket::ReceiveNow(void* buffer, std::size_t size, int* interfaceIndex) {
+    *interfaceIndex = 0;
+    iovec io{buffer, size};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in6_pktinfo))];
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n;
+    do {
+        n = ::recvmsg(Get(), &message, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return {EIo::TimedOut, 0, 0};
+        return {EIo::Failed, errno, 0};
+    }
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != IPPROTO_IPV6 || c->cmsg_type != IPV6_PKTINFO) continue;
+        in6_pktinfo info;
+        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+        *interfaceIndex = int(info.ipi6_ifindex);
+    }
+    // A datagram longer than the buffer was cut: it counts as the buffer's size plus one, so
+    // that a reader bounded by the buffer takes it as too long.
+    if (message.msg_flags & MSG_TRUNC) return {EIo::Done, 0, size + 1};
+    return {EIo::Done, 0, std::size_t(n)};
 }
 
 }  // namespace platform

@@ -9,6 +9,7 @@ inline QString Application() { return QStringLiteral("APPLICATION"); }
 inline QString Http() { return QStringLiteral("HTTP"); }
 inline QString Dhcp() { return QStringLiteral("DHCP"); }
 inline QString DhcpOption() { return QStringLiteral("DCHP"); }
+inline QString Watch() { return QStringLiteral("WATCH"); }
 
 // [APPLICATION]
 inline QString LogLevel() { return QStringLiteral("LOG_LEVEL"); }
@@ -25,5 +26,9 @@ inline QString Priority() { return QStringLiteral("PRIORITY"); }
 // [DCHP]
 inline QString OptionCode() { return QStringLiteral("OPTION_CODE"); }
 inline QString RequestOption() { return QStringLiteral("REQUEST_OPTION"); }
+// [WATCH]: the watcher of the network's policy. Only tests lower these.
+inline QString RefreshFloor() { return QStringLiteral("REFRESH_FLOOR"); }  // seconds, 600
+inline QString RateLimit() { return QStringLiteral("RATE_LIMIT"); }        // seconds, 60
+inline QString OnceWait() { return QStringLiteral("ONCE_WAIT"); }          // seconds, 30
 
 }  // namespace settings

@@ -34,7 +34,8 @@ void CResponder::Start(const QString& netns, Script script) {
         ready->set_value(ok);
         if (!ok) return;
         pollfd pfd{s.Get(), POLLIN, 0};
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto until =
+            std::chrono::steady_clock::now() + std::chrono::seconds(m_repeat ? 120 : 20);
         while (!m_stop && std::chrono::steady_clock::now() < until) {
             if (::poll(&pfd, 1, 20) <= 0) continue;
             char buffer[2048];
@@ -43,19 +44,21 @@ void CResponder::Start(const QString& netns, Script script) {
             const ssize_t n = ::recvfrom(s.Get(), buffer, sizeof(buffer), 0,
                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n < 0) continue;
-            m_request = QByteArray(buffer, n);
+            ++m_requests;
+            const QByteArray request(buffer, int(n));
+            if (!m_repeat) m_request = request;
             m_sourcePort = ntohs(from.sin6_port);
             char text[INET6_ADDRSTRLEN] = {};
             ::inet_ntop(AF_INET6, &from.sin6_addr, text, sizeof(text));
             m_source = QString::fromLatin1(text);
-            for (const QByteArray& answer : script(m_request)) {
+            for (const QByteArray& answer : script(request)) {
                 if (m_stop) break;
                 ::sendto(s.Get(), answer.constData(), std::size_t(answer.size()), 0,
                          reinterpret_cast<sockaddr*>(&from), fromLength);
                 if (m_answerPauseMs > 0)
                     std::this_thread::sleep_for(std::chrono::milliseconds(m_answerPauseMs));
             }
-            break;
+            if (!m_repeat) break;
         }
     });
     m_ready = readyFuture.get();

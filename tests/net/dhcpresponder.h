@@ -34,6 +34,10 @@ public:
 
     // Pause between the answers of the script, so that they keep arriving over a while.
     int m_answerPauseMs = 0;
+    // Answers every request until Join (at most two minutes), not only the first; set before
+    // Start. m_requests counts the requests taken.
+    bool m_repeat = false;
+    std::atomic<int> m_requests{0};
     bool m_ready = false;
     QByteArray m_request;
     int m_sourcePort = 0;
