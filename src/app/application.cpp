@@ -4,12 +4,14 @@
 #include <QFileInfo>
 
 #include "app/commandline.h"
+#include "ostable/journal.h"
 #include "platform/fileutil.h"
 #include "services/settingskeys.h"
 #include "resids.h"
 #include "platform/profile.h"
 #include "platform/selfpath.h"
 #include "platform/socketinit.h"
+#include "policy/policylistmanager.h"
 
 CZarntoolApp::CZarntoolApp() : CZarntoolApp(Options()) {}
 
@@ -116,6 +118,12 @@ bool CZarntoolApp::StartSockets() {
     return false;
 }
 
+void CZarntoolApp::FinishInterruptedRegistration() {
+    CPolicyListManager manager;
+    manager.m_pApp = this;
+    ostable::RecoverInterruptedRegistration(manager);
+}
+
 bool CZarntoolApp::RunStartup(const QStringList& arguments) {
     ReadSettingsAndLanguage();
     m_clLog.LogString(strid::kStarted);
@@ -132,6 +140,8 @@ bool CZarntoolApp::RunStartup(const QStringList& arguments) {
         Stop();
         return false;
     }
+    // The settings name the system's commands: the restore needs them read and checked.
+    FinishInterruptedRegistration();
     const QString lang = GetProfileString(settings::Application(), settings::Lang());
     m_pszAppName = LoadString(strid::kProductName);
     m_csLicensePath = Paths().License(lang);

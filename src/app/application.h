@@ -78,6 +78,9 @@ private:
     bool TakeInstanceLock();
     int CheckInstallation() const;
     bool StartSockets();
+    // A registration journal left behind: the table it saved is put back before anything else
+    // may change the table (ostable::RecoverInterruptedRegistration).
+    void FinishInterruptedRegistration();
     bool FindLanguageDirectory() const;
     void Stop();  // logs string 301
 

@@ -8,11 +8,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include "app/application.h"
 #include "ostable/exportfile.h"
+#include "platform/cancelevent.h"
 #include "platform/fileutil.h"
+#include "platform/signalwatch.h"
 #include "policy/policylistmanager.h"
 #include "resids.h"
 #include "services/settingskeys.h"
@@ -24,6 +27,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNotRestored = 3;  // the previous table could not be put back
+constexpr int kExitSignal = 128;     // plus the signal's number: stopped by SIGINT, SIGTERM, SIGHUP
 
 // A progress line is being shown on the terminal: the next line starts after it.
 bool g_progressShown = false;
@@ -216,7 +220,8 @@ int Check(CZarntoolApp& app, const COptions& o) {
 
 // Installs the switched-on rows of a policy table file as apply mode does: a file with any
 // damaged line changes nothing (message 521); a failed registration puts the table back.
-int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
+int Install(CZarntoolApp& app, const COptions& o, const QString& path,
+            const platform::CCancelEvent* cancel) {
     CAppLog& log = app.m_clLog;
     if (!o.acceptTerms) {
         log.ShowMessageFormat({app.m_csLicensePath}, strid::kCliAcceptTerms, LOG_WARN);
@@ -224,6 +229,7 @@ int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
     }
     CPolicyListManager manager;
     manager.m_pApp = &app;
+    manager.m_pCancel = cancel;
     // A long registration shows how far it is, on a terminal only.
     if (!o.quiet && !o.json && platform::StandardErrorIsTerminal()) {
         const QString format = app.LoadString(strid::kCliProgress);
@@ -252,7 +258,7 @@ int Install(CZarntoolApp& app, const COptions& o, const QString& path) {
 }
 
 // Rows from the network as the editor's menu fetches them, in the policy table file format.
-int Fetch(CZarntoolApp& app, const COptions& o) {
+int Fetch(CZarntoolApp& app, const COptions& o, const platform::CCancelEvent* cancel) {
     CAppLog& log = app.m_clLog;
     const QString section = settings::Application();
     // The settings file can switch network use off; the editor's menu item is then disabled.
@@ -268,6 +274,7 @@ int Fetch(CZarntoolApp& app, const COptions& o) {
                                   o.optionCode);
     CPolicyListManager manager;
     manager.m_pApp = &app;
+    manager.m_pCancel = cancel;
     CPolicyList fetched;
     const bool ok =
         o.args.first() == u"http" ? manager.GetHttp(fetched) != 0 : manager.GetDhcp(fetched) != 0;
@@ -317,14 +324,32 @@ int Export(CZarntoolApp& app, const COptions& o) {
     return kExitOk;
 }
 
+// Runs a command that changes the table or waits on the network with SIGINT, SIGTERM and SIGHUP
+// turned into its cancel: a registration puts the previous table back, a fetch stops waiting.
+// Stopped that way, the status is 128 plus the signal's number, unless the command had already
+// completed (0) or the table could not be put back (3).
+int Interruptible(CZarntoolApp& app, const std::function<int(const platform::CCancelEvent*)>& command) {
+    platform::CCancelEvent cancel;
+    const platform::CSignalWatch watch(cancel, [&app](int signal) {
+        app.m_clLog.LogFormat({QString::number(signal), platform::CSignalWatch::Name(signal)},
+                              strid::kSignalReceived, LOG_WARN);
+    });
+    const int status = command(&cancel);
+    const int signal = watch.Signal();
+    if (signal == 0 || status == kExitOk || status == kExitNotRestored) return status;
+    return kExitSignal + signal;
+}
+
 int RunCommand(CZarntoolApp& app, const COptions& o) {
     if (o.command == u"show") return Show(app, o);
     if (o.command == u"check") return Check(app, o);
-    if (o.command == u"fetch") return Fetch(app, o);
     if (o.command == u"export") return Export(app, o);
-    if (o.command == u"apply")
-        return Install(app, o, FileArgument(o, app.Paths().PolicyTable()));
-    return Install(app, o, app.Paths().FactoryTable());
+    return Interruptible(app, [&](const platform::CCancelEvent* cancel) {
+        if (o.command == u"fetch") return Fetch(app, o, cancel);
+        if (o.command == u"apply")
+            return Install(app, o, FileArgument(o, app.Paths().PolicyTable()), cancel);
+        return Install(app, o, app.Paths().FactoryTable(), cancel);
+    });
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "services/appservices.h"
+#include "ostable/journal.h"
 #include "ostable/oscommands.h"
 #include "platform/cancelevent.h"
 #include "policy/policylistmanager.h"
@@ -181,6 +182,9 @@ int CPolicyListManager::RegisterPolicy(const CPolicyList& rows, ERestore* restor
         log.TraceValue(QStringLiteral("GetCurrent(&clSaved)"), QStringLiteral("FALSE"));
         return 0;
     }
+    // On disk before the first change, for what no handler catches; kept while not put back.
+    ostable::CRegistrationJournal journal(*m_pApp);
+    if (!journal.Begin(clSaved, clPlan)) return 0;
     m_nProgressDone = 0;
     m_nProgressTotal = clSaved.size() + clPlan.size();
     int failed = RunRowCommands(clSaved, true, EOnFailure::StopAndShow);
@@ -203,12 +207,14 @@ int CPolicyListManager::RegisterPolicy(const CPolicyList& rows, ERestore* restor
     const bool changed = m_nProgressDone > 0;
     m_nProgressTotal = 0;
     if (failed == 0) {
+        journal.End();
         log.TraceEnd(kClass, QStringLiteral("RegisterPolicy"));
         return 1;
     }
     // A cancel before the first change command leaves nothing to put back.
     const bool needed = failed > 0 || changed;
     const bool restored = !needed || RestorePolicy(clSaved) == 1;
+    if (restored) journal.End();
     if (restore)
         *restore = !needed ? ERestore::NotNeeded
                            : restored ? ERestore::Restored : ERestore::NotRestored;

@@ -24,8 +24,19 @@ bool IsWritableTarget(const QString& path);
 // Writes data to a temporary file in the same folder and renames it over the path, so that a
 // failed write never destroys the previous content. The existing file's permissions are kept;
 // a link is followed to the file it names. A path that holds anything but a regular file (a
-// FIFO, a device) is refused and left as it is.
-bool WriteFileAtomic(const QString& path, const QByteArray& data);
+// FIFO, a device) is refused and left as it is. With `durable`, the folder is flushed after the
+// rename too: when it returns true, the new content survives a crash or a power cut.
+bool WriteFileAtomic(const QString& path, const QByteArray& data, bool durable = false);
+
+// Makes the folder `path` (its parent must exist) when it is missing, mode 0755, and flushes the
+// parent so that the new folder survives a power cut. True when `path` is a folder now.
+bool MakeFolderDurable(const QString& path);
+// Removes a file and flushes its folder, so that the removal survives a power cut. True when the
+// file is gone (also when it was not there).
+bool RemoveFileDurable(const QString& path);
+// Renames a file within its folder and flushes the folder; a file already named `to` is never
+// replaced (false).
+bool RenameFileDurable(const QString& from, const QString& to);
 
 // Appends data to the end of a file with one write() on a descriptor opened for appending,
 // creating the file when missing; the file is closed again before returning. A write that is cut

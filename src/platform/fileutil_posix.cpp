@@ -82,6 +82,17 @@ QString ReplacementTarget(const QString& path) {
     return canonical.isEmpty() ? info.symLinkTarget() : canonical;
 }
 
+// Flushes a folder's entries (a rename, a new or removed name) to disk.
+bool SyncFolder(const QString& folder) {
+    CFd fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.IsValid()) return false;
+    int rc;
+    do {
+        rc = ::fsync(fd.Get());
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
 }  // namespace
 
 CFd OpenRegularFile(const QString& path, int flags, unsigned mode, CFileStatus* info) {
@@ -119,7 +130,7 @@ bool IsWritableTarget(const QString& path) {
     return true;
 }
 
-bool WriteFileAtomic(const QString& path, const QByteArray& data) {
+bool WriteFileAtomic(const QString& path, const QByteArray& data, bool durable) {
     if (!IsWritableTarget(path)) return false;
     const QString target = ReplacementTarget(path);
     // The file being replaced must be a regular one; its permissions carry over.
@@ -153,7 +164,29 @@ bool WriteFileAtomic(const QString& path, const QByteArray& data) {
                          temp.Close() &&
                          ::rename(tempName.constData(), QFile::encodeName(target).constData()) == 0;
     if (!written) ::unlink(tempName.constData());
-    return written;
+    return written && (!durable || SyncFolder(info.absolutePath()));
+}
+
+bool MakeFolderDurable(const QString& path) {
+    if (path.isEmpty()) return false;
+    if (::mkdir(QFile::encodeName(path).constData(), 0755) != 0)
+        return errno == EEXIST && DirectoryExists(path);
+    return SyncFolder(QFileInfo(path).absolutePath());
+}
+
+bool RemoveFileDurable(const QString& path) {
+    if (path.isEmpty()) return false;
+    if (::unlink(QFile::encodeName(path).constData()) != 0) return errno == ENOENT;
+    return SyncFolder(QFileInfo(path).absolutePath());
+}
+
+bool RenameFileDurable(const QString& from, const QString& to) {
+    if (from.isEmpty() || to.isEmpty()) return false;
+    const QByteArray target = QFile::encodeName(to);
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0 || errno != ENOENT) return false;
+    if (::rename(QFile::encodeName(from).constData(), target.constData()) != 0) return false;
+    return SyncFolder(QFileInfo(to).absolutePath());
 }
 
 bool AppendToFile(const QString& path, const QByteArray& data) {

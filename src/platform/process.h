@@ -55,7 +55,8 @@ constexpr int kRunReadChunk = 1023;
 // output and standard error both on the write end of one pipe, so their interleaving is kept
 // (standard error on /dev/null instead with `errorToNull`). Reads the pipe until end of file and
 // waits for the child, on every path, so no zombie is left; a child that passes a limit of
-// `options` is killed first. The child inherits no descriptor other than 0, 1 and 2.
+// `options` is killed first. The child inherits no descriptor other than 0, 1 and 2, and runs in
+// a process group of its own, so that the terminal's Ctrl-C and hang-up go to the caller alone.
 CRunResult RunCaptured(const QString& programPath, const QStringList& arguments,
                        const CRunOptions& options = {});
 

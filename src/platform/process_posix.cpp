@@ -157,7 +157,10 @@ int PrepareSpawn(CSpawnActions& actions, CSpawnAttr& attr, int input, int output
     sigfillset(&all);
     if (rc == 0) rc = ::posix_spawnattr_setsigmask(attr.Get(), &none);
     if (rc == 0) rc = ::posix_spawnattr_setsigdefault(attr.Get(), &all);
-    const short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    // A process group of its own: Ctrl-C or a hang-up of the terminal reaches the program, which
+    // lets the running command finish, instead of cutting that command (or a restore's) short.
+    if (rc == 0) rc = ::posix_spawnattr_setpgroup(attr.Get(), 0);
+    const short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
     if (rc == 0) rc = ::posix_spawnattr_setflags(attr.Get(), flags);
     return rc;
 }

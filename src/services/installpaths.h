@@ -17,6 +17,10 @@ public:
     QString FactoryTable() const {
         return m_appDir + QStringLiteral("conf/policytable.conf.default");
     }
+    // The folder of the program's own state, made when first needed, and the journal a
+    // registration keeps there while it changes the system's table.
+    QString StateDir() const { return m_appDir + QStringLiteral("state"); }
+    QString Journal() const { return m_appDir + QStringLiteral("state/registration.journal"); }
     QString LanguagesDir() const { return m_appDir + QStringLiteral("conf/langs"); }
     // The folder of one language ("conf/langs/<lang>") and its files.
     QString LanguageDir(const QString& lang) const { return LanguagesDir() + u'/' + lang; }

@@ -4,11 +4,16 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 
+#include "platform/cancelevent.h"
+#include "platform/signalwatch.h"
+#include "ui/dialog/messagepresenter.h"
 #include "resids.h"
 #include "services/appservices.h"
 
@@ -41,6 +46,41 @@ private:
     QList<QPointer<QWidget>> m_disabled;
 };
 
+std::atomic<int> g_endingSignal{0};
+
+// SIGINT, SIGTERM and SIGHUP while work runs: the work stops as "中止" stops it, nobody is asked
+// anything any more (an open box closes with its default answer, later ones are only logged),
+// and once the work has ended the program closes: every event loop ends.
+class CCloseOnSignal {
+public:
+    CCloseOnSignal(CAppServices& services, CWorkerJob& job)
+        : m_watch(m_cancel, [&services, &job](int signal) {
+              job.RequestCancel();
+              services.m_clLog.LogFormat({QString::number(signal), platform::CSignalWatch::Name(signal)},
+                                         strid::kSignalReceived, LOG_WARN);
+              CQtMessagePresenter::SetUnattended();
+              if (QCoreApplication* app = QCoreApplication::instance())
+                  QMetaObject::invokeMethod(app, &CCloseOnSignal::CloseBoxes, Qt::QueuedConnection);
+          }) {}
+    ~CCloseOnSignal() {
+        const int signal = m_watch.Signal();
+        if (signal == 0) return;
+        g_endingSignal.store(signal);
+        QCoreApplication::exit(progress::kExitSignal + signal);
+    }
+    CCloseOnSignal(const CCloseOnSignal&) = delete;
+    CCloseOnSignal& operator=(const CCloseOnSignal&) = delete;
+
+private:
+    static void CloseBoxes() {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) box->reject();
+    }
+
+    platform::CCancelEvent m_cancel;  // set by the watch; the job's own is set beside it
+    platform::CSignalWatch m_watch;
+};
+
 }  // namespace
 
 CProgressDlg::CProgressDlg(CAppServices& services, EKind kind, CWorkerJob& job, QWidget* parent)
@@ -65,6 +105,8 @@ bool CProgressDlg::OnInitDialog() {
 }
 
 void CProgressDlg::Refresh() {
+    // A cancel that came from elsewhere (a signal) shows as "中止" does.
+    if (m_job.IsCancelRequested() && IsDlgItemEnabled(IDCANCEL)) ShowStopping();
     if (m_eKind == EKind::Fetch) {
         const qint64 seconds = m_job.ElapsedMs() / 1000;
         SetDlgItemText(IDC_PROGRESS_COUNT,
@@ -84,6 +126,10 @@ void CProgressDlg::Refresh() {
 void CProgressDlg::OnCancel() {
     if (m_job.IsCancelRequested()) return;
     m_job.RequestCancel();
+    ShowStopping();
+}
+
+void CProgressDlg::ShowStopping() {
     EnableDlgItem(IDCANCEL, false);
     if (m_eKind == EKind::Register)
         SetDlgItemText(IDC_PROGRESS_TEXT, m_services.LoadString(strid::kProgressRestoring));
@@ -94,6 +140,7 @@ namespace progress {
 int RunWithProgress(CAppServices& services, QWidget* owner, CProgressDlg::EKind kind,
                     CWorkerJob::Work work) {
     CWorkerJob job(std::move(work));
+    const CCloseOnSignal closeOnSignal(services, job);
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return job.RunHere();
 
     CDisabledControls disabled(owner);
@@ -128,5 +175,7 @@ int RunWithProgress(CAppServices& services, QWidget* owner, CProgressDlg::EKind 
     job.Thread()->wait();
     return job.Result();
 }
+
+int EndingSignal() { return g_endingSignal.load(); }
 
 }  // namespace progress

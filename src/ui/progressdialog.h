@@ -27,6 +27,9 @@ protected:
     void OnOK() override {}
 
 private:
+    // "中止" disabled and, for a registration, the text that the table is being put back.
+    void ShowStopping();
+
     EKind m_eKind;
     CWorkerJob& m_job;
     CAppServices& m_services;
@@ -42,7 +45,15 @@ constexpr int kShowDelayMs = 300;
 // `owner` are disabled while the work runs. For the first kShowDelayMs user input waits; then
 // the progress window opens, modal to `owner` (a window of its own when `owner` is null).
 // Without a widget application the work runs on the calling thread.
+// SIGINT, SIGTERM and SIGHUP while the work runs stop it as "中止" does (logged with message
+// 529); boxes are then no longer shown, and when the work has ended the program closes: every
+// event loop ends, and EndingSignal gives the signal's number.
 int RunWithProgress(CAppServices& services, QWidget* owner, CProgressDlg::EKind kind,
                     CWorkerJob::Work work);
+
+// The exit status of a program closed by a signal is this plus the signal's number.
+constexpr int kExitSignal = 128;
+// The signal that closed the program during work run here; 0 for none.
+int EndingSignal();
 
 }  // namespace progress

@@ -8,20 +8,25 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <vector>
 
 #include <QDir>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "net/dhcpresponder.h"
 #include "net/loopbackserver.h"
 #include "net/netns.h"
+#include "platform/codepage.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -85,9 +90,37 @@ protected:
                  {QStringLiteral("TESTCMD_NETSH_FAIL_AT"), QString::fromLatin1(failAt)}};
     }
 
+    // netsh becomes the wrapper that waits `delayMs` before each run of the real stand-in and
+    // writes each run's words to words.txt.
+    void Slow(int delayMs) {
+        QFile::remove(Root() + QStringLiteral("netsh"));
+        QFile::remove(Root() + QStringLiteral("words.txt"));
+        ASSERT_TRUE(QFile::link(QStringLiteral(CLI_TESTCMD), Root() + QStringLiteral("netsh")));
+        m_env = {{QStringLiteral("TESTCMD_NETSH_FORWARD"),
+                  testsupport::StageDir() + QStringLiteral("/netsh")},
+                 {QStringLiteral("TESTCMD_NETSH_DELAY_MS"), QString::number(delayMs)},
+                 {QStringLiteral("TESTCMD_NETSH_WORDS"), Root() + QStringLiteral("words.txt")}};
+    }
+    // The runs of netsh so far (each run's words), as the wrapper wrote them before the run.
+    QList<QStringList> Runs() const {
+        QList<QStringList> runs;
+        for (const QByteArray& line :
+             testsupport::ReadFile(Root() + QStringLiteral("words.txt")).split('\n'))
+            if (!line.isEmpty()) runs << QString::fromUtf8(line).split(u'\t');
+        return runs;
+    }
+    QString Log() const {
+        return platform::FromCp932(testsupport::ReadFile(Root() + QStringLiteral("zarntool.log")));
+    }
+    QString Journal() const { return Root() + QStringLiteral("state/registration.journal"); }
+
     // Runs corvane, or with `netns` corvane inside that network namespace (through ip netns exec).
     CRun Run(const QStringList& args, const QString& netns = {}) const {
         QProcess program;
+        Start(program, args, netns);
+        return Finish(program);
+    }
+    void Start(QProcess& program, const QStringList& args, const QString& netns = {}) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         // It needs no display.
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -99,11 +132,20 @@ protected:
         for (const auto& [name, value] : m_env) env.insert(name, value);
         program.setProcessEnvironment(env);
         program.setWorkingDirectory(Root());
+        // The stop signals as a terminal gives them, whatever the test's parent ignores, and a
+        // process group of its own, as a shell gives a foreground command.
+        program.setChildProcessModifier([] {
+            for (const int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
+            ::setpgid(0, 0);
+        });
         if (netns.isEmpty())
             program.start(Root() + QStringLiteral("corvane"), args);
         else
             program.start(QStringLiteral("ip"),
                           QStringList{"netns", "exec", netns, Root() + QStringLiteral("corvane")} + args);
+    }
+    // Waits for the end of a run started by Start; exit code -2 when a signal ended it.
+    static CRun Finish(QProcess& program) {
         CRun result;
         if (!program.waitForStarted(10000) || !program.waitForFinished(120000)) return result;
         result.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2;
@@ -453,6 +495,192 @@ TEST_F(CCliTest, AProgressLineOnATerminalOnly) {
     const QString text = QString::fromUtf8(seen);
     EXPECT_TRUE(text.contains(QStringLiteral("\rOSに設定しています… 1/"))) << seen.constData();
     EXPECT_EQ(Table(), QByteArray("50 0 ::1/128\n"));
+}
+
+// A registration of 20 change commands (two deletes, 18 adds), each run of the stand-in slowed
+// down, and the table as the stand-in writes it, so that a put-back table is the same file.
+const QByteArray kStandInTable =
+    "# netsh interface ipv6 prefix policies: precedence label prefix\n"
+    "30 2 2002::/16\n10 4 ::ffff:0:0/96\n";
+
+class CInterruptTest : public CCliTest {
+protected:
+    void SetUp() override {
+        CCliTest::SetUp();
+        QByteArray rows;
+        for (int i = 0; i < 18; ++i)
+            rows += "1,0,N" + QByteArray::number(i) + ',' + QByteArray::number(i % 10) + ',' +
+                    QByteArray::number(10 + i) + ",2001:db8:" + QByteArray::number(i + 1, 16) + "::/48\r\n";
+        ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("conf/policytable.conf"), rows));
+        ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("netsh.table"), kStandInTable));
+    }
+    QByteArray TableFile() const { return testsupport::ReadFile(Root() + QStringLiteral("netsh.table")); }
+    // Change commands begun so far.
+    int Changes() const {
+        int n = 0;
+        for (const QStringList& run : Runs()) n += run.value(2) != u"show";
+        return n;
+    }
+    // Starts `corvane apply` and waits until its k-th change command has begun.
+    bool ApplyUntil(QProcess& program, int k) {
+        Start(program, {"apply", "--accept-terms"});
+        QElapsedTimer clock;
+        clock.start();
+        while (Changes() < k && clock.elapsed() < 60000 && program.state() != QProcess::NotRunning)
+            QThread::msleep(2);
+        return Changes() >= k;
+    }
+    // To the program alone, or to its whole process group as the terminal sends Ctrl-C.
+    void Signal(const QProcess& program, int signal, bool group = false) {
+        const pid_t pid = pid_t(program.processId());
+        ASSERT_EQ(::kill(group ? -pid : pid, signal), 0);
+    }
+};
+
+// SIGINT, SIGTERM or SIGHUP after k commands: the command running ends, no other one starts, the
+// table is put back byte for byte (a second signal does not cut that short), the first signal
+// is logged, and the status is 128 plus its number.
+TEST_F(CInterruptTest, AStopSignalPutsTheTableBackAndEndsWith128PlusItsNumber) {
+    const struct {
+        int signal;
+        const char* name;
+        int k;  // change commands begun
+    } kCases[] = {
+        // Each signal at two points, each point with two signals: among the deletes, at the
+        // first add, among the adds.
+        {SIGINT, "SIGINT", 1},  {SIGTERM, "SIGTERM", 3}, {SIGHUP, "SIGHUP", 12},
+        {SIGINT, "SIGINT", 12}, {SIGTERM, "SIGTERM", 1}, {SIGHUP, "SIGHUP", 3},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.name) + " after " + std::to_string(c.k));
+        ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("netsh.table"), kStandInTable));
+        QFile::remove(Root() + QStringLiteral("zarntool.log"));
+        Slow(30);
+        QProcess program;
+        ASSERT_TRUE(ApplyUntil(program, c.k));
+        // Ctrl-C reaches the whole foreground group; the running netsh has a group of its own
+        // and finishes its command (no failure is reported).
+        Signal(program, c.signal, c.signal == SIGINT);
+        // Another one while the table is put back changes nothing.
+        QThread::msleep(60);
+        ::kill(pid_t(program.processId()), c.signal == SIGTERM ? SIGINT : SIGTERM);
+        const CRun r = Finish(program);
+        EXPECT_EQ(r.exitCode, 128 + c.signal) << r.err.toStdString();
+        EXPECT_EQ(TableFile(), kStandInTable);
+        EXPECT_EQ(r.err.trimmed().toStdString(), k519.toStdString());
+        EXPECT_TRUE(Log().contains(QStringLiteral("シグナル%1（%2）を受け取りました。処理を中止します。")
+                                       .arg(c.signal)
+                                       .arg(QLatin1String(c.name))));
+        EXPECT_FALSE(QFile::exists(Journal()));
+        // The listing, the changes begun (the one running when the signal came may have been
+        // followed by none), then the restore's own listing.
+        const QList<QStringList> runs = Runs();
+        qsizetype restore = 1;
+        while (restore < runs.size() && runs[restore].value(2) != u"show") ++restore;
+        EXPECT_GE(restore - 1, c.k);
+        EXPECT_LE(restore - 1, c.k + 1);
+    }
+    // Outside a registration the signals end the program as ever.
+    Slow(400);
+    QProcess show;
+    Start(show, {"show"});
+    ASSERT_TRUE(show.waitForStarted(10000));
+    QThread::msleep(200);
+    Signal(show, SIGTERM);
+    EXPECT_EQ(Finish(show).exitCode, -2);
+}
+
+// kill -9 after k commands leaves the journal; the next start of any command puts the table
+// back before it runs, says so, and removes the journal.
+TEST_F(CInterruptTest, AKilledRegistrationIsPutBackAtTheNextStart) {
+    for (const int k : {2, 12}) {
+        SCOPED_TRACE(k);
+        ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("netsh.table"), kStandInTable));
+        Slow(30);
+        QProcess program;
+        ASSERT_TRUE(ApplyUntil(program, k));
+        Signal(program, SIGKILL);
+        EXPECT_EQ(Finish(program).exitCode, -2);
+        EXPECT_TRUE(QFile::exists(Journal()));
+        // The command that was running finishes on its own: the table is then a half one.
+        QElapsedTimer clock;
+        clock.start();
+        while (TableFile() == kStandInTable && clock.elapsed() < 10000) QThread::msleep(5);
+        EXPECT_NE(TableFile(), kStandInTable);
+
+        const CRun show = Run({"show"});
+        EXPECT_EQ(show.exitCode, 0) << show.err.toStdString();
+        EXPECT_EQ(show.out, QStringLiteral("30 2 2002::/16\n10 4 ::ffff:0:0/96\n"));
+        EXPECT_TRUE(show.err.startsWith(QStringLiteral("中断された登録がありました。OSのポリシテーブルを登録前の状態に戻しました。")))
+            << show.err.toStdString();
+        EXPECT_EQ(TableFile(), kStandInTable);
+        EXPECT_FALSE(QFile::exists(Journal()));
+    }
+}
+
+// A journal that is not a whole one is never acted on: it is moved aside and reported, and the
+// table is left alone. A whole one whose table cannot be put back stays for the next start.
+TEST_F(CInterruptTest, ADamagedJournalIsSetAsideAndOneNotPutBackIsKept) {
+    const QByteArray body = "Corvane registration journal 1\r\nsaved 1\r\n50 0 ::1/128\r\nplanned 0\r\n";
+    const QByteArray whole = body + "end " + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + "\r\n";
+    QByteArray changed = whole;
+    changed.replace("50 0", "51 0");
+    const struct {
+        QByteArray journal;
+        QByteArray failAt;  // the restore's change command that fails, or none
+        QString message;
+        bool kept;
+    } kCases[] = {
+        {whole.first(whole.size() - 10), {}, QStringLiteral("登録の記録ファイルが壊れているため、使用しませんでした。"), false},
+        {changed, {}, QStringLiteral("登録の記録ファイルが壊れているため、使用しませんでした。"), false},
+        {"", {}, QStringLiteral("登録の記録ファイルが壊れているため、使用しませんでした。"), false},
+        {whole, "1+", QStringLiteral("中断された登録がありました。OSのポリシテーブルを登録前の状態に戻せませんでした。"), true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.journal.toStdString());
+        QDir(Root() + QStringLiteral("state")).removeRecursively();
+        ASSERT_TRUE(testsupport::WriteFile(Journal(), c.journal));
+        ASSERT_TRUE(testsupport::WriteFile(Root() + QStringLiteral("netsh.table"), kStandInTable));
+        m_env.clear();
+        if (!c.failAt.isEmpty()) FailAt(c.failAt);
+        const CRun show = Run({"--json", "show"});
+        EXPECT_EQ(show.exitCode, 0);
+        const QJsonObject error = QJsonDocument::fromJson(show.err.toUtf8().split('\n').first()).object();
+        EXPECT_TRUE(error[u"text"].toString().startsWith(c.message)) << show.err.toStdString();
+        EXPECT_EQ(error[u"id"].toInt(), c.kept ? 526 : 527);
+        EXPECT_EQ(TableFile(), kStandInTable);
+        EXPECT_EQ(QFile::exists(Journal()), c.kept);
+        const QStringList aside = QDir(Root() + QStringLiteral("state"))
+                                      .entryList({QStringLiteral("registration.journal.damaged-*")}, QDir::Files);
+        ASSERT_EQ(aside.size(), c.kept ? 0 : 1);
+        if (!c.kept) {
+            EXPECT_TRUE(error[u"text"].toString().contains(aside.first()));
+            EXPECT_EQ(testsupport::ReadFile(Root() + QStringLiteral("state/") + aside.first()), c.journal);
+        }
+    }
+}
+
+// A fetch stops waiting for a server that never answers as soon as a signal comes.
+TEST_F(CInterruptTest, ASignalEndsTheWaitOfAFetchAtOnce) {
+    nettest::CLoopbackServer server;
+    ASSERT_TRUE(server.Listen());
+    server.Start([](int fd, nettest::CLoopbackServer& s) {
+        s.ReadRequest(fd);
+        s.WaitForStop(60000);
+    });
+    QProcess program;
+    Start(program, {"fetch", "http", "--address", server.Address()});
+    QElapsedTimer clock;
+    clock.start();
+    while (server.Requests().isEmpty() && clock.elapsed() < 20000) QThread::msleep(10);
+    ASSERT_FALSE(server.Requests().isEmpty());
+    clock.restart();
+    Signal(program, SIGINT);
+    const CRun r = Finish(program);
+    EXPECT_EQ(r.exitCode, 130) << r.err.toStdString();
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_TRUE(r.out.isEmpty());
+    server.Stop();
 }
 
 }  // namespace

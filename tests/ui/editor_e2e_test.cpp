@@ -1,10 +1,14 @@
 // The staged program end to end on a private X server: "/e", the agreement accepted, one row
 // typed into the four fields and added, the table registered; then the netsh stand-in's table
 // and conf/policytable.conf hold what the window showed.
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QThread>
 #include <gtest/gtest.h>
+
+#include <signal.h>
 
 #include "services/resourceset.h"
 #include "platform/codepage.h"
@@ -116,4 +120,86 @@ TEST(EditorEndToEnd, TypedRowIsAddedAndRegisteredIntoTheTableAndTheFile) {
     EXPECT_TRUE(log.contains(QStringLiteral("OSへの設定が完了しました。")));
     EXPECT_TRUE(log.contains(QStringLiteral("ポリシ設定画面を閉じました。")));
     EXPECT_TRUE(log.contains(QStringLiteral("Corvaneを終了しました。")));
+}
+
+// SIGTERM while "登録" runs (what the end of the desktop session sends): the command running
+// ends, the table before is put back byte for byte, nobody is asked anything, and the program
+// closes with 143; the log names the signal.
+TEST(EditorEndToEnd, SigtermDuringRegistrationPutsTheTableBackAndCloses) {
+    if (!xsession::ToolsAvailable()) GTEST_SKIP() << "needs Xvfb and xdotool";
+    xsession::CStagedCopy install(testsupport::StageDir());
+    ASSERT_TRUE(install.IsValid());
+    const QString dir = install.Dir();
+    QByteArray rows;
+    for (int i = 0; i < 18; ++i)
+        rows += "1,0,N,1," + QByteArray::number(10 + i) + ",2001:db8:" + QByteArray::number(i + 1, 16) + "::/48\r\n";
+    ASSERT_TRUE(testsupport::WriteFile(dir + "conf/policytable.conf", rows));
+    const QByteArray before =
+        "# netsh interface ipv6 prefix policies: precedence label prefix\n30 2 2002::/16\n";
+    const QString table = dir + "netsh.table";
+    ASSERT_TRUE(testsupport::WriteFile(table, before));
+    // The stand-in behind the slowing wrapper, which writes each run's words first.
+    ASSERT_TRUE(QFile::remove(dir + "netsh"));
+    ASSERT_TRUE(QFile::link(QStringLiteral(UI_TESTCMD), dir + "netsh"));
+    ASSERT_TRUE(QDir().mkpath(dir + "run"));
+    ASSERT_TRUE(QFile(dir + "run").setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+
+    xsession::CXvfb x;
+    ASSERT_TRUE(x.IsRunning()) << "Xvfb did not start";
+    xsession::CXdo xdo(x.Display());
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", x.Display());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("NETSH_PREFIXPOLICY_FILE", table);
+    env.insert("XDG_RUNTIME_DIR", dir + "run");
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    env.insert("TESTCMD_NETSH_FORWARD", testsupport::StageDir() + "/netsh");
+    env.insert("TESTCMD_NETSH_DELAY_MS", "40");
+    env.insert("TESTCMD_NETSH_WORDS", dir + "words.txt");
+    program.setProcessEnvironment(env);
+    program.setChildProcessModifier([] { ::signal(SIGTERM, SIG_DFL); });
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(dir + "zarntool", {"/e"});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    const QStringList agreement = xdo.WaitForWindows("Corvane", 1);
+    ASSERT_EQ(agreement.size(), 1) << program.readAll().toStdString();
+    xdo.Focus(agreement[0]);
+    xdo.ClickAt(agreement[0], ControlPoint(139, 1013));
+    xdo.ClickAt(agreement[0], ControlPoint(139, 1));
+    QString main;
+    QElapsedTimer clock;
+    clock.start();
+    while (main.isEmpty() && clock.elapsed() < 30000) {
+        for (const QString& id : xdo.WaitForWindows("Corvane", 1, 1000))
+            if (id != agreement[0]) main = id;
+    }
+    ASSERT_FALSE(main.isEmpty()) << program.readAll().toStdString();
+    // The focus starts on "キャンセル"; Tab leads to "登録".
+    xdo.Focus(main);
+    xdo.Key({"Tab", "space"});
+
+    // Five change commands begun, then the signal.
+    const auto changes = [&] {
+        int n = 0;
+        for (const QByteArray& line : testsupport::ReadFile(dir + "words.txt").split('\n'))
+            n += !line.isEmpty() && line.split('\t').value(2) != "show";
+        return n;
+    };
+    clock.restart();
+    while (changes() < 5 && clock.elapsed() < 30000) QThread::msleep(5);
+    ASSERT_GE(changes(), 5) << program.readAll().toStdString();
+    ASSERT_EQ(::kill(pid_t(program.processId()), SIGTERM), 0);
+    ASSERT_TRUE(program.waitForFinished(60000)) << "the program did not close";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 143) << program.readAll().toStdString();
+
+    EXPECT_EQ(testsupport::ReadFile(table), before);
+    EXPECT_EQ(testsupport::ReadFile(dir + "conf/policytable.conf"), rows);
+    EXPECT_FALSE(QFile::exists(dir + "state/registration.journal"));
+    const QString log = platform::FromCp932(testsupport::ReadFile(dir + "zarntool.log"));
+    EXPECT_TRUE(log.contains(QStringLiteral("シグナル15（SIGTERM）を受け取りました。処理を中止します。")));
+    EXPECT_TRUE(log.contains(QStringLiteral("OSのポリシテーブルを登録前の状態に戻しました。")));
+    EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("Corvaneを終了しました。")));
 }

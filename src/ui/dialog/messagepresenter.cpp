@@ -4,8 +4,15 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QWidget>
+#include <atomic>
 
 #include "services/results.h"
+
+namespace {
+std::atomic<bool> g_unattended{false};
+}
+
+void CQtMessagePresenter::SetUnattended() { g_unattended.store(true); }
 
 QMessageBox::Icon CQtMessagePresenter::IconOf(int kind) {
     switch (kind) {
@@ -18,6 +25,7 @@ QMessageBox::Icon CQtMessagePresenter::IconOf(int kind) {
 }
 
 int CQtMessagePresenter::Present(const CMessageBoxRequest& request) {
+    if (g_unattended.load()) return request.kind == LOG_CONFIRM ? IDNO : IDOK;
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
         // No widgets in this process: the text goes to standard error and the answer is the
         // default one, as an unanswerable box would give.
