@@ -67,7 +67,9 @@ protected:
     QString Store() const { return GetParam() ? QString::fromLocal8Bit(m_conf) : TablePath(); }
     void Reset(const QByteArray& start) {
         QFile::remove(Store());
-        if (!start.isNull()) ASSERT_TRUE(testsupport::WriteFile(Store(), start));
+        if (!start.isNull()) {
+            ASSERT_TRUE(testsupport::WriteFile(Store(), start));
+        }
     }
 
     QByteArray m_conf;
@@ -138,7 +140,7 @@ TEST_P(NetshScript, AStoreThatCannotBeWrittenFailsEveryChangeOfTheScript) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, NetshScript, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "System" : "File"; });
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "System" : "File"; });
 
 // The program's side: the script it writes, and the outputs it reads back from the stand-in's
 // marked form and from Windows' unmarked form (each output ending at its first empty line).
