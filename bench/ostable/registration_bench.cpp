@@ -260,7 +260,9 @@ void BM_ScriptSystemStore_GaiConfWrites(benchmark::State& state) {
     install.App().WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("BATCH"), QString::number(state.range(0)));
     install.App().WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("OS"), QStringLiteral("Linux"));
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    ::inotify_add_watch(watch, QFile::encodeName(install.Dir()).constData(), IN_MOVED_TO);
+    // Both halves of a move: each rename then has its own cookie, so that successive renames
+    // onto the same name are not merged into one event.
+    ::inotify_add_watch(watch, QFile::encodeName(install.Dir()).constData(), IN_MOVE);
     long renames = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -283,7 +285,7 @@ void BM_ScriptSystemStore_GaiConfWrites(benchmark::State& state) {
         for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                if (event->len > 0 && std::strcmp(event->name, "gai.conf") == 0) ++renames;
+                if ((event->mask & IN_MOVED_TO) && event->len > 0 && std::strcmp(event->name, "gai.conf") == 0) ++renames;
                 at += ssize_t(sizeof(inotify_event) + event->len);
             }
         }
