@@ -18,19 +18,25 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 #include <cerrno>
+#include <cstring>
+#include <algorithm>
+#include <QElapsedTimer>
 #include <fcntl.h>
 #include <sched.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "app/application.h"
+#include "platform/codepage.h"
 #include "ostable/journal.h"
 #include "policy/policylistmanager.h"
 
@@ -172,6 +178,125 @@ void BM_PlannedRegistration_FromDefaultTable(benchmark::State& state) { Registra
 void BM_Registration_SystemStore(benchmark::State& state) { Registration(state, false, false, true); }
 void BM_PlannedRegistration_FromEmptyTable(benchmark::State& state) { Registration(state, true, true); }
 
+// One registration of ::/1 with [APPLICATION] BATCH set to `batch`: its wall time in ms, the
+// table file it leaves and the commands it logged, in order.
+struct CBatchRun {
+    double ms = 0;
+    QByteArray table;
+    QStringList commands;
+};
+
+CBatchRun RegisterWithBatch(CBenchInstall& install, CPolicyListManager& manager, const QString& batch) {
+    install.App().WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("BATCH"), batch);
+    install.ResetTable(false);
+    CPolicyList list{SlashOne(install.App())};
+    CBatchRun run;
+    QElapsedTimer timer;
+    timer.start();
+    const bool ok = manager.RegisterPolicy(list) == 1;
+    run.ms = double(timer.nsecsElapsed()) / 1e6;
+    QFile table(install.TablePath());
+    if (ok && table.open(QIODevice::ReadOnly)) run.table = table.readAll();
+    QFile log(install.Dir() + QStringLiteral("zarntool.log"));
+    static const QRegularExpression command(QStringLiteral("netsh interface ipv6 (add|delete) prefixpolicy [^\\r\\n]*"));
+    if (log.open(QIODevice::ReadOnly)) {
+        for (auto it = command.globalMatch(platform::FromCp932(log.readAll())); it.hasNext();) run.commands << it.next().captured(0);
+    }
+    return run;
+}
+
+// ::/1 on Vista from the default table, per command (BATCH=0) and through scripts (BATCH=1) in
+// the same iteration: both times, their ratio, and a check that both leave the same table byte
+// for byte and log the same commands in the same order.
+void BM_PerCommandVersusScript(benchmark::State& state) {
+    CBenchInstall& install = Install();
+    CPolicyListManager manager;
+    manager.m_pApp = &install.App();
+    install.App().WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("LOG_LEVEL"), QStringLiteral("INFO"));
+    double perCommand = 0;
+    double script = 0;
+    for (auto _ : state) {
+        const CBatchRun one = RegisterWithBatch(install, manager, QStringLiteral("0"));
+        const CBatchRun batch = RegisterWithBatch(install, manager, QStringLiteral("1"));
+        if (one.table.isEmpty() || one.table != batch.table || one.commands != batch.commands || one.commands.size() != 134) {
+            state.SkipWithError("the two modes differ");
+            break;
+        }
+        perCommand += one.ms;
+        script += batch.ms;
+    }
+    install.App().WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("LOG_LEVEL"), QStringLiteral("DEBUG"));
+    install.App().WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("BATCH"), QStringLiteral("1"));
+    const double n = double(std::max<benchmark::IterationCount>(state.iterations(), 1));
+    state.counters["per_command_ms"] = perCommand / n;
+    state.counters["script_ms"] = script / n;
+    state.counters["script_share"] = perCommand > 0 ? script / perCommand : 0;
+}
+
+// The planned registration of ::/1 on Vista with BATCH set to the argument (0: one process per
+// command; n > 1: scripts of at most n commands; 1: the default length): what shorter scripts,
+// after whose end a cancel takes effect, cost.
+void BM_PlannedRegistration_Batch(benchmark::State& state) {
+    CBenchInstall& install = Install();
+    CPolicyListManager manager;
+    manager.m_pApp = &install.App();
+    for (auto _ : state) {
+        if (RegisterWithBatch(install, manager, QString::number(state.range(0))).table.isEmpty()) {
+            state.SkipWithError("registration failed");
+            break;
+        }
+    }
+    install.App().WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("BATCH"), QStringLiteral("1"));
+}
+
+// The system store (OS=Linux, which divides nothing): the planned registration of 128 rows
+// (2001:db8:<n>::/48), one process per command (argument 0) or through scripts (1), counting the
+// renames onto gai.conf in its folder (inotify) per registration.
+void BM_ScriptSystemStore_GaiConfWrites(benchmark::State& state) {
+    CBenchInstall& install = Install();
+    CPolicyListManager manager;
+    manager.m_pApp = &install.App();
+    const CStore store(install, true);
+    install.App().WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("BATCH"), QString::number(state.range(0)));
+    install.App().WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("OS"), QStringLiteral("Linux"));
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // Both halves of a move: each rename then has its own cookie, so that successive renames
+    // onto the same name are not merged into one event.
+    ::inotify_add_watch(watch, QFile::encodeName(install.Dir()).constData(), IN_MOVE);
+    long renames = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        QFile::remove(install.GaiConfPath());
+        CPolicyList list;
+        for (int n = 0; n < 128; ++n) {
+            list.append(SlashOne(install.App()));
+            list.last().m_csAddress = QStringLiteral("2001:db8:%1::/48").arg(n, 0, 16);
+        }
+        alignas(inotify_event) char drain[4096];
+        while (::read(watch, drain, sizeof drain) > 0) {
+        }
+        state.ResumeTiming();
+        if (manager.RegisterPolicy(list) != 1) {
+            state.SkipWithError("registration failed");
+            break;
+        }
+        state.PauseTiming();
+        alignas(inotify_event) char buffer[65536];
+        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if ((event->mask & IN_MOVED_TO) && event->len > 0 && std::strcmp(event->name, "gai.conf") == 0) ++renames;
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+        state.ResumeTiming();
+    }
+    ::close(watch);
+    install.App().WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("OS"), QStringLiteral("WindowsVista"));
+    install.App().WriteProfileString(QStringLiteral("APPLICATION"), QStringLiteral("BATCH"), QStringLiteral("1"));
+    state.counters["gai_conf_renames"] = double(renames) / double(std::max<benchmark::IterationCount>(state.iterations(), 1));
+}
+
 // The planning step alone: validation, division into 128 rows and the overlap check.
 void BM_PlanOnly(benchmark::State& state) {
     CBenchInstall& install = Install();
@@ -287,6 +412,9 @@ BENCHMARK(BM_PlannedRegistration_FromEmptyTable)->Unit(benchmark::kMillisecond)-
 BENCHMARK(BM_PlannedRegistration_FromDefaultTable)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
 BENCHMARK(BM_CliApply_FromDefaultTable)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
 BENCHMARK(BM_Registration_SystemStore)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+BENCHMARK(BM_PerCommandVersusScript)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ScriptSystemStore_GaiConfWrites)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_PlannedRegistration_Batch)->Arg(0)->Arg(2)->Arg(8)->Arg(32)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_PlanOnly)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_JournalWriteAndRemove)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 

@@ -32,11 +32,14 @@ QPair<QString, QString> StepTrace(platform::ERunFailure failure) {
 // output streams share one pipe; the whole output is converted from CP932 once at the end,
 // so a double-byte character split across two reads is still decoded correctly.
 QString CPolicyListManager::ExecuteCommand(const QString& commandLine) {
+    return ExecuteWords(platform::SplitCommandLine(commandLine));
+}
+
+QString CPolicyListManager::ExecuteWords(const QStringList& words) {
     if (!m_pApp) return kFailed;
     CAppLog& log = m_pApp->m_clLog;
     log.TraceStart(kClass, QStringLiteral("ExecuteCommand"));
 
-    const QStringList words = platform::SplitCommandLine(commandLine);
     if (words.isEmpty()) {
         log.TraceValue(QStringLiteral("CreateProcess"), QStringLiteral("FALSE"));
         return kFailed;

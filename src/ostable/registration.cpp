@@ -196,12 +196,10 @@ int CPolicyListManager::RegisterPolicy(const CPolicyList& rows, ERestore* restor
     if (!journal.Begin(clSaved, clPlan)) return 0;
     m_nProgressDone = 0;
     m_nProgressTotal = clSaved.size() + clPlan.size();
-    int failed = RunRowCommands(clSaved, true, EOnFailure::StopAndShow);
-    if (failed > 0) log.TraceValue(QStringLiteral("RemoveAllPolicy"), QStringLiteral("FALSE"));
-    if (failed == 0) {
-        failed = RunRowCommands(clPlan, false, EOnFailure::StopAndShow);
-        if (failed > 0) log.TraceValue(QStringLiteral("AddPolicy"), QStringLiteral("FALSE"));
-    }
+    bool inDeletes = true;
+    int failed = RunChanges(clSaved, clPlan, EOnFailure::StopAndShow, &inDeletes);
+    if (failed > 0)
+        log.TraceValue(inDeletes ? QStringLiteral("RemoveAllPolicy") : QStringLiteral("AddPolicy"), QStringLiteral("FALSE"));
     // The table read back must be the plan: a command that said OK but did not take effect fails
     // the registration here (501) and the table is put back.
     if (failed == 0 && !CancelRequested() &&
@@ -243,8 +241,7 @@ int CPolicyListManager::RestorePolicy(const CPolicyList& saved) {
         log.TraceValue(QStringLiteral("GetCurrent(&clCurrent)"), QStringLiteral("FALSE"));
         return 0;
     }
-    const int failures = RunRowCommands(clCurrent, true, EOnFailure::LogAndContinue) +
-                         RunRowCommands(saved, false, EOnFailure::LogAndContinue);
+    const int failures = RunChanges(clCurrent, saved, EOnFailure::LogAndContinue, nullptr);
     log.TraceValue(QStringLiteral("nFailures"), QString::number(failures));
     if (failures != 0) return 0;
     log.TraceEnd(kClass, QStringLiteral("RestorePolicy"));

@@ -97,26 +97,33 @@ int CPolicyListManager::RunRowCommands(const CPolicyList& rows, bool isDelete, E
         const bool wordsOk = std::all_of(words.begin(), words.end(), ostable::IsSingleWord);
         if (m_command) m_command(command);
         const QString result = wordsOk ? ExecuteCommand(command) : QStringLiteral("NG");
-        if (m_nProgressTotal > 0) {
-            ++m_nProgressDone;
-            if (m_progress) m_progress(m_nProgressDone, m_nProgressTotal);
-        }
-        log.AppendLog(LOG_INFO, command);
-        if (isDelete) log.TraceValue(QStringLiteral("csResult"), result);
-        if (isDelete && !notFound.isEmpty() && ostable::OutputIs(result, notFound)) {
-            log.LogFormat({command}, strid::kCommandFailed, LOG_INFO);
-            continue;
-        }
-        if (ostable::OutputIs(result, QStringLiteral("OK"))) continue;
-        log.TraceValue(QStringLiteral("csResult"), result);
+        if (ReportCommand(command, isDelete, result, onFailure, notFound) == 0) continue;
         ++failures;
-        if (onFailure == EOnFailure::StopAndShow) {
-            log.ShowMessageFormat({command}, strid::kCommandFailed, LOG_ERROR);
-            return failures;
-        }
-        log.LogFormat({command}, strid::kCommandFailed, LOG_ERROR);
+        if (onFailure == EOnFailure::StopAndShow) return failures;
     }
     return failures;
+}
+
+int CPolicyListManager::ReportCommand(const QString& command, bool isDelete, const QString& result,
+                                      EOnFailure onFailure, const QString& notFound) {
+    CAppLog& log = m_pApp->m_clLog;
+    if (m_nProgressTotal > 0) {
+        ++m_nProgressDone;
+        if (m_progress) m_progress(m_nProgressDone, m_nProgressTotal);
+    }
+    log.AppendLog(LOG_INFO, command);
+    if (isDelete) log.TraceValue(QStringLiteral("csResult"), result);
+    if (isDelete && !notFound.isEmpty() && ostable::OutputIs(result, notFound)) {
+        log.LogFormat({command}, strid::kCommandFailed, LOG_INFO);
+        return 0;
+    }
+    if (ostable::OutputIs(result, QStringLiteral("OK"))) return 0;
+    log.TraceValue(QStringLiteral("csResult"), result);
+    if (onFailure == EOnFailure::StopAndShow)
+        log.ShowMessageFormat({command}, strid::kCommandFailed, LOG_ERROR);
+    else
+        log.LogFormat({command}, strid::kCommandFailed, LOG_ERROR);
+    return 1;
 }
 
 int CPolicyListManager::RemoveAllPolicy() {

@@ -33,6 +33,8 @@ public:
 
     // Operating-system table through netsh, and the diagnostic snapshot (ostable/).
     QString ExecuteCommand(const QString& commandLine);
+    // Runs the program `words[0]` with those words, as ExecuteCommand runs a split command line.
+    QString ExecuteWords(const QStringList& words);
     int GetCurrent(CPolicyList& list);
     int ConvertToPolicy(const QString& output, CPolicyList& list);
     int RemoveAllPolicy();
@@ -85,10 +87,11 @@ public:
     // Called after each command of a registration (not of its restore) with the commands run
     // and the commands planned.
     std::function<void(qsizetype done, qsizetype total)> m_progress;
-    // Called with each command line of a registration or of its restore before it runs.
+    // Called with each command line of a registration or of its restore before it runs (through
+    // a script: when its output is read, once the script has run).
     std::function<void(const QString& command)> m_command;
-    // When set (from any thread), a registration stops after the command that is running and
-    // puts the previous table back; a fetch stops waiting at once and fetches nothing.
+    // When set (from any thread), a registration stops after the command (through scripts: the
+    // script) that is running and puts the previous table back; a fetch stops waiting at once and fetches nothing.
     const platform::CCancelEvent* m_pCancel = nullptr;
     bool CancelRequested() const;
     void SetNetworkWaitForTesting(int milliseconds) { m_nNetworkWaitMs = milliseconds; }
@@ -102,6 +105,18 @@ private:
     // Runs one delete or add command per row; returns the number of commands that failed, or
     // -1 when a registration's command was not run because a cancel was requested.
     int RunRowCommands(const CPolicyList& rows, bool isDelete, EOnFailure onFailure);
+    // Logs one command's result as RunRowCommands does and counts it as done: 0, or 1 when it
+    // failed (with `onFailure` shown or only logged). `notFound`: what an absent entry prints.
+    int ReportCommand(const QString& command, bool isDelete, const QString& result, EOnFailure onFailure,
+                      const QString& notFound);
+    // The deletes, then the adds: each one command when [APPLICATION] BATCH is 0, else netsh
+    // scripts (scriptrunner.cpp). Stops at the first failure with StopAndShow (`inDeletes` then
+    // tells whether it was a delete); the failures, or -1 for a cancel.
+    int RunChanges(const CPolicyList& deletes, const CPolicyList& adds, EOnFailure onFailure, bool* inDeletes);
+    // The commands of [APPLICATION] BATCH's scripts at most; 0 when every command runs alone.
+    qsizetype ScriptPieceLength() const;
+    // Runs the command lines as one netsh script; the output of each.
+    QStringList RunScript(const QStringList& commandLines);
 
     int m_nNetworkWaitMs = kNetworkWaitMs;
     qsizetype m_nProgressDone = 0;

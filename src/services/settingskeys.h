@@ -17,6 +17,7 @@ inline QString Lang() { return QStringLiteral("LANG"); }
 inline QString Os() { return QStringLiteral("OS"); }
 inline QString UseNetwork() { return QStringLiteral("USE_NETWORK"); }
 inline QString Protocol() { return QStringLiteral("PROTOCOL"); }
+inline QString Batch() { return QStringLiteral("BATCH"); }
 // [HTTP]
 inline QString Address() { return QStringLiteral("ADDRESS"); }
 // [HTTP] and [DHCP]: defaults of fetched rows

@@ -225,34 +225,39 @@ TEST_F(LinuxStore, RandomTablesOfEveryPrefixFormInstallAndReadBack) {
 // 1 (never 3), and the saved table is back byte for byte in the file and in the kernel.
 TEST_F(LinuxStore, AFailedKernelStepAnywhereLeavesTheSavedTableInFileAndKernel) {
     RUN_INSIDE_NAMESPACES();
-    ASSERT_TRUE(testsupport::WriteFile(QStringLiteral("/etc/gai.conf"), "# the administrator's lines\nreload no"));
-    const QList<CRow> saved = {{"::ffff:192.0.2.0/120", 45, 9}, {"::/0", 40, 1}, {"::1/128", 35, 0}};
-    ASSERT_EQ(Apply(saved), 0);
-    const QByteArray file = testsupport::ReadFile(QStringLiteral("/etc/gai.conf"));
-    const QStringList labels = Query();
-    ASSERT_EQ(labels, KernelLabels(saved));
-    const QList<CRow> plan = {{"2001:db8::/32", 60, 3}};
-    const QString steps = t.Dir() + QStringLiteral("steps");
-    int k = 1;
-    for (;; ++k) {
-        QFile::remove(steps);
-        int code = 0;
-        QString output;
-        {
-            const ostabletest::CEnvVar fail("NETSH_TEST_NETLINK_FAIL", QByteArray::number(k));
-            const ostabletest::CEnvVar counter("NETSH_TEST_NETLINK_STEPS", steps.toLocal8Bit());
-            code = Apply(plan, &output);
+    // One process per command, then netsh scripts (one transaction per script: fewer steps).
+    for (const char* batch : {"0", "1"}) {
+        SCOPED_TRACE(batch);
+        t.SetSetting(QStringLiteral("APPLICATION"), QStringLiteral("BATCH"), QLatin1String(batch));
+        ASSERT_TRUE(testsupport::WriteFile(QStringLiteral("/etc/gai.conf"), "# the administrator's lines\nreload no"));
+        const QList<CRow> saved = {{"::ffff:192.0.2.0/120", 45, 9}, {"::/0", 40, 1}, {"::1/128", 35, 0}};
+        ASSERT_EQ(Apply(saved), 0);
+        const QByteArray file = testsupport::ReadFile(QStringLiteral("/etc/gai.conf"));
+        const QStringList labels = Query();
+        ASSERT_EQ(labels, KernelLabels(saved));
+        const QList<CRow> plan = {{"2001:db8::/32", 60, 3}};
+        const QString steps = t.Dir() + QStringLiteral("steps");
+        int k = 1;
+        for (;; ++k) {
+            QFile::remove(steps);
+            int code = 0;
+            QString output;
+            {
+                const ostabletest::CEnvVar fail("NETSH_TEST_NETLINK_FAIL", QByteArray::number(k));
+                const ostabletest::CEnvVar counter("NETSH_TEST_NETLINK_STEPS", steps.toLocal8Bit());
+                code = Apply(plan, &output);
+            }
+            if (code == 0) break;  // past the registration's last step
+            EXPECT_EQ(code, 1) << "k=" << k << output.toStdString();
+            EXPECT_EQ(QString::fromUtf8(testsupport::ReadFile(QStringLiteral("/etc/gai.conf"))), QString::fromUtf8(file)) << "k=" << k;
+            EXPECT_EQ(Query(), labels) << "k=" << k;
+            if (k > 200) FAIL() << "no end to the steps";
         }
-        if (code == 0) break;  // past the registration's last step
-        EXPECT_EQ(code, 1) << "k=" << k << output.toStdString();
-        EXPECT_EQ(QString::fromUtf8(testsupport::ReadFile(QStringLiteral("/etc/gai.conf"))), QString::fromUtf8(file)) << "k=" << k;
-        EXPECT_EQ(Query(), labels) << "k=" << k;
-        if (k > 200) FAIL() << "no end to the steps";
+        EXPECT_GT(k, *batch == '0' ? 10 : 3);
+        RecordProperty(std::string("netlink_steps_batch") + batch, k - 1);
+        EXPECT_EQ(Listing(), Texts(Effective(plan)));
+        EXPECT_EQ(Query(), KernelLabels(plan));
     }
-    EXPECT_GT(k, 10);
-    RecordProperty("netlink_steps", k - 1);
-    EXPECT_EQ(Listing(), Texts(Effective(plan)));
-    EXPECT_EQ(Query(), KernelLabels(plan));
 }
 
 // The transaction of one netsh command: the kernel part fails, so the file stays as it was; the
@@ -377,4 +382,68 @@ TEST_F(LinuxStore, AReadBackThatDiffersFromThePlanFailsAndPutsTheTableBack) {
     EXPECT_EQ(restore, CPolicyListManager::ERestore::Restored);
     EXPECT_TRUE(LogHas(QStringLiteral("netsh interface ipv6 add prefixpolicy fd00::/8 45 4コマンドの発行に失敗しました。")));
     EXPECT_EQ(TableEntries(), QStringList({"50 0 ::1/128", "40 1 ::/0"}));
+}
+
+// A script is one transaction: 128 adds (and a refused delete) replace /etc/gai.conf once and set
+// the kernel's labels; a kernel step that fails anywhere fails every change of the script, each
+// saying which part failed, and leaves the file and the kernel as they were.
+TEST_F(LinuxStore, AScriptReplacesTheFileOnceAndFailsAsAWhole) {
+    RUN_INSIDE_NAMESPACES();
+    const QByteArray start = "reload no\nprecedence ::1/128 50\nlabel ::1/128 0\n";
+    ASSERT_TRUE(testsupport::WriteFile(QStringLiteral("/etc/gai.conf"), start));
+    QStringList lines = {QStringLiteral("interface ipv6 delete prefixpolicy fd00::/8")};
+    QList<CRow> rows = {{"::1/128", 50, 0}};
+    for (int i = 0; i < 128; ++i) {
+        rows.append({QStringLiteral("2001:db8:%1::/48").arg(i, 0, 16), 60, unsigned(10 + i % 7)});
+        lines << QStringLiteral("interface ipv6 add prefixpolicy %1 %2 %3").arg(rows.last().prefix).arg(rows.last().precedence).arg(rows.last().label);
+    }
+    const QString script = t.Dir() + QStringLiteral("script.txt");
+    ASSERT_TRUE(testsupport::WriteFile(script, lines.join(u'\n').toUtf8()));
+    const QString netsh = testsupport::StageDir() + QStringLiteral("/netsh");
+    const QString steps = t.Dir() + QStringLiteral("steps");
+    const QString trace = t.Dir() + QStringLiteral("trace");
+    const auto run = [&](const QByteArray& fail, bool traced) {
+        QFile::remove(steps);
+        const ostabletest::CEnvVar failAt("NETSH_TEST_NETLINK_FAIL", fail);
+        const ostabletest::CEnvVar counter("NETSH_TEST_NETLINK_STEPS", steps.toLocal8Bit());
+        const QStringList words = {QStringLiteral("netsh"), QStringLiteral("-f"), script};
+        const QStringList strace = {QStringLiteral("strace"), QStringLiteral("-f"), QStringLiteral("-e"),
+                                    QStringLiteral("trace=rename,renameat,renameat2"), QStringLiteral("-o"), trace, netsh};
+        return traced ? platform::RunCaptured(QStringLiteral("/usr/bin/strace"), strace + words.mid(1), platform::CRunOptions{true})
+                      : platform::RunCaptured(netsh, words, platform::CRunOptions{true});
+    };
+    const auto load = [&netsh] {
+        return platform::FromCp932(platform::RunCaptured(netsh, {QStringLiteral("netsh"), QStringLiteral("--load-kernel-labels")}).output);
+    };
+    ASSERT_EQ(load(), QStringLiteral("OK\r\n\r\n"));
+    const QStringList labels = Query();
+    // Far past the last step: nothing fails, and the count of the kernel steps is kept.
+    const bool traced = QFile::exists(QStringLiteral("/usr/bin/strace"));
+    const platform::CRunResult whole = run("1000000", traced);
+    EXPECT_EQ(whole.exitCode, 1);  // the refused delete
+    EXPECT_EQ(platform::FromCp932(whole.output).count(QStringLiteral("OK\r\n\r\n# end of line")), 128);
+    EXPECT_EQ(Listing(), Texts(Effective(rows)));
+    EXPECT_EQ(Query(), KernelLabels(rows));
+    if (traced) {
+        // Each rename onto the file: "rename(\"/etc/.gai.conf.XXXXXX\", \"/etc/gai.conf\") = 0".
+        const QString calls = QString::fromUtf8(testsupport::ReadFile(trace));
+        const int renames = int(calls.count(QStringLiteral("/gai.conf\")")));
+        EXPECT_EQ(renames, 1) << calls.toStdString();
+        RecordProperty("gai_conf_renames", renames);
+    }
+    const int total = testsupport::ReadFile(steps).trimmed().toInt();
+    ASSERT_GT(total, 128);
+    for (const int k : {1, 2, 3, total / 2, total - 1, total}) {
+        ASSERT_TRUE(testsupport::WriteFile(QStringLiteral("/etc/gai.conf"), start));
+        ASSERT_EQ(load(), QStringLiteral("OK\r\n\r\n"));
+        ASSERT_EQ(Query(), labels);
+        const platform::CRunResult failed = run(QByteArray::number(k), false);
+        const QString output = platform::FromCp932(failed.output);
+        EXPECT_EQ(failed.exitCode, 1) << k;
+        EXPECT_TRUE(output.startsWith(QStringLiteral("指定されたファイルが見つかりません。\r\n\r\n# end of line 1, exit code 1\r\n"))) << k;
+        EXPECT_EQ(output.count(QStringLiteral("\r\n変更できなかった部分: カーネルのアドレス ラベル\r\n\r\n# end of line ")), 128) << k;
+        EXPECT_FALSE(output.contains(QStringLiteral("OK"))) << k;
+        EXPECT_EQ(testsupport::ReadFile(QStringLiteral("/etc/gai.conf")), start) << k;
+        EXPECT_EQ(Query(), labels) << k;
+    }
 }

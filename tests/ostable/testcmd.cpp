@@ -21,6 +21,8 @@
 // file that gets each run's arguments as one line, separated by tabs. "K~" as TESTCMD_NETSH_FAIL_AT
 // passes over the K-th change command and prints "OK", as a system that drops it would. TESTCMD_NETSH_DELAY_MS
 // makes every run wait that long first, like a slow system command.
+// "netsh -f FILE" (or "exec FILE") takes each line of FILE as one run of the above, in order, and
+// prints each run's output followed by "# end of line N, exit code C", as the stand-in does.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +31,9 @@
 #include <fcntl.h>
 #include <ctime>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -73,7 +77,35 @@ void AppendArguments(const char* name, const char* separator, int argc, char** a
     ::close(fd);
 }
 
-int FakeNetsh(int argc, char** argv) {
+// Runs `program` with `argv`, its standard output collected in `out`; its exit code.
+int RunChild(const char* program, char** argv, std::string& out) {
+    int fds[2];
+    if (::pipe(fds) != 0) return 127;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        ::execv(program, argv);
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.append(buf, size_t(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 127;
+}
+
+// One run: its output appended to `out`; its exit code. `argv` ends with a null pointer.
+int FakeRun(int argc, char** argv, std::string& out) {
     if (const char* delay = std::getenv("TESTCMD_NETSH_DELAY_MS")) {
         const long ms = std::strtol(delay, nullptr, 10);
         timespec pause{ms / 1000, (ms % 1000) * 1000000};
@@ -96,17 +128,16 @@ int FakeNetsh(int argc, char** argv) {
             // "K" fails the K-th change command, "K+" that one and every later one.
             const long k = std::strtol(failAt, nullptr, 10);
             if (n == k && std::strchr(failAt, '~')) {
-                Write(1, "OK\r\n\r\n");
+                out += "OK\r\n\r\n";
                 return 0;
             }
             if (n == k || (n > k && std::strchr(failAt, '+'))) {
-                Write(1, "injected failure\r\n");
+                out += "injected failure\r\n";
                 return 1;
             }
         }
         argv[0] = const_cast<char*>(forward);
-        ::execv(forward, argv);
-        return 127;
+        return RunChild(forward, argv, out);
     }
     const char* output = std::getenv("TESTCMD_NETSH_OUTPUT");
     if (!output) return 1;
@@ -114,8 +145,43 @@ int FakeNetsh(int argc, char** argv) {
     // TESTCMD_NETSH_CHANGE_OUTPUT when given.
     const char* change = std::getenv("TESTCMD_NETSH_CHANGE_OUTPUT");
     const bool isShow = argc > 3 && std::strcmp(argv[3], "show") == 0;
-    Write(1, ReadFileBytes(!isShow && change ? change : output));
+    out += ReadFileBytes(!isShow && change ? change : output);
     return 0;
+}
+
+int FakeNetsh(int argc, char** argv) {
+    const bool script = argc == 3 && (std::strcmp(argv[1], "-f") == 0 || std::strcmp(argv[1], "exec") == 0);
+    if (!script) {
+        std::string out;
+        const int code = FakeRun(argc, argv, out);
+        Write(1, out);
+        return code;
+    }
+    const std::string text = ReadFileBytes(argv[2]);
+    int failed = 0;
+    size_t at = 0;
+    for (int line = 1; at < text.size(); ++line) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string words = text.substr(at, end - at);
+        at = end + 1;
+        std::vector<std::string> owned{argv[0]};
+        for (size_t w = 0; w < words.size();) {
+            const size_t stop = words.find_first_of(" \r", w);
+            const size_t to = stop == std::string::npos ? words.size() : stop;
+            if (to > w) owned.push_back(words.substr(w, to - w));
+            w = to + 1;
+        }
+        if (owned.size() == 1 || owned[1][0] == '#') continue;
+        std::vector<char*> args;
+        for (std::string& w : owned) args.push_back(w.data());
+        args.push_back(nullptr);
+        std::string out;
+        const int code = FakeRun(int(owned.size()), args.data(), out);
+        failed |= code != 0;
+        Write(1, out + "# end of line " + std::to_string(line) + ", exit code " + std::to_string(code) + "\r\n");
+    }
+    return failed;
 }
 
 }  // namespace

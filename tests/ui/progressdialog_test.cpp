@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "net/loopbackserver.h"
 #include "support/testsupport.h"
 #include "ui/progressdialog.h"
@@ -89,8 +91,14 @@ const QByteArray kConf =
 
 }  // namespace
 
+// With [APPLICATION] BATCH 0 (one process per command) and 2 (netsh scripts of two commands).
+class ProgressBatchTest : public ProgressTest, public ::testing::WithParamInterface<int> {
+protected:
+    ProgressBatchTest() { t.SetSetting(QStringLiteral("APPLICATION"), QStringLiteral("BATCH"), QString::number(GetParam())); }
+};
+
 // Editor and apply mode, without and with a cancel at several points of 4 deletes and 4 adds.
-TEST_F(ProgressTest, TheWindowShowsTheCommandsAndACancelPutsTheTableBack) {
+TEST_P(ProgressBatchTest, TheWindowShowsTheCommandsAndACancelPutsTheTableBack) {
     const struct {
         bool editor;
         int cancelAt;
@@ -142,6 +150,9 @@ TEST_F(ProgressTest, TheWindowShowsTheCommandsAndACancelPutsTheTableBack) {
         if (dlg) dlg->hide();
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Batch, ProgressBatchTest, ::testing::Values(0, 2),
+                         [](const ::testing::TestParamInfo<int>& p) { return "Batch" + std::to_string(p.param); });
 
 // "中止" during a fetch from a server that never answers ends the 30-second wait at once: no
 // rows, no message box.

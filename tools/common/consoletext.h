@@ -18,6 +18,7 @@ public:
     void Lines(const QStringList& lines) {
         for (const QString& l : lines) Line(l);
     }
+    void Append(const CConsoleText& other) { m_text += other.m_text; }
     // Writes everything collected; a closed or failing output ends the write quietly.
     void Flush() {
         const QByteArray bytes = platform::ToCp932(m_text);

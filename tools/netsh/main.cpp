@@ -25,6 +25,20 @@
 //
 //   netsh --load-kernel-labels    sets the kernel's labels from the file, for a boot
 //
+//   netsh -f FILE, netsh exec FILE    runs each line of FILE as a command (the words after
+//   "netsh"), in order, in one process; blank lines and lines starting with "#" are skipped.
+//   Each command's output is what it prints alone, followed by the line
+//   "# end of line N, exit code C" (N: its line in FILE; C: the exit code it would have alone),
+//   so that a caller can tell where one command's output ends. A failed command does not stop
+//   the script. The exit code is 0 when every command gave 0, else 1. The script is one
+//   transaction of its store: the table is loaded once under one lock, every command works on
+//   it in memory (a "show" lists it as the script has it so far), and it is stored once at the
+//   end (the file store: one write; the system store: one replacement of the file and one
+//   update of the kernel's labels). A refused command changes nothing and the rest still apply;
+//   if the store cannot be written at the end, every change of the script is left undone and
+//   each of them prints that failure, as it would have alone, instead of "OK". The outputs
+//   are therefore printed when the script ends.
+//
 // NETSH_STORE and netsh.conf are read by platform::ReadNetshConf, which the program uses too.
 #include <QByteArray>
 #include <QFile>
@@ -58,6 +72,7 @@
 #include "platform/codepage.h"
 #include "platform/fd.h"
 #include "platform/fileutil.h"
+#include "platform/process.h"
 #include "platform/selfpath.h"
 
 namespace {
@@ -325,6 +340,19 @@ platform::CNetshConf NetshConf() {
     return platform::ReadNetshConf(platform::ProgramDirectory());
 }
 
+// The table a script works on: loaded once under one lock, changed in memory command by command
+// and stored once when the script ends (see the top of this file).
+struct CScript {
+    platform::CNetshConf conf;
+    std::unique_ptr<systemstore::CBatch> batch;  // the system store
+    QString path;                                // the file store's table, its lock and rows
+    std::unique_ptr<CTableLock> lock;
+    ELoad loaded = ELoad::Ok;
+    QList<CEntry> table;
+    bool changed = false;
+    bool pending = false;  // the command being run made a change that waits for the end
+};
+
 // ---- parameters ----
 
 // Fills named parameters from positional and "name=value" words, Windows netsh style.
@@ -372,7 +400,29 @@ void PrintSyntaxError(COutput& out, const char16_t* usage) {
 
 // ---- commands ----
 
-int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
+// The table a listing shows: the store's, or the script's as it has it so far.
+ELoad LoadForShow(CScript* script, QList<CEntry>& table) {
+    if (script && script->conf.systemStore) {
+        table = FromRows(script->batch->Rows());
+        return ELoad::Ok;
+    }
+    if (script) {
+        table = script->table;
+        return script->loaded;
+    }
+    if (NetshConf().systemStore) {
+        // No lock: every change replaces the file at once.
+        QList<gaiconf::CRow> rows;
+        const ELoad loaded = systemstore::Load(rows) ? ELoad::Ok : ELoad::Unreadable;
+        table = FromRows(rows);
+        return loaded;
+    }
+    const QString path = TablePath();
+    CTableLock lock(path, false);
+    return LoadTable(path, table);
+}
+
+int ShowCommand(COutput& out, const QStringList& params, bool ascending, CScript* script) {
     const char16_t* usage = ascending ? kUsageShowPolicy : kUsageShowPolicies;
     if (!params.isEmpty() && IsHelpWord(params.first())) {
         out.Line(QString::fromUtf16(usage));
@@ -389,18 +439,7 @@ int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
         return 1;
     }
     QList<CEntry> table;
-    ELoad loaded = ELoad::Ok;
-    if (NetshConf().systemStore) {
-        // No lock: every change replaces the file at once.
-        QList<gaiconf::CRow> rows;
-        loaded = systemstore::Load(rows) ? ELoad::Ok : ELoad::Unreadable;
-        table = FromRows(rows);
-    } else {
-        const QString path = TablePath();
-        CTableLock lock(path, false);
-        loaded = LoadTable(path, table);
-    }
-    switch (loaded) {
+    switch (LoadForShow(script, table)) {
         case ELoad::Ok: break;
         case ELoad::Invalid: PrintMessage(out, kInvalidData); return 1;
         case ELoad::Unreadable: PrintMessage(out, kAccessDenied); return 1;
@@ -426,17 +465,47 @@ int ShowCommand(COutput& out, const QStringList& params, bool ascending) {
 // was whenever the change is refused or cannot be written. The system store runs it as one
 // transaction of the file and the kernel's labels (systemstore.h).
 template <typename Change>
-int ChangeTable(COutput& out, Change change, bool addition = false) {
-    const platform::CNetshConf conf = NetshConf();
-    if (conf.systemStore) {
-        const systemstore::CChange onRows = [&change](QList<gaiconf::CRow>& rows) {
-            QList<CEntry> table = FromRows(rows);
-            const char16_t* refusal = change(table, true);
-            if (!refusal) rows = ToRows(table);
-            return refusal;
-        };
-        return systemstore::Change(out, onRows, addition, conf.kernelLabels);
+systemstore::CChange OnRows(Change& change) {
+    return [&change](QList<gaiconf::CRow>& rows) {
+        QList<CEntry> table = FromRows(rows);
+        const char16_t* refusal = change(table, true);
+        if (!refusal) rows = ToRows(table);
+        return refusal;
+    };
+}
+
+// A change inside a script: made on the script's table and left pending; nothing printed
+// unless it is refused.
+template <typename Change>
+int ChangeInScript(COutput& out, CScript& script, Change change, bool addition) {
+    if (script.conf.systemStore) {
+        if (!script.batch->Apply(out, OnRows(change), addition)) return 1;
+        script.pending = true;
+        return 0;
     }
+    if (!script.lock->Held()) {
+        PrintMessage(out, kAccessDenied);
+        return 1;
+    }
+    switch (script.loaded) {
+        case ELoad::Ok: break;
+        case ELoad::Invalid: PrintMessage(out, kInvalidData); return 1;
+        case ELoad::Unreadable: PrintMessage(out, kAccessDenied); return 1;
+    }
+    if (const char16_t* refusal = change(script.table, false)) {
+        PrintMessage(out, refusal);
+        return 1;
+    }
+    script.changed = true;
+    script.pending = true;
+    return 0;
+}
+
+template <typename Change>
+int ChangeTable(COutput& out, CScript* script, Change change, bool addition = false) {
+    if (script) return ChangeInScript(out, *script, change, addition);
+    const platform::CNetshConf conf = NetshConf();
+    if (conf.systemStore) return systemstore::Change(out, OnRows(change), addition, conf.kernelLabels);
     const QString path = TablePath();
     CTableLock lock(path, true);
     if (!lock.Held()) {
@@ -461,7 +530,7 @@ int ChangeTable(COutput& out, Change change, bool addition = false) {
     return 0;
 }
 
-int AddCommand(COutput& out, const QStringList& params) {
+int AddCommand(COutput& out, const QStringList& params, CScript* script) {
     if (!params.isEmpty() && IsHelpWord(params.first())) {
         out.Line(QString::fromUtf16(kUsageAdd));
         out.Line();
@@ -482,7 +551,7 @@ int AddCommand(COutput& out, const QStringList& params) {
     }
     entry.precedence = *precedence;
     entry.label = *label;
-    return ChangeTable(out, [&entry](QList<CEntry>& table, bool masked) -> const char16_t* {
+    return ChangeTable(out, script, [&entry](QList<CEntry>& table, bool masked) -> const char16_t* {
         for (const CEntry& e : table) {
             if (e.SamePrefix(entry, masked)) return kExists;
         }
@@ -491,7 +560,7 @@ int AddCommand(COutput& out, const QStringList& params) {
     }, true);
 }
 
-int DeleteCommand(COutput& out, const QStringList& params) {
+int DeleteCommand(COutput& out, const QStringList& params, CScript* script) {
     if (!params.isEmpty() && IsHelpWord(params.first())) {
         out.Line(QString::fromUtf16(kUsageDelete));
         out.Line();
@@ -507,7 +576,7 @@ int DeleteCommand(COutput& out, const QStringList& params) {
         PrintMessage(out, kBadParameter);
         return 1;
     }
-    return ChangeTable(out, [&entry](QList<CEntry>& table, bool masked) -> const char16_t* {
+    return ChangeTable(out, script, [&entry](QList<CEntry>& table, bool masked) -> const char16_t* {
         for (qsizetype i = 0; i < table.size(); ++i) {
             if (table[i].SamePrefix(entry, masked)) {
                 table.removeAt(i);
@@ -526,9 +595,14 @@ int UnknownCommand(COutput& out, const QStringList& args) {
 
 bool Is(const QString& word, const char16_t* name) { return word.compare(QStringView(name), Qt::CaseInsensitive) == 0; }
 
-int Run(COutput& out, const QStringList& args) {
+int RunScript(COutput& out, const QString& file);
+
+// One command; inside a script (`script`), "-f", "exec" and "--load-kernel-labels" are not
+// commands.
+int Run(COutput& out, const QStringList& args, CScript* script = nullptr) {
+    if (!script && args.size() == 2 && (args[0] == u"-f" || Is(args[0], u"exec"))) return RunScript(out, args[1]);
     // At boot: the kernel's labels from the system store's file (a systemd unit runs it).
-    if (args.size() == 1 && args[0] == u"--load-kernel-labels") {
+    if (!script && args.size() == 1 && args[0] == u"--load-kernel-labels") {
         const platform::CNetshConf conf = NetshConf();
         if (!conf.systemStore) {
             std::fprintf(stderr, "netsh: the file store sets no kernel labels; nothing to load\n");
@@ -560,14 +634,78 @@ int Run(COutput& out, const QStringList& args) {
     }
     const QStringList params = rest.mid(2);
     if (verb == u"show") {
-        if (Is(rest[1], u"prefixpolicies")) return ShowCommand(out, params, false);
-        if (Is(rest[1], u"prefixpolicy")) return ShowCommand(out, params, true);
+        if (Is(rest[1], u"prefixpolicies")) return ShowCommand(out, params, false, script);
+        if (Is(rest[1], u"prefixpolicy")) return ShowCommand(out, params, true, script);
     } else if (verb == u"add") {
-        if (Is(rest[1], u"prefixpolicy")) return AddCommand(out, params);
+        if (Is(rest[1], u"prefixpolicy")) return AddCommand(out, params, script);
     } else if (Is(rest[1], u"prefixpolicy")) {
-        return DeleteCommand(out, params);
+        return DeleteCommand(out, params, script);
     }
     return UnknownCommand(out, args);
+}
+
+// The outcome of one line of a script.
+struct CScriptLine {
+    int line = 0;
+    int rc = 0;
+    bool pending = false;
+    COutput text;
+};
+
+// Stores the script's table once; what every pending change prints (also its exit code).
+int CommitScript(CScript& script, COutput& result) {
+    if (script.conf.systemStore) {
+        return script.batch->Commit(result, script.conf.kernelLabels);
+    }
+    if (script.changed && !SaveTable(script.path, script.table)) {
+        PrintMessage(result, kAccessDenied);
+        return 1;
+    }
+    PrintMessage(result, kOk);
+    return 0;
+}
+
+int RunScript(COutput& out, const QString& file) {
+    QByteArray bytes;
+    if (!platform::FileExists(file) || !platform::ReadWholeFile(file, &bytes)) {
+        PrintMessage(out, kNotFound);
+        return 1;
+    }
+    CScript script;
+    script.conf = NetshConf();
+    if (script.conf.systemStore) {
+        script.batch = std::make_unique<systemstore::CBatch>();
+    } else {
+        script.path = TablePath();
+        script.lock = std::make_unique<CTableLock>(script.path, true);
+        script.loaded = LoadTable(script.path, script.table);
+    }
+    std::vector<CScriptLine> results;
+    const QStringList lines = platform::FromCp932(bytes).split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        if (line.isEmpty() || line.startsWith(u'#')) continue;
+        CScriptLine& result = results.emplace_back();
+        result.line = int(i + 1);
+        script.pending = false;
+        result.rc = Run(result.text, platform::SplitCommandLine(line), &script);
+        result.pending = script.pending;
+    }
+    COutput committed;
+    const int commitRc = std::any_of(results.begin(), results.end(), [](const CScriptLine& r) { return r.pending; })
+                             ? CommitScript(script, committed)
+                             : 0;
+    int rc = 0;
+    for (CScriptLine& r : results) {
+        if (r.pending) {
+            r.text.Append(committed);
+            r.rc = commitRc;
+        }
+        out.Append(r.text);
+        out.Line(QStringLiteral("# end of line %1, exit code %2").arg(r.line).arg(r.rc));
+        rc = r.rc != 0 ? 1 : rc;
+    }
+    return rc;
 }
 
 }  // namespace

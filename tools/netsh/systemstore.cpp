@@ -182,20 +182,39 @@ bool Load(QList<gaiconf::CRow>& rows) {
     return read;
 }
 
-int Change(CConsoleText& out, const CChange& change, bool addition, bool kernelLabels) {
-    const QByteArray path = GaiConfTarget();
-    const CFolderLock lock(path);
-    if (lock.Error() != 0) {
-        std::fprintf(stderr, "netsh: the folder of %s was not locked: %s\n", path.constData(), std::strerror(lock.Error()));
-        return PrintFailure(out, EPart::File, lock.Error(), path);
+struct CBatch::CState {
+    QByteArray path = GaiConfTarget();
+    CFolderLock lock{path};
+    int error = 0;       // errno of locking or reading the file; 0 when both worked
+    QByteArray file;     // as read
+    QByteArray current;  // with the changes so far
+    bool pending = false;
+};
+
+CBatch::CBatch() : m_state(std::make_unique<CState>()) {
+    CState& s = *m_state;
+    s.error = s.lock.Error();
+    if (s.error != 0) {
+        std::fprintf(stderr, "netsh: the folder of %s was not locked: %s\n", s.path.constData(), std::strerror(s.error));
+        return;
     }
-    QByteArray file;
-    if (const int error = ReadGaiConf(path, file); error != 0) {
-        std::fprintf(stderr, "netsh: %s was not read: %s\n", path.constData(), std::strerror(error));
-        return PrintFailure(out, EPart::File, error, path);
+    s.error = ReadGaiConf(s.path, s.file);
+    if (s.error != 0) std::fprintf(stderr, "netsh: %s was not read: %s\n", s.path.constData(), std::strerror(s.error));
+    s.current = s.file;
+}
+
+CBatch::~CBatch() = default;
+
+QList<gaiconf::CRow> CBatch::Rows() const { return gaiconf::EffectiveTable(m_state->current); }
+
+bool CBatch::Apply(CConsoleText& out, const CChange& change, bool addition) {
+    CState& s = *m_state;
+    if (s.error != 0) {
+        PrintFailure(out, EPart::File, s.error, s.path);
+        return false;
     }
     QList<gaiconf::CRow> rows;
-    if (!addition || gaiconf::HasTableLines(file)) rows = gaiconf::EffectiveTable(file);
+    if (!addition || gaiconf::HasTableLines(s.current)) rows = gaiconf::EffectiveTable(s.current);
     // The "::/0" row glibc adds (40, 1) is not written out: it is neither in the way of an add
     // nor kept after a delete, and glibc adds it again.
     // Deleting it changes nothing, so the file is left as it is (a file without table lines
@@ -205,7 +224,7 @@ int Change(CConsoleText& out, const CChange& change, bool addition, bool kernelL
     const auto impliedBefore = std::count_if(rows.begin(), rows.end(), implied);
     if (const char16_t* refusal = change(rows)) {
         PrintMessage(out, refusal);
-        return 1;
+        return false;
     }
     const bool impliedDeleted = std::count_if(rows.begin(), rows.end(), implied) < impliedBefore;
     rows.removeIf(implied);
@@ -216,10 +235,31 @@ int Change(CConsoleText& out, const CChange& change, bool addition, bool kernelL
     for (const gaiconf::CRow& r : rows) {
         if (r.precedence > gaiconf::kMaxValue || r.label > gaiconf::kMaxValue) {
             PrintMessage(out, kBadParameter);
-            return 1;
+            return false;
         }
     }
-    return Commit(out, path, file, impliedDeleted ? file : gaiconf::Rewrite(file, rows), kernelLabels);
+    if (!impliedDeleted) s.current = gaiconf::Rewrite(s.current, rows);
+    s.pending = true;
+    return true;
+}
+
+int CBatch::Commit(CConsoleText& out, bool kernelLabels) {
+    CState& s = *m_state;
+    if (!s.pending) return 0;
+    s.pending = false;
+    const int rc = systemstore::Commit(out, s.path, s.file, s.current, kernelLabels);
+    // After a failure the file is as it was read; further changes start from it again.
+    if (rc == 0)
+        s.file = s.current;
+    else
+        s.current = s.file;
+    return rc;
+}
+
+int Change(CConsoleText& out, const CChange& change, bool addition, bool kernelLabels) {
+    CBatch batch;
+    if (!batch.Apply(out, change, addition)) return 1;
+    return batch.Commit(out, kernelLabels);
 }
 
 int LoadKernelLabels(CConsoleText& out, bool kernelLabels) {

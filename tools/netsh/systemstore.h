@@ -11,6 +11,7 @@
 #include <QList>
 
 #include <functional>
+#include <memory>
 
 #include "gaiconf.h"
 
@@ -29,6 +30,31 @@ using CChange = std::function<const char16_t*(QList<gaiconf::CRow>& rows)>;
 // glibc's built-in rows; a delete starts from them, but an add starts an empty table, so that
 // deleting every listed row and adding a new table leaves exactly the new rows.
 int Change(CConsoleText& out, const CChange& change, bool addition, bool kernelLabels);
+
+// A run of changes as one transaction (a netsh script): the folder stays locked and the file is
+// read once; each change is worked out on the file's text in memory exactly as Change works it
+// out on the file, and Commit then sets the kernel's labels and replaces the file once. A single
+// Change is a batch of one.
+class CBatch {
+public:
+    CBatch();
+    ~CBatch();
+    CBatch(const CBatch&) = delete;
+    CBatch& operator=(const CBatch&) = delete;
+
+    // The rows glibc would follow once the changes so far are committed.
+    QList<gaiconf::CRow> Rows() const;
+    // Works out one change: false, with the refusal (or the failure to lock or read the file)
+    // printed, when it is not made; true, printing nothing, when it is pending the commit.
+    bool Apply(CConsoleText& out, const CChange& change, bool addition);
+    // Sets the kernel's labels and replaces the file for every pending change and prints the
+    // result ("OK" or the failure) once; the exit code.
+    int Commit(CConsoleText& out, bool kernelLabels);
+
+private:
+    struct CState;
+    std::unique_ptr<CState> m_state;
+};
 
 // Sets the kernel's labels from the file as a change does, for a boot; "OK" and nothing done
 // when the kernel's labels are not managed.
