@@ -371,7 +371,8 @@ TEST(PolicyFixAddress, EveryLongFormReadsBackAsTheSameAddress) {
             const quint32 group = random.bounded(2) ? 0 : random.bounded(0x10000u);
             bytes[2 * g] = static_cast<unsigned char>(group >> 8);
             bytes[2 * g + 1] = static_cast<unsigned char>(group & 0xFF);
-            longForm += QStringLiteral("%1").arg(group, 4, 16, QLatin1Char('0')) + (g < 7 ? u":" : u"");
+            longForm += QStringLiteral("%1").arg(group, 4, 16, QLatin1Char('0'));
+            if (g < 7) longForm += u':';
         }
         const int length = int(random.bounded(129));
         const QString fixed = row.FixAddress(longForm + u'/' + QString::number(length));
