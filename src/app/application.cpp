@@ -7,7 +7,9 @@
 #include "platform/fileutil.h"
 #include "services/settingskeys.h"
 #include "resids.h"
+#include "platform/netshconf.h"
 #include "platform/profile.h"
+#include "platform/rights.h"
 #include "platform/selfpath.h"
 #include "platform/socketinit.h"
 
@@ -107,6 +109,14 @@ int CZarntoolApp::CheckInstallation() const {
     return 0;
 }
 
+bool CZarntoolApp::CheckRights() {
+    // Only the system store changes this machine; the stage's file store needs no rights.
+    if (!m_options.changesTable || platform::HasAdministratorRights()) return true;
+    if (!platform::ReadNetshConf(m_szAppDir).systemStore) return true;
+    m_clLog.ShowMessageId(strid::kNeedsAdminRights, LOG_FATAL);
+    return false;
+}
+
 bool CZarntoolApp::StartSockets() {
     // The framework's own box, neither logged nor followed by string 301.
     const bool ready =
@@ -129,6 +139,10 @@ bool CZarntoolApp::RunStartup(const QStringList& arguments) {
             m_clLog.ShowMessage(LoadString(missing), LOG_FATAL);
         else
             m_clLog.ShowMessageId(missing, LOG_FATAL);
+        Stop();
+        return false;
+    }
+    if (!CheckRights()) {
         Stop();
         return false;
     }

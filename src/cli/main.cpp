@@ -13,6 +13,8 @@
 #include "app/application.h"
 #include "ostable/exportfile.h"
 #include "platform/fileutil.h"
+#include "platform/profile.h"
+#include "platform/selfpath.h"
 #include "policy/policylistmanager.h"
 #include "resids.h"
 #include "services/settingskeys.h"
@@ -312,6 +314,19 @@ int Export(CZarntoolApp& app, const COptions& o) {
     return kExitOk;
 }
 
+// The language library the settings file beside the program names, read before any word of
+// help or a usage error is printed; the program's own set when there is none to load.
+CResourceSet SettingsLanguageTexts() {
+    const CInstallPaths paths(platform::ProgramDirectory());
+    const QString lang = platform::GetProfileString(paths.Settings(), settings::Application(),
+                                                    settings::Lang(), QString());
+    CResourceSet set;
+    if (!lang.isEmpty() && platform::FileExists(paths.Settings()) &&
+        set.Load(paths.LanguageLibrary(lang)) == CResourceSet::LoadStatus::Loaded)
+        return set;
+    return CResourceSet::ProgramSet();
+}
+
 int RunCommand(CZarntoolApp& app, const COptions& o) {
     if (o.command == u"show") return Show(app, o);
     if (o.command == u"check") return Check(app, o);
@@ -328,8 +343,9 @@ int main(int argc, char** argv) {
     QStringList words;
     for (int i = 1; i < argc; ++i) words << QString::fromLocal8Bit(argv[i]);
     const COptions options = Parse(words);
-    // Help, version and usage errors need no installation: the program's own texts serve.
-    const CResourceSet& own = CResourceSet::ProgramSet();
+    // Help, version and usage errors in the settings file's language; without an installation
+    // (or its language library) the program's own texts serve.
+    const CResourceSet own = SettingsLanguageTexts();
     if (!options.bad.isEmpty() ||
         (options.command.isEmpty() && !options.help && !options.version)) {
         const QString text = CAppLog::FormatMessage(own.String(strid::kCliBadArguments), {options.bad});
@@ -344,7 +360,8 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (options.version) {
-        Write(stdout, QStringLiteral(CORVANE_FILE_VERSION));
+        Write(stdout, CAppLog::FormatMessage(own.String(strid::kCliVersion),
+                                             {QStringLiteral(CORVANE_FILE_VERSION)}));
         return kExitOk;
     }
 
@@ -357,6 +374,7 @@ int main(int argc, char** argv) {
         return std::make_unique<QCoreApplication>(qtArgc, qtArgv);
     };
     appOptions.presenter = &presenter;
+    appOptions.changesTable = options.command == u"apply" || options.command == u"default";
     appOptions.run = [&](CZarntoolApp& app, const CZarnCommandLineInfo&) {
         status = RunCommand(app, options);
     };

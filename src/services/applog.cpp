@@ -79,10 +79,19 @@ int CAppLog::AppendLog(int level, const QString& text) {
     // One write per line on a descriptor opened for appending: lines of two processes sharing
     // the log never interleave. A read-only log (or folder, when the log is missing) refuses.
     if (!platform::AppendToFile(m_sLogPath, line)) {
-        DebugOutput(QStringLiteral("ログファイルが開けませんでした。"));
+        ReportUnwritableLog();
         return 0;
     }
     return 1;
+}
+
+void CAppLog::ReportUnwritableLog() {
+    // Once per run: a user who may not write the system's log (an installation's, run without
+    // rights) is told once, and the run goes on unlogged.
+    if (m_bLogFailureReported.exchange(true)) return;
+    QString text = FormatMessage(LoadString(strid::kLogNotWritable), {m_sLogPath});
+    if (text.isEmpty()) text = QStringLiteral("ログファイルが開けませんでした。");
+    DebugOutput(text);
 }
 
 QString CAppLog::LoadString(int id) const {

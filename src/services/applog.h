@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 #include "services/results.h"
 
 class CResourceSet;
@@ -70,9 +72,11 @@ public:
 
 private:
     int Show(const QString& text, int kind, int id);
+    void ReportUnwritableLog();
 
     const CResourceSet* m_pResources = nullptr;
     IMessagePresenter* m_pPresenter = nullptr;
+    std::atomic<bool> m_bLogFailureReported{false};  // said on standard error once per run
 };
 
 // Text sent where Windows would use the debugger output: standard error.
