@@ -65,6 +65,8 @@ void CZarntoolApp::ReadSettingsAndLanguage() {
         m_szAppDir = m_options.appDir;
     const CInstallPaths paths = Paths();
     m_clLog.m_sLogPath = paths.Log();
+    // A log the user cannot write is reported in the settings' language, once it is loaded.
+    m_clLog.HoldFailureNotice(true);
 
     if (platform::FileExists(paths.Settings())) {
         m_pszProfileName = paths.Settings();
@@ -81,6 +83,7 @@ void CZarntoolApp::ReadSettingsAndLanguage() {
             m_clLog.TraceValue(QStringLiteral("csError"), reason);
         }
     }
+    m_clLog.HoldFailureNotice(false);
     m_pszHelpFilePath = paths.Help(
         GetProfileString(settings::Application(), settings::Lang(), QStringLiteral("Japanese")));
 }

@@ -64,6 +64,10 @@ public:
     // The box renderer; without one, boxes are written to standard error and answered with
     // the default button (OK, or No for a question).
     void SetPresenter(IMessagePresenter* presenter) { m_pPresenter = presenter; }
+
+    // While held, a log that cannot be written is not yet reported (start-up holds it until
+    // the language is known); releasing reports a failure that happened meanwhile, once.
+    void HoldFailureNotice(bool hold);
     IMessagePresenter* Presenter() const { return m_pPresenter; }
 
     int m_nLogLevel = LOG_DEBUG;
@@ -76,6 +80,8 @@ private:
 
     const CResourceSet* m_pResources = nullptr;
     IMessagePresenter* m_pPresenter = nullptr;
+    std::atomic<bool> m_bLogFailed{false};
+    std::atomic<bool> m_bHoldFailureNotice{false};
     std::atomic<bool> m_bLogFailureReported{false};  // said on standard error once per run
 };
 
