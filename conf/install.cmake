@@ -1,10 +1,13 @@
 # "cmake --install <build> --prefix DIR": an installation that changes this machine's own table.
 # Everything the program runs from goes to DIR/lib/corvane/ (the program finds conf/ and the
 # stand-ins beside itself): netsh there is set to the system store, the settings say OS=Linux,
-# and the factory table is glibc's built-in one. A desktop entry goes to DIR/share/applications/.
+# and the factory table is glibc's built-in one. A desktop entry goes to DIR/share/applications/,
+# the manual pages to DIR/share/man/man8/.
 # The user's files (settings, saved table) are written on the first installation only.
 set(corvane_install_dir lib/corvane)
 install(TARGETS zarntool corvane netsh ipconfig chmread RUNTIME DESTINATION ${corvane_install_dir})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/man/corvane.8 ${PROJECT_SOURCE_DIR}/packaging/man/corvane-gui.8
+        DESTINATION share/man/man8)
 install(DIRECTORY ${CORVANE_STAGE_DIR}/conf/langs DESTINATION ${corvane_install_dir}/conf)
 install(FILES ${PROJECT_SOURCE_DIR}/conf/policytable.conf.linux DESTINATION ${corvane_install_dir}/conf
         RENAME policytable.conf.default)

@@ -10,6 +10,7 @@ packages=(
   fonts-noto-cjk fonts-dejavu-core xvfb xdotool x11-utils iproute2 curl
   libchm-dev fp-utils
   dnsmasq-base kea-dhcp6-server isc-dhcp-server nginx-light
+  dpkg-dev lintian desktop-file-utils libxml2-utils groff-base man-db systemd pkexec ccache
 )
 
 missing=()

@@ -8,7 +8,9 @@
 #include "platform/fileutil.h"
 #include "services/settingskeys.h"
 #include "resids.h"
+#include "platform/netshconf.h"
 #include "platform/profile.h"
+#include "platform/rights.h"
 #include "platform/selfpath.h"
 #include "platform/socketinit.h"
 #include "policy/policylistmanager.h"
@@ -65,6 +67,8 @@ void CZarntoolApp::ReadSettingsAndLanguage() {
         m_szAppDir = m_options.appDir;
     const CInstallPaths paths = Paths();
     m_clLog.m_sLogPath = paths.Log();
+    // A log the user cannot write is reported in the settings' language, once it is loaded.
+    m_clLog.HoldFailureNotice(true);
 
     if (platform::FileExists(paths.Settings())) {
         m_pszProfileName = paths.Settings();
@@ -81,6 +85,7 @@ void CZarntoolApp::ReadSettingsAndLanguage() {
             m_clLog.TraceValue(QStringLiteral("csError"), reason);
         }
     }
+    m_clLog.HoldFailureNotice(false);
     m_pszHelpFilePath = paths.Help(
         GetProfileString(settings::Application(), settings::Lang(), QStringLiteral("Japanese")));
 }
@@ -109,6 +114,14 @@ int CZarntoolApp::CheckInstallation() const {
     return 0;
 }
 
+bool CZarntoolApp::CheckRights() {
+    // Only the system store changes this machine; the stage's file store needs no rights.
+    if (!m_options.changesTable || platform::HasAdministratorRights()) return true;
+    if (!platform::ReadNetshConf(m_szAppDir).systemStore) return true;
+    m_clLog.ShowMessageId(strid::kNeedsAdminRights, LOG_FATAL);
+    return false;
+}
+
 bool CZarntoolApp::StartSockets() {
     // The framework's own box, neither logged nor followed by string 301.
     const bool ready =
@@ -119,6 +132,12 @@ bool CZarntoolApp::StartSockets() {
 }
 
 void CZarntoolApp::FinishInterruptedRegistration() {
+    // A run that does not hold the guard (the watcher) takes it for the recovery: while another
+    // instance holds it, a journal may be that instance's registration under way.
+    platform::CInstanceLock guard;
+    if (!m_options.lockAtStart &&
+        guard.Acquire(m_pszExeName, m_options.lockDir) != platform::CInstanceLock::Result::Acquired)
+        return;
     CPolicyListManager manager;
     manager.m_pApp = this;
     ostable::RecoverInterruptedRegistration(manager);
@@ -137,6 +156,10 @@ bool CZarntoolApp::RunStartup(const QStringList& arguments) {
             m_clLog.ShowMessage(LoadString(missing), LOG_FATAL);
         else
             m_clLog.ShowMessageId(missing, LOG_FATAL);
+        Stop();
+        return false;
+    }
+    if (!CheckRights()) {
         Stop();
         return false;
     }

@@ -41,6 +41,10 @@ public:
         // Starts the socket library; null means platform::StartSocketLibrary. Tests inject a
         // failing one to reach the path that shows string 104.
         std::function<bool()> startSockets;
+        // The run may change the system's table (the window program always; corvane for its
+        // installing commands): on the system store, start-up stops without administrator
+        // rights, before the agreement and before anything is changed.
+        bool changesTable = true;
     };
 
     CZarntoolApp();
@@ -80,6 +84,7 @@ private:
     void ReadSettingsAndLanguage();
     bool TakeInstanceLock();
     int CheckInstallation() const;
+    bool CheckRights();
     bool StartSockets();
     // A registration journal left behind: the table it saved is put back before anything else
     // may change the table (ostable::RecoverInterruptedRegistration).

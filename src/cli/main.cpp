@@ -18,6 +18,8 @@
 #include "platform/cancelevent.h"
 #include "platform/fileutil.h"
 #include "platform/signalwatch.h"
+#include "platform/profile.h"
+#include "platform/selfpath.h"
 #include "policy/policylistmanager.h"
 #include "resids.h"
 #include "services/settingskeys.h"
@@ -381,6 +383,19 @@ int Watch(CZarntoolApp& app, const COptions& o) {
     return o.once ? watcher.RunOnce() : watcher.Run();
 }
 
+// The language library the settings file beside the program names, read before any word of
+// help or a usage error is printed; the program's own set when there is none to load.
+CResourceSet SettingsLanguageTexts() {
+    const CInstallPaths paths(platform::ProgramDirectory());
+    const QString lang = platform::GetProfileString(paths.Settings(), settings::Application(),
+                                                    settings::Lang(), QString());
+    CResourceSet set;
+    if (!lang.isEmpty() && platform::FileExists(paths.Settings()) &&
+        set.Load(paths.LanguageLibrary(lang)) == CResourceSet::LoadStatus::Loaded)
+        return set;
+    return CResourceSet::ProgramSet();
+}
+
 int RunCommand(CZarntoolApp& app, const COptions& o) {
     if (o.command == u"watch") return Watch(app, o);
     if (o.command == u"show") return Show(app, o);
@@ -402,8 +417,9 @@ int main(int argc, char** argv) {
     QStringList words;
     for (int i = 1; i < argc; ++i) words << QString::fromLocal8Bit(argv[i]);
     const COptions options = Parse(words);
-    // Help, version and usage errors need no installation: the program's own texts serve.
-    const CResourceSet& own = CResourceSet::ProgramSet();
+    // Help, version and usage errors in the settings file's language; without an installation
+    // (or its language library) the program's own texts serve.
+    const CResourceSet own = SettingsLanguageTexts();
     if (!options.bad.isEmpty() ||
         (options.command.isEmpty() && !options.help && !options.version)) {
         const QString text = CAppLog::FormatMessage(own.String(strid::kCliBadArguments), {options.bad});
@@ -418,7 +434,8 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (options.version) {
-        Write(stdout, QStringLiteral(CORVANE_FILE_VERSION));
+        Write(stdout, CAppLog::FormatMessage(own.String(strid::kCliVersion),
+                                             {QStringLiteral(CORVANE_FILE_VERSION)}));
         return kExitOk;
     }
 
@@ -433,6 +450,8 @@ int main(int argc, char** argv) {
     appOptions.presenter = &presenter;
     // The watcher takes the guard around each registration only.
     appOptions.lockAtStart = options.command != u"watch";
+    appOptions.changesTable =
+        options.command == u"apply" || options.command == u"default" || options.command == u"watch";
     appOptions.run = [&](CZarntoolApp& app, const CZarnCommandLineInfo&) {
         status = RunCommand(app, options);
     };

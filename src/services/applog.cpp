@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
@@ -97,10 +98,29 @@ int CAppLog::AppendLog(int level, const QString& text) {
     // One write per line on a descriptor opened for appending: lines of two processes sharing
     // the log never interleave. A read-only log (or folder, when the log is missing) refuses.
     if (!m_clFile.Append(m_sLogPath, line)) {
-        DebugOutput(QStringLiteral("ログファイルが開けませんでした。"));
+        ReportUnwritableLog();
         return 0;
     }
     return 1;
+}
+
+void CAppLog::ReportUnwritableLog() {
+    // Once per run: a user who may not write the system's log (an installation's, run without
+    // rights) is told once, and the run goes on unlogged. While start-up is still choosing the
+    // language the notice waits for it.
+    m_bLogFailed = true;
+    if (m_bHoldFailureNotice || m_bLogFailureReported.exchange(true)) return;
+    // The file the log really is: an installation links it to the system's log folder.
+    const QFileInfo info(m_sLogPath);
+    const QString path = info.isSymLink() ? info.symLinkTarget() : m_sLogPath;
+    QString text = FormatMessage(LoadString(strid::kLogNotWritable), {path});
+    if (text.isEmpty()) text = QStringLiteral("ログファイルが開けませんでした。");
+    DebugOutput(text);
+}
+
+void CAppLog::HoldFailureNotice(bool hold) {
+    m_bHoldFailureNotice = hold;
+    if (!hold && m_bLogFailed) ReportUnwritableLog();
 }
 
 QString CAppLog::LoadString(int id) const {

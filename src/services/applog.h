@@ -10,6 +10,8 @@
 #include <QStringList>
 
 #include "platform/logfile.h"
+#include <atomic>
+
 #include "services/results.h"
 
 class CResourceSet;
@@ -76,6 +78,10 @@ public:
     // The box renderer; without one, boxes are written to standard error and answered with
     // the default button (OK, or No for a question).
     void SetPresenter(IMessagePresenter* presenter) { m_pPresenter = presenter; }
+
+    // While held, a log that cannot be written is not yet reported (start-up holds it until
+    // the language is known); releasing reports a failure that happened meanwhile, once.
+    void HoldFailureNotice(bool hold);
     IMessagePresenter* Presenter() const { return m_pPresenter; }
 
     int m_nLogLevel = LOG_DEBUG;
@@ -84,10 +90,14 @@ public:
 
 private:
     int Show(const QString& text, int kind, int id);
+    void ReportUnwritableLog();
 
     const CResourceSet* m_pResources = nullptr;
     IMessagePresenter* m_pPresenter = nullptr;
     platform::CLogFile m_clFile;  // the log at m_sLogPath, kept open between lines
+    std::atomic<bool> m_bLogFailed{false};
+    std::atomic<bool> m_bHoldFailureNotice{false};
+    std::atomic<bool> m_bLogFailureReported{false};  // said on standard error once per run
 };
 
 // Text sent where Windows would use the debugger output: standard error.

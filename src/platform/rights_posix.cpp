@@ -1,0 +1,9 @@
+#include "platform/rights.h"
+
+#include <unistd.h>
+
+namespace platform {
+
+bool HasAdministratorRights() { return ::geteuid() == 0; }
+
+}  // namespace platform
