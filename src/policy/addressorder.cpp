@@ -262,14 +262,24 @@ CItem MakeItem(const QList<CEntry>& precedences, const QList<CEntry>& labels,
     return item;
 }
 
+// The labels the system store gives the kernel for `table`: glibc's label table for it, that is
+// its rows and, when none is zero-length, the "::/0" row with label 1 that glibc adds; glibc's
+// built-in rows for an empty table.
+QList<CTableRow> StoreKernelRows(const QList<CTableRow>& table) {
+    if (table.isEmpty()) return GlibcBuiltInTable();
+    QList<CTableRow> rows = table;
+    if (std::none_of(rows.begin(), rows.end(), [](const CTableRow& r) { return r.length == 0; }))
+        rows.append({kAll, 0, 40, 1});
+    return rows;
+}
+
 }  // namespace
 
 QList<COrdered> Order(const QList<CTableRow>& table, const CMachine& machine,
                       const QList<CDestination>& destinations, const QList<CTableRow>* kernelTable) {
     const QList<CEntry> precedences = Prepared(table, false);
     const QList<CEntry> labels = Prepared(table, true);
-    // The system store gives the kernel glibc's built-in rows for an empty table.
-    const CKernelLabels kernelLabels(kernelTable ? *kernelTable : table.isEmpty() ? GlibcBuiltInTable() : table);
+    const CKernelLabels kernelLabels(kernelTable ? *kernelTable : StoreKernelRows(table));
     const CKernelView kernel{kernelLabels, AddressLabels(kernelLabels, machine)};
     QList<CItem> items;
     items.reserve(destinations.size());

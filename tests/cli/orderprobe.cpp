@@ -168,7 +168,8 @@ struct CRow {
 };
 
 // A random table: well-known prefixes and prefixes around the machine's and the destinations',
-// each prefix once in its masked form, never an IPv4-mapped one longer than /96.
+// each prefix once in its masked form; IPv4-mapped ones of every length from 80 to 128 (the
+// kernel holds none longer than /96, glibc takes them all).
 QList<CRow> RandomTable(Rng& rng) {
     static const char* const kKnown[] = {"::1/128", "::/0", "::ffff:0:0/96", "::/96", "2002::/16",
                                          "2001::/32", "fc00::/7", "fec0::/10", "3ffe::/16", "2001:db8::/32",
@@ -185,11 +186,10 @@ QList<CRow> RandomTable(Rng& rng) {
         } else {
             r.length = Pick(rng, 0, 128);
             r.prefix = RandomDestination(rng);
-            if (IsMapped(r.prefix)) r.length = Pick(rng, 80, 96);
+            if (IsMapped(r.prefix)) r.length = Pick(rng, 80, 128);
         }
         r.prefix = Masked(r.prefix, r.length);
         const QString key = Text(r.prefix) + u'/' + QString::number(r.length);
-        if (IsMapped(r.prefix) && r.length > 96) continue;
         if (seen.contains(key)) continue;
         seen.insert(key);
         r.precedence = Pick(rng, 0, 4) == 0 ? Pick(rng, 0, 1000) : Pick(rng, 1, 60);

@@ -67,6 +67,10 @@ protected:
                                            "1,0,Site,9,45,fd00::/8\r\n"));
         ASSERT_TRUE(QDir().mkpath(Writable()));
         QFile(Writable()).setPermissions(QFileDevice::Permissions(0x7777));
+        // The program's state folder, open to every user like the tables: a registration on the
+        // file store keeps its journal there.
+        ASSERT_TRUE(QDir().mkpath(Root() + QStringLiteral("state")));
+        QFile(Root() + QStringLiteral("state")).setPermissions(QFileDevice::Permissions(0x7777));
         ASSERT_TRUE(testsupport::WriteFile(Gai(), kGai));
         ASSERT_TRUE(testsupport::WriteFile(Writable() + QStringLiteral("netsh.table"), kTable));
         for (const QString& f : {Gai(), Writable() + QStringLiteral("netsh.table")})
