@@ -8,21 +8,8 @@ namespace {
 addressorder::CMachine ToMachine(const std::vector<platform::CNetInterface>& interfaces,
                                  const std::vector<platform::CNetLocalAddress>& addresses) {
     addressorder::CMachine machine;
-    for (const platform::CNetInterface& i : interfaces)
-        machine.interfaces.append({i.ifindex, i.tunnel, i.preferTemporary});
-    for (const platform::CNetLocalAddress& a : addresses) {
-        addressorder::CLocalAddress l;
-        l.address = a.address;
-        l.ipv4 = a.ipv4;
-        l.prefixLength = a.prefixLength;
-        l.ifindex = a.ifindex;
-        l.deprecated = a.deprecated;
-        l.temporary = a.temporary;
-        l.home = a.home;
-        l.tentative = a.tentative;
-        l.optimistic = a.optimistic;
-        machine.addresses.append(l);
-    }
+    machine.interfaces = QList<addressorder::CInterface>(interfaces.begin(), interfaces.end());
+    machine.addresses = QList<addressorder::CLocalAddress>(addresses.begin(), addresses.end());
     return machine;
 }
 

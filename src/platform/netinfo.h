@@ -25,8 +25,8 @@ struct CNetLocalAddress {
     bool deprecated = false;
     bool temporary = false;
     bool home = false;
-    bool tentative = false;
-    bool optimistic = false;
+    bool tentative = false;   // duplicate address detection still running
+    bool optimistic = false;  // usable while tentative
 };
 
 // Interfaces in ifindex order; addresses grouped by interface in that order, each interface's

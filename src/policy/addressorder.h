@@ -7,9 +7,11 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/netinfo.h"
+
 namespace addressorder {
 
-using Address = std::array<std::uint8_t, 16>;  // IPv4 as IPv4-mapped (::ffff:a.b.c.d)
+using Address = platform::NetAddress;  // IPv4 as IPv4-mapped (::ffff:a.b.c.d)
 
 // One row as the system holds it once registered.
 struct CTableRow {
@@ -19,24 +21,9 @@ struct CTableRow {
     std::uint32_t label = 0;
 };
 
-// One address of an interface, in the order the system lists that interface's addresses.
-struct CLocalAddress {
-    Address address{};
-    bool ipv4 = false;
-    int prefixLength = 0;
-    int ifindex = 0;
-    bool deprecated = false;
-    bool temporary = false;
-    bool home = false;
-    bool tentative = false;   // duplicate address detection still running
-    bool optimistic = false;  // usable while tentative
-};
-
-struct CInterface {
-    int ifindex = 0;
-    bool tunnel = false;            // an IP-in-IP, IPv6-in-IPv6 or 6in4 tunnel (not "native")
-    bool preferTemporary = false;   // use_tempaddr is 2 or more
-};
+// The machine's interfaces and addresses, as the platform reads them.
+using CLocalAddress = platform::CNetLocalAddress;
+using CInterface = platform::CNetInterface;
 
 struct CMachine {
     QList<CInterface> interfaces;   // in ifindex order
